@@ -293,9 +293,16 @@ private:
                 children.push_back(child);
             else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
             {
-                if (textLine == 0 && !isAllWhiteSpace(child.value()))
-                    textLine = lineOf(child);
-                text += child.value();
+                const std::string_view piece = child.value();
+                if (textLine == 0 && !isAllWhiteSpace(piece))
+                {
+                    // The line of the first character that is not white space.
+                    const std::string_view lead =
+                        piece.substr(0, piece.find_first_not_of(" \t\r\n"));
+                    textLine = lineOf(child) +
+                               static_cast<int>(std::count(lead.begin(), lead.end(), '\n'));
+                }
+                text += piece;
             }
         }
         if (!preserve)
