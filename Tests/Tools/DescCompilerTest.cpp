@@ -272,6 +272,7 @@ TEST(DescCompiler, MalformedSourcesReportLineAndLeaveNoOutput)
         {"<description>\n<core:object name=\"p\" a=\"1\" a=\"2\"/></description>",
          "DuplicateAttribute", 2},
         {"<description><description/></description>", "NestedDescription", 1},
+        {"<description/>\n<description><core:object name=\"x\"/></description>", "OutsideRoot", 2},
     };
     for (const SCase& c : cases)
     {

@@ -125,6 +125,11 @@ public:
                         cat({"XML error: ", parsed.description(), "."}));
 
         const pugi::xml_node root = doc.document_element();
+        // The parser accepts several top-level elements; a description has one.
+        for (const pugi::xml_node& top : doc.children())
+            if (top.type() == pugi::node_element && top != root)
+                return fail(lineOf(top), "OutsideRoot",
+                            "Only one document element may stand at the top level.");
         if (std::string_view(root.name()) != kRootElement)
             return fail(
                 lineOf(root), "RootElement",
