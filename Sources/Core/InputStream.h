@@ -16,6 +16,7 @@
 // These classes only move bytes; they know nothing about what the bytes mean. Every operation
 // returns an error (null on success) and no exception leaves them.
 
+#include "Core/BlockId.h"
 #include "Core/ByteBuffer.h"
 #include "Core/CheckedObject.h"
 #include "Core/Error.h"
@@ -27,16 +28,6 @@
 
 namespace zel
 {
-
-// The 32-bit identifier of a compressed block from its four characters in reading order:
-// makeBlockId("abnk") is stored as the bytes 'a' 'b' 'n' 'k'.
-constexpr std::uint32_t makeBlockId(const char (&tag)[5])
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(tag[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(tag[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(tag[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(tag[3])) << 24;
-}
 
 class CInputStream : public CCheckedObject
 {

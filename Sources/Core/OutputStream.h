@@ -6,6 +6,7 @@
 // These classes only move bytes; they know nothing about what the bytes mean. Every operation
 // returns an error (null on success) and no exception leaves them.
 
+#include "Core/BlockId.h"
 #include "Core/CheckedObject.h"
 #include "Core/Error.h"
 #include "Core/Text.h"
