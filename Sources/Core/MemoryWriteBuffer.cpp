@@ -1,7 +1,9 @@
 #include "Core/MemoryWriteBuffer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace zel
@@ -54,9 +56,8 @@ CErrorPtr CMemoryWriteBuffer::write(const void* data, std::size_t count)
             blockCapacity = missing;
             m_growthStep *= 2;
         }
-        // Zeroed so that a gap left by a position beyond the end reads as zeroes.
-        m_blocks.push_back(
-            Block{std::make_unique<std::uint8_t[]>(blockCapacity), m_capacity, blockCapacity});
+        m_blocks.push_back(Block{std::make_unique_for_overwrite<std::uint8_t[]>(blockCapacity),
+                                 m_capacity, blockCapacity});
         m_capacity += blockCapacity;
     }
 
@@ -88,10 +89,11 @@ CErrorPtr CMemoryWriteBuffer::getPosition(std::int64_t& position)
 
 CErrorPtr CMemoryWriteBuffer::setPosition(std::int64_t position)
 {
-    if (position < 0)
+    if (position < 0 || static_cast<std::uint64_t>(position) > m_end)
         return ZEL_ERROR("CMemoryWriteBuffer::setPosition",
                          "zelstr_CMemoryWriteBuffer_setPosition_Invalid",
-                         "Invalid position %1 in a memory buffer.", {std::to_string(position)});
+                         "Invalid position %1 in a memory buffer (size %2).",
+                         {std::to_string(position), std::to_string(m_end)});
     m_position = static_cast<std::size_t>(position);
     return nullptr;
 }

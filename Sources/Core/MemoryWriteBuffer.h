@@ -4,7 +4,7 @@
 // the last one ends: its capacity is the missing length when that is at least the growth step
 // (the step then doubles), otherwise the growth step. Blocks are never moved, merged or copied,
 // so stored bytes keep their address while the buffer grows. Writing below the end (after
-// setPosition) overwrites in place; bytes in a gap left by a position beyond the end read as 0.
+// setPosition) overwrites in place.
 //
 // It is not a reader: the content is read back through blockData/copyTo/toVector/writeTo, or by
 // a CMemoryReader over one block.
@@ -30,7 +30,7 @@ public:
 
     CErrorPtr write(const void* data, std::size_t count) override;
     CErrorPtr getPosition(std::int64_t& position) override;
-    // Any non-negative position; the end moves only when something is written beyond it.
+    // Any position from 0 to the end (inclusive).
     CErrorPtr setPosition(std::int64_t position) override;
     // The end: the largest position written so far.
     CErrorPtr getSize(std::int64_t& size) override;

@@ -6,6 +6,11 @@
 // The handle is opaque so that portable code never sees a system header. This is not a stream
 // and does no buffering; a read or write moves as many bytes as the system accepts, retrying
 // partial transfers until the count is reached, the file ends, or an error occurs.
+//
+// On Windows, reading opens with GENERIC_READ, the caller's share flags, OPEN_EXISTING and
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN (0x08000080); writing opens with
+// GENERIC_WRITE, the share flags, OPEN_ALWAYS (appending, then a move to the end) or
+// CREATE_ALWAYS (rewriting) and FILE_ATTRIBUTE_NORMAL. The handle fits the intptr_t below.
 
 #include "Core/Text.h"
 
