@@ -55,7 +55,8 @@ CErrorPtr passError(CErrorPtr err, const char* file, int line, std::string_view 
 } // namespace zel
 
 // ZEL_ERROR(fullName, id, text, args...): a new error reported at this source position.
-#define ZEL_ERROR(fullName, id, ...) ::zel::makeErrorAt(__FILE__, __LINE__, (fullName), (id), __VA_ARGS__)
+#define ZEL_ERROR(fullName, id, ...)                                                               \
+    ::zel::makeErrorAt(__FILE__, __LINE__, (fullName), (id), __VA_ARGS__)
 // ZEL_PASS(err, fullName): err with this source position appended to its trail.
 #define ZEL_PASS(err, fullName) ::zel::passError((err), __FILE__, __LINE__, (fullName))
 // ZEL_TRY(expr, fullName): returns the error of expr, with a trail entry, if it fails.

@@ -47,7 +47,13 @@ CLogSink setDiagLogSink(CLogSink sink)
     return previous;
 }
 
-bool isTracing() { return tracingFlag().load(std::memory_order_relaxed) != 0; }
-void setTracing(bool on) { tracingFlag().store(on ? 1 : 0, std::memory_order_relaxed); }
+bool isTracing()
+{
+    return tracingFlag().load(std::memory_order_relaxed) != 0;
+}
+void setTracing(bool on)
+{
+    tracingFlag().store(on ? 1 : 0, std::memory_order_relaxed);
+}
 
 } // namespace zel

@@ -117,8 +117,8 @@ std::u16string CText::toUtf16() const
     if (m_isWide)
         return m_wideText;
     std::u16string out(m_narrow.size(), u'\0');
-    std::transform(m_narrow.begin(), m_narrow.end(), out.begin(), [](char c)
-                   { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
+    std::transform(m_narrow.begin(), m_narrow.end(), out.begin(),
+                   [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
     return out;
 }
 

@@ -39,7 +39,8 @@ public:
     // Code unit i, unsigned.
     char16_t operator[](std::size_t i) const
     {
-        return m_isWide ? m_wideText[i] : static_cast<char16_t>(static_cast<unsigned char>(m_narrow[i]));
+        return m_isWide ? m_wideText[i]
+                        : static_cast<char16_t>(static_cast<unsigned char>(m_narrow[i]));
     }
 
     // The 8-bit units; only meaningful when !isWide().

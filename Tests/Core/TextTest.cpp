@@ -1,5 +1,5 @@
-#include "Core/Error.h"
 #include "Core/Text.h"
+#include "Core/Error.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +40,8 @@ TEST(Text, Utf8RoundTripAndWidth)
 
 TEST(Error, FormatsArgumentsAndTrail)
 {
-    auto err = ZEL_ERROR("plugin.modMain", "zelstr_Test_x", "Value %1 of '%2' (%3%%).",
-                         {"7", "gain"});
+    auto err =
+        ZEL_ERROR("plugin.modMain", "zelstr_Test_x", "Value %1 of '%2' (%3%%).", {"7", "gain"});
     ASSERT_TRUE(err);
     EXPECT_EQ(err->text(), "Value 7 of 'gain' (%3%%).");
     err = ZEL_PASS(std::move(err), "plugin");
