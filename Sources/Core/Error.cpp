@@ -35,7 +35,7 @@ std::string formatMessage(std::string_view text, std::initializer_list<std::stri
     out.reserve(text.size() + 16);
     for (std::size_t i = 0; i < text.size(); ++i)
     {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '3')
+        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9')
         {
             const std::size_t index = static_cast<std::size_t>(text[i + 1] - '1');
             if (index < args.size())

@@ -3,7 +3,7 @@
 // pointer means success. No exception crosses an operation boundary.
 //
 // An error carries a localisable message (an identifier such as
-// "zelstr_CObject_registerCreator" and a text whose %1..%3 have been replaced by arguments)
+// "zelstr_CObject_registerCreator" and a text whose %1..%3 (%4.. where a message needs more) have been replaced by arguments)
 // and a trail: each level that passes the error upwards appends one entry made of the source
 // file name, "( ", the line, " ) // " and the full name of the object that reports it.
 
@@ -38,7 +38,8 @@ private:
 
 using CErrorPtr = std::unique_ptr<CError>;
 
-// Replaces %1, %2 and %3 in text by the arguments (missing arguments leave the mark as is).
+// Replaces %1..%9 in text by the arguments (missing arguments leave the mark as is). The
+// arguments are inserted as they are: a "%2" inside an argument is not replaced again.
 std::string formatMessage(std::string_view text, std::initializer_list<std::string> args);
 
 // Makes an error without a trail entry.

@@ -111,11 +111,10 @@ CErrorPtr CFileWriter::open(const CText& name, unsigned shareFlags, bool append)
     m_name = name;
     if (const CFile::ErrorCode code = m_file.openForWriting(name, shareFlags, append))
     {
-        // Messages take three arguments; the flags (digits only) go into the text first.
-        const std::string text =
-            "Unable to open file '%1' for %2 (error %3, flags " + std::to_string(shareFlags) + ").";
-        return ZEL_ERROR("CFileWriter::open", "zelstr_CFileWriter_open_Error", text,
-                         {name.toUtf8(), append ? "appending" : "rewriting", std::to_string(code)});
+        return ZEL_ERROR("CFileWriter::open", "zelstr_CFileWriter_open_Error",
+                         "Unable to open file '%1' for %2 (error %3, flags %4).",
+                         {name.toUtf8(), append ? "appending" : "rewriting", std::to_string(code),
+                          std::to_string(shareFlags)});
     }
     return nullptr;
 }
