@@ -430,6 +430,10 @@ void CObject::moveSubscriptionsFrom(CObject* oldRoot)
     std::set<const CObject*> subtree;
     collectSubtree(subtree);
     oldRoot->m_notifyServer->moveSenders(subtree, notifyServer());
+    // A former root keeps no service of its own once it hangs in another tree.
+    if (oldRoot == this && m_root != this && m_notifyServer &&
+        m_notifyServer->subscriptionCount() == 0)
+        m_notifyServer.reset();
 }
 
 std::vector<CObject*> CObject::childList() const

@@ -175,7 +175,8 @@ public:
     {
         return addChild(CObjectPtr(child.release()), name);
     }
-    // release, detachFromParent, then delete (the subtree is released bottom-up first).
+    // Releases the subtree bottom-up, detaches the object from its parent and deletes it. A
+    // root is only released: whoever owns its CObjectPtr deletes it.
     void destroy();
     // Deleter of CObjectPtr: releases the subtree, then deletes it.
     static void destroyTree(CObject* object);

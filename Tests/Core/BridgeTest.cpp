@@ -148,25 +148,3 @@ TEST(Bridge, DestructionRacesFromTwoThreads)
         bridgeSide.join();
     }
 }
-
-TEST(Bridge, ManyBasesAndBridgesAcrossThreads)
-{
-    std::vector<std::unique_ptr<CBridgeBase>> bases;
-    for (int i = 0; i < 64; ++i)
-        bases.push_back(std::make_unique<CBridgeBase>());
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t)
-        threads.emplace_back(
-            [&, t]
-            {
-                for (int n = 0; n < 2000; ++n)
-                {
-                    CBridge bridge(bases[static_cast<std::size_t>((n * 7 + t) % 64)].get());
-                    EXPECT_TRUE(bridge.isAttached());
-                }
-            });
-    for (auto& thread : threads)
-        thread.join();
-    for (auto& base : bases)
-        EXPECT_EQ(base->bridgeCount(), 0u);
-}
