@@ -224,9 +224,10 @@ void CObject::removeAllBindings()
     while (!m_bindingsHeld.empty())
         dropBindingsFor(m_bindingsHeld.front().ownAttr);
     // Objects bound to this object's attributes forget their bindings.
-    for (const auto& [sourceAttr, list] : m_attrListeners)
-        for (const CAttrListener& entry : list)
+    for (const auto& listeners : m_attrListeners)
+        for (const CAttrListener& entry : listeners.second)
         {
+            const CText& sourceAttr = listeners.first;
             auto& held = entry.listener->m_bindingsHeld;
             held.erase(std::remove_if(held.begin(), held.end(),
                                       [&](const CBindingHeld& b)

@@ -74,7 +74,8 @@ TEST(TypeTable, IsSortedAndHoldsThePlainObject)
                                  { return CText(r.tag) == CText("core:object"); });
     ASSERT_NE(it, table.end());
     zel::CObjectPtr plain = it->creator();
-    EXPECT_EQ(typeid(*plain), typeid(CObject));
+    const CObject& made = *plain;
+    EXPECT_EQ(typeid(made), typeid(CObject));
 }
 
 TEST_F(CObjectTree, HandlerTablesInheritAndReplace)
