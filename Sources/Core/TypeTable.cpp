@@ -1,0 +1,27 @@
+#include "Core/TypeTable.h"
+
+#include "Core/Object.h"
+
+namespace zel
+{
+namespace
+{
+// Sorted by tag (ordinal order); keep it sorted when adding rows.
+// clang-format off
+const CTypeTableRow kProductTypes[] = {
+    {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
+};
+// clang-format on
+} // namespace
+
+std::span<const CTypeTableRow> productTypeTable()
+{
+    return kProductTypes;
+}
+
+CErrorPtr registerProductTypes(CTypeRegistration& registration)
+{
+    return registration.addTable(productTypeTable());
+}
+
+} // namespace zel

@@ -1,0 +1,258 @@
+// Attributes: reference evaluation, defaults, live bindings, read-only rules, handler errors,
+// typed reads and their cache.
+
+#include "Core/Attribute.h"
+#include "ObjectTestSupport.h"
+
+using namespace ktest;
+using zel::CText;
+
+namespace
+{
+class CAttributes : public CObjectModelTest
+{
+protected:
+    void SetUp() override
+    {
+        CObjectModelTest::SetUp();
+        plugin = child(*root, "core:object", "plugin");
+        panel = child(*plugin, "core:object", "panel");
+        knob = child(*panel, "test:probe", "knob");
+        root->setAttributeRaw("skin", "dark");
+        plugin->setAttributeRaw("title", "Plugin");
+        panel->setAttributeRaw("title", "Panel");
+        panel->setAttributeRaw("size", "3");
+        knob->setAttributeRaw("own", "mine");
+    }
+    std::string set(CObject& object, const char* name, const char* text)
+    {
+        zel::CErrorPtr err = object.setAttribute(name, text);
+        EXPECT_FALSE(err) << (err ? err->details() : "");
+        return object.attribute(name).toUtf8();
+    }
+    CObject* plugin = nullptr;
+    CObject* panel = nullptr;
+    CObject* knob = nullptr;
+};
+} // namespace
+
+TEST_F(CAttributes, ReferenceForms)
+{
+    CFakeApplication application;
+    application.shared->setAttributeRaw("app-vendor", "Vendor"); // the shared root itself
+    CObject* project = nullptr;
+    ASSERT_FALSE(application.shared->createChild("core:object", "project", false, project));
+    project->setAttributeRaw("app-vendor-url", "https://example.invalid/");
+
+    struct Case
+    {
+        const char* name;
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"a", "plain text", "plain text"},
+        {"a", "no close {title", "no close {title"},
+        {"a", "}{title", "}{title"}, // no "}" after the last "{"
+        {"a", "{title}}", "Panel}"},
+        {"title", "{}", "Panel"},       // same name, inherited from the parent
+        {"b", "{title}", "Panel"},      // a name, inherited
+        {"b", "{skin}", "dark"},        // from the root
+        {"b", "{@title?none}", "none"}, // own only: the knob has no title
+        {"b", "{@own}", "mine"},
+        {"b", "{@skin}", ""}, // own only: not inherited
+        {"b", "{/^ size}", "3"},
+        {"title", "{/^^}", "Plugin"}, // path without name: same attribute name
+        {"b", "{/^?Panel}", "Panel"}, // parent's "b" is absent: default
+        {"b", "{/^^ title}", "Plugin"},
+        {"b", "{/plugin.panel title}", "Panel"},
+        {"b", "{/plugin.panel skin}", "dark"}, // inherited from that object upwards
+        {"b", "{/nowhere title?x}", "x"},
+        {"b", "{/shared::project app-vendor-url}", "https://example.invalid/"},
+        {"b", "{/shared::project app-vendor}", "Vendor"},
+        {"b", "{missing}", ""},
+        {"b", "{missing?-1}", "-1"},
+        {"c", "{?-1}", "-1"},
+        {"b", "[{title}|{skin}]", "[Panel|dark]"},
+        {"b", "{?}", ""},
+        {"b", "{title?a?b}", "Panel"},
+    };
+    for (const Case& c : cases)
+    {
+        // A fresh object per case: a case must not see what an earlier one stored.
+        CObject* fresh = child(*panel, "test:probe", "fresh");
+        fresh->setAttributeRaw("own", "mine");
+        EXPECT_EQ(set(*fresh, c.name, c.text), c.expected) << c.text;
+        fresh->destroy();
+    }
+}
+
+TEST_F(CAttributes, ReferencesAreEvaluatedRightToLeft)
+{
+    // The right reference is evaluated first and its result can complete the left one.
+    panel->setAttributeRaw("key", "size");
+    EXPECT_EQ(set(*knob, "b", "{{key}}"), "3");
+    panel->setAttributeRaw("first", "{");
+    EXPECT_EQ(set(*knob, "b", "{first}title}"), "Panel");
+
+    // Order is observable through live bindings: each one registers when evaluated.
+    CObject* s1 = child(*root, "core:object", "s1");
+    CObject* s2 = child(*root, "core:object", "s2");
+    s1->setAttributeRaw("v", "one");
+    s2->setAttributeRaw("v", "two");
+    EXPECT_EQ(set(*knob, "pair", "{*/s1 v}-{*/s2 v}"), "one-two");
+    ASSERT_EQ(knob->bindingsHeld().size(), 2u);
+    EXPECT_EQ(knob->bindingsHeld()[0].source, s2);
+    EXPECT_EQ(knob->bindingsHeld()[1].source, s1);
+}
+
+TEST_F(CAttributes, ReadOnlyAndEmptyNameAreSilentNoOps)
+{
+    auto* probe = static_cast<CProbe*>(knob);
+    EXPECT_FALSE(knob->setAttribute("", "x"));
+    EXPECT_FALSE(knob->hasAttribute(""));
+    knob->setReadOnly(true);
+    EXPECT_FALSE(knob->setAttribute("value", "1"));
+    EXPECT_FALSE(knob->hasAttribute("value"));
+    EXPECT_TRUE(probe->values.empty());
+    knob->setReadOnly(false);
+    EXPECT_EQ(set(*knob, "value", "2"), "2");
+    EXPECT_EQ(probe->values, std::vector<std::string>{"2"});
+}
+
+TEST_F(CAttributes, HandlerErrorCarriesTheFullName)
+{
+    zel::CErrorPtr err = knob->setAttribute("value", "bad");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->text(), "Bad value 'bad'.");
+    ASSERT_EQ(err->trail().size(), 2u);
+    EXPECT_NE(err->trail()[1].find(" ) // root.plugin.panel.knob"), std::string::npos);
+    EXPECT_EQ(knob->attribute("value").toUtf8(), "bad") << "stored before the handler ran";
+}
+
+TEST_F(CAttributes, LiveBindingFollowsTheSource)
+{
+    CObject* source = child(*root, "core:object", "global-data");
+    CObject* precision = child(*source, "core:object", "drag-precision");
+    precision->setAttributeRaw("drag-precision", "0.8");
+    auto* probe = static_cast<CProbe*>(knob);
+
+    EXPECT_EQ(set(*knob, "value", "x{*/global-data.drag-precision drag-precision}"), "x0.8");
+    EXPECT_EQ(precision->attributeListenerCount(), 1u);
+    ASSERT_FALSE(precision->setAttribute("drag-precision", "0.5"));
+    EXPECT_EQ(knob->attribute("value").toUtf8(), "x0.5");
+    EXPECT_EQ(probe->values, (std::vector<std::string>{"x0.8", "x0.5"}));
+    EXPECT_EQ(precision->attributeListenerCount(), 1u) << "re-evaluation does not duplicate";
+
+    // Another attribute of the source does not update the listener.
+    ASSERT_FALSE(precision->setAttribute("other", "1"));
+    EXPECT_EQ(probe->values.size(), 2u);
+
+    // Setting the attribute to a plain value drops the binding.
+    EXPECT_EQ(set(*knob, "value", "fixed"), "fixed");
+    EXPECT_EQ(precision->attributeListenerCount(), 0u);
+    ASSERT_FALSE(precision->setAttribute("drag-precision", "0.1"));
+    EXPECT_EQ(knob->attribute("value").toUtf8(), "fixed");
+}
+
+TEST_F(CAttributes, LiveBindingsChain)
+{
+    CObject* a = child(*root, "core:object", "a");
+    CObject* b = child(*root, "core:object", "b");
+    a->setAttributeRaw("v", "1");
+    EXPECT_EQ(set(*b, "v", "{*/a v}"), "1");
+    EXPECT_EQ(set(*knob, "v", "{*/b v}!"), "1!");
+    ASSERT_FALSE(a->setAttribute("v", "2"));
+    EXPECT_EQ(knob->attribute("v").toUtf8(), "2!");
+    // Bindings that feed each other stop instead of recursing without end.
+    EXPECT_EQ(set(*a, "v", "{*/b v}"), "2");
+    ASSERT_FALSE(b->setAttribute("v", "3"));
+}
+
+TEST_F(CAttributes, LiveBindingRemovedWhenEitherSideGoes)
+{
+    CObject* source = child(*root, "core:object", "src");
+    CObject* listenerA = child(*root, "core:object", "la");
+    CObject* listenerB = child(*root, "core:object", "lb");
+    source->setAttributeRaw("v", "1");
+    EXPECT_EQ(set(*listenerA, "v", "{*/src v}"), "1");
+    EXPECT_EQ(set(*listenerB, "w", "{*/src v}"), "1");
+    EXPECT_EQ(source->attributeListenerCount(), 2u);
+
+    listenerA->destroy();
+    EXPECT_EQ(source->attributeListenerCount(), 1u);
+    ASSERT_FALSE(source->setAttribute("v", "2")); // would touch the freed listener otherwise
+    EXPECT_EQ(listenerB->attribute("w").toUtf8(), "2");
+
+    source->destroy();
+    EXPECT_TRUE(listenerB->bindingsHeld().empty());
+    EXPECT_FALSE(listenerB->setAttribute("w", "3"));
+}
+
+TEST_F(CAttributes, LiveBindingChecks)
+{
+    struct Case
+    {
+        const char* text;
+        const char* id;
+    };
+    CObject* locked = child(*root, "core:object", "locked");
+    locked->setReadOnly(true);
+    const Case cases[] = {
+        {"{*/nowhere v}", "zelstr_CObject_setAttribute_BindingNoSource"},
+        {"{*/plugin.panel.knob v}", "zelstr_CObject_setAttribute_BindingSelf"},
+        {"{*/locked v}", "zelstr_CObject_setAttribute_BindingReadOnly"},
+    };
+    for (const Case& c : cases)
+    {
+        zel::CErrorPtr err = knob->setAttribute("v", c.text);
+        ASSERT_TRUE(err) << c.text;
+        EXPECT_EQ(err->id(), c.id);
+        EXPECT_TRUE(knob->bindingsHeld().empty());
+    }
+}
+
+TEST_F(CAttributes, TypedReadsAndTheirCache)
+{
+    knob->setAttributeRaw("n", "0x10");
+    knob->setAttributeRaw("f", "2,5");
+    knob->setAttributeRaw("flag", "true");
+    knob->setAttributeRaw("target", "^");
+    EXPECT_EQ(knob->attributeInt("n"), 16);
+    EXPECT_EQ(knob->attributeFloat("f"), 2.5);
+    EXPECT_EQ(knob->attributeBool("flag"), true);
+    EXPECT_EQ(knob->attributeObject("target"), panel);
+    EXPECT_EQ(knob->attributeInt("f"), std::nullopt);
+    EXPECT_EQ(knob->attributeInt("missing"), std::nullopt);
+    EXPECT_EQ(knob->attributeInt("size"), std::nullopt);
+    EXPECT_EQ(knob->attributeInt("size", zel::EAttrLookup::kInherited), 3);
+
+    const zel::CAttrValue* n = knob->findAttribute("n");
+    EXPECT_EQ(n->cache().flags & zel::kAttrCacheFilled, zel::kAttrCacheFilled);
+    EXPECT_EQ(n->cache().typeIndex, zel::kAttrInteger);
+    // A new text empties the cache; the next read converts the new text.
+    ASSERT_FALSE(knob->setAttribute("n", "7"));
+    EXPECT_EQ(n->cache().flags & zel::kAttrCacheFilled, 0u);
+    EXPECT_EQ(knob->attributeInt("n"), 7);
+    // A failed conversion is remembered as such.
+    ASSERT_FALSE(knob->setAttribute("n", "seven"));
+    EXPECT_EQ(knob->attributeInt("n"), std::nullopt);
+    EXPECT_NE(n->cache().flags & zel::kAttrCacheInvalid, 0u);
+}
+
+TEST(AttrValue, ConvertsOncePerType)
+{
+    zel::CAttrValue value(CText("12"));
+    const zel::CAttrCache* asInt = value.typed(zel::kAttrInteger);
+    ASSERT_NE(asInt, nullptr);
+    EXPECT_EQ(asInt->integer, 12);
+    // Poke the cache: a second read of the same type must answer from it, not convert again.
+    const_cast<zel::CAttrCache&>(value.cache()).integer = 99;
+    EXPECT_EQ(value.typed(zel::kAttrInteger)->integer, 99);
+    // Asking for another type converts again.
+    EXPECT_DOUBLE_EQ(value.typed(zel::kAttrFloat)->real, 12.0);
+    EXPECT_EQ(value.typed(zel::kAttrInteger)->integer, 12);
+    value.setText(CText("13"));
+    EXPECT_EQ(value.typed(zel::kAttrInteger)->integer, 13);
+    EXPECT_STREQ(zel::attrTypeOps(zel::kAttrObjectPath).name, "object path");
+}

@@ -1,0 +1,221 @@
+// Events: subscriptions, delivery through the tree's notification service, runEvent on
+// description-built parameter objects, and targets that hold subscriptions.
+
+#include "Core/Log.h"
+#include "Core/NotifyServer.h"
+#include "Core/Target.h"
+#include "ObjectTestSupport.h"
+
+using namespace ktest;
+using zel::CText;
+
+namespace
+{
+class CEvents : public CObjectModelTest
+{
+protected:
+    void SetUp() override
+    {
+        CObjectModelTest::SetUp();
+        sender = child(*root, "core:object", "timer");
+        listener = static_cast<CProbe*>(child(*root, "test:probe", "view"));
+    }
+    CObject* sender = nullptr;
+    CProbe* listener = nullptr;
+};
+
+// Unsubscribes itself while it is being served and records what reaches it.
+class CSelfRemover : public CObject
+{
+public:
+    static void registerClass(zel::CClassInfo& info)
+    {
+        CObject::registerClass(info);
+        info.event<&CSelfRemover::onTick>("tick");
+    }
+    zel::CErrorPtr onTick(CObject& params)
+    {
+        ++ticks;
+        if (other != nullptr)
+            other->destroy(); // a later subscriber vanishes during delivery
+        if (params.attribute("fail") == CText("yes"))
+            return zel::makeError("zelstr_Test_tick", "tick failed");
+        return nullptr;
+    }
+    int ticks = 0;
+    CObject* other = nullptr;
+};
+} // namespace
+
+TEST_F(CEvents, SendDeliversParametersSynchronously)
+{
+    CText id;
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *listener, "ping", &id));
+    ASSERT_FALSE(sender->sendEvent("tick"));
+    ASSERT_EQ(listener->pings.size(), 1u);
+    EXPECT_EQ(listener->pings[0], "/timer|tick|/view|" + id.toUtf8() + "|ping|");
+    // Other events and other senders do not reach it.
+    ASSERT_FALSE(sender->sendEvent("tock"));
+    ASSERT_FALSE(listener->sendEvent("tick"));
+    EXPECT_EQ(listener->pings.size(), 1u);
+    // Removing the subscription stops delivery.
+    EXPECT_TRUE(CObject::unlistenObject(*sender, id));
+    EXPECT_FALSE(CObject::unlistenObject(*sender, id));
+    ASSERT_FALSE(sender->sendEvent("tick"));
+    EXPECT_EQ(listener->pings.size(), 1u);
+}
+
+TEST_F(CEvents, MissingHandlerAtSubscriptionIsReported)
+{
+    std::vector<std::string> lines;
+    auto previous = zel::setDiagLogSink([&](std::string_view l) { lines.emplace_back(l); });
+    zel::CErrorPtr err = CObject::listenObject(*sender, "tick", *listener, "no-such-handler");
+    zel::setDiagLogSink(previous);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->text(), "Event handler 'no-such-handler' not found in listenObject().");
+    EXPECT_EQ(lines, std::vector<std::string>{err->text()});
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+}
+
+TEST_F(CEvents, RunEventOnParameterObjects)
+{
+    // An event-parameter object built like a description element.
+    CObject* params = child(*root, "core:object", "params");
+    params->setAttributeRaw("sender", "/timer");
+    params->setAttributeRaw("event-name", "tick");
+    params->setAttributeRaw("listener", "view");
+    params->setAttributeRaw("listener-proc", "ping");
+    ASSERT_FALSE(root->runEvent(*params));
+    EXPECT_EQ(listener->pings.size(), 1u);
+    EXPECT_EQ(listener->findSender(*params), sender);
+
+    // The base class answers "release-child-bridged".
+    params->setAttributeRaw("listener-proc", "release-child-bridged");
+    EXPECT_FALSE(root->runEvent(*params));
+
+    params->setAttributeRaw("listener-proc", "unknown-proc");
+    zel::CErrorPtr err = root->runEvent(*params);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->id(), "zelstr_CObject_runEvent_UnknownEvent");
+    EXPECT_EQ(err->text(), "Unknown event 'unknown-proc'.");
+    EXPECT_NE(err->trail().at(0).find("// root.view"), std::string::npos);
+
+    // A listener that has gone is dropped without an error.
+    listener->destroy();
+    params->setAttributeRaw("listener-proc", "ping");
+    EXPECT_FALSE(root->runEvent(*params));
+}
+
+TEST_F(CEvents, ReleaseRemovesSubscriptionsOnBothSides)
+{
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *listener, "ping"));
+    ASSERT_FALSE(CObject::listenObject(*listener, "tick", *listener, "ping"));
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 2u);
+    listener->destroy();
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+    EXPECT_FALSE(sender->sendEvent("tick"));
+
+    CProbe* again = static_cast<CProbe*>(child(*root, "test:probe", "again"));
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *again, "ping"));
+    sender->destroy();
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+}
+
+TEST_F(CEvents, ListenerInAnotherTree)
+{
+    zel::CObjectPtr editor = CObject::make<CObject>();
+    editor->setRootName("editor");
+    CObject* view = nullptr;
+    ASSERT_FALSE(editor->createChild("test:probe", "view", false, view));
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *view, "ping"));
+    ASSERT_FALSE(sender->sendEvent("tick"));
+    EXPECT_EQ(static_cast<CProbe*>(view)->pings.size(), 1u);
+    // The editor tree goes first: the sender's service forgets the subscription.
+    editor.reset();
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+    EXPECT_FALSE(sender->sendEvent("tick"));
+}
+
+TEST_F(CEvents, HandlersMayRemoveSubscribersAndErrorsDoNotStopDelivery)
+{
+    auto* first = static_cast<CSelfRemover*>(nullptr);
+    ASSERT_FALSE(registration.add<CSelfRemover>("test:self-remover"));
+    CObject* a = child(*root, "test:self-remover", "a");
+    CObject* b = child(*root, "test:self-remover", "b");
+    first = static_cast<CSelfRemover*>(a);
+    first->other = b;
+    zel::CObjectRef bRef = b->weakRef();
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *a, "tick"));
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *b, "tick"));
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *listener, "ping"));
+    zel::CErrorPtr err = sender->sendEvent("tick", {{"fail", "yes"}});
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->text(), "tick failed");
+    EXPECT_EQ(first->ticks, 1);
+    EXPECT_FALSE(bRef);
+    EXPECT_EQ(listener->pings.size(), 1u) << "later subscribers are still served";
+}
+
+TEST_F(CEvents, SubscriptionsFollowAMovedSubtree)
+{
+    zel::CObjectPtr other = CObject::make<CObject>();
+    other->setRootName("other");
+    ASSERT_FALSE(CObject::listenObject(*sender, "tick", *listener, "ping"));
+    zel::CObjectPtr moved = sender->detachFromParent();
+    EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+    ASSERT_FALSE(moved->sendEvent("tick"));
+    ASSERT_FALSE(other->addChild(std::move(moved), "timer"));
+    EXPECT_EQ(other->notifyServer().subscriptionCount(), 1u);
+    ASSERT_FALSE(other->findChild("timer")->sendEvent("tick"));
+    EXPECT_EQ(listener->pings.size(), 2u);
+    EXPECT_EQ(listener->pings[1].substr(0, 13), "/timer|tick|/");
+}
+
+TEST_F(CEvents, TargetResolvesChecksAndReleases)
+{
+    listener->setAttributeRaw("target", "/timer");
+    listener->setAttributeRaw("wrong", "/view");
+    {
+        zel::CTarget<CObject> target;
+        ASSERT_FALSE(target.resolveAttribute(*listener, "target"));
+        EXPECT_EQ(target.get(), sender);
+        ASSERT_FALSE(target.listen("tick", "ping"));
+        EXPECT_EQ(root->notifyServer().subscriptionCount(), 1u);
+        target.release();
+        EXPECT_EQ(root->notifyServer().subscriptionCount(), 0u);
+        EXPECT_EQ(target.get(), nullptr);
+    }
+    {
+        zel::CTarget<CSelfRemover> typed;
+        zel::CErrorPtr err = typed.resolveAttribute(*listener, "wrong");
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->id(), "zelstr_CTarget_resolve_InvalidClass");
+        err = typed.resolveAttribute(*listener, "nothing");
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->id(), "zelstr_CTarget_resolve_NotFound");
+        EXPECT_FALSE(typed.resolveAttribute(*listener, "nothing", false));
+        EXPECT_FALSE(typed);
+    }
+    {
+        // The target goes first: the pointer turns null and release is harmless.
+        zel::CTarget<CObject> target;
+        ASSERT_FALSE(target.resolveAttribute(*listener, "target"));
+        ASSERT_FALSE(target.listen("tick", "ping"));
+        sender->destroy();
+        EXPECT_EQ(target.get(), nullptr);
+    }
+}
+
+TEST_F(CEvents, TargetListenedForwardsToTheHolder)
+{
+    ASSERT_FALSE(registration.add<CSelfRemover>("test:self-remover"));
+    auto* holder = static_cast<CSelfRemover*>(child(*root, "test:self-remover", "holder"));
+    holder->setAttributeRaw("timer", "/timer");
+    zel::CTargetListened<CObject> target;
+    ASSERT_FALSE(target.resolveAndForward(*holder, "timer", {"tick"}));
+    ASSERT_FALSE(sender->sendEvent("tick"));
+    ASSERT_FALSE(sender->sendEvent("tick"));
+    EXPECT_EQ(holder->ticks, 2);
+    // Forwarding an event the holder cannot handle fails at subscription.
+    EXPECT_TRUE(target.forward({"view-area-update"}));
+}
