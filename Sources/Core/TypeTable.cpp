@@ -1,6 +1,8 @@
 #include "Core/TypeTable.h"
 
+#include "Core/AttrDoubler.h"
 #include "Core/Object.h"
+#include "Core/SharedAttribute.h"
 
 namespace zel
 {
@@ -9,7 +11,9 @@ namespace
 // Sorted by tag (ordinal order); keep it sorted when adding rows.
 // clang-format off
 const CTypeTableRow kProductTypes[] = {
+    {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
+    {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},
 };
 // clang-format on
 } // namespace

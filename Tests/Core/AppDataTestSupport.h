@@ -1,0 +1,158 @@
+#pragma once
+// Test support for the application data: a fixture that points the user's configuration
+// folder (XDG_CONFIG_HOME) at a fresh temporary folder, and helpers that build and take
+// apart stored blocks with zlib directly, independently of the framework's streams.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ktest
+{
+
+namespace fs = std::filesystem;
+
+inline void setEnvironment(const char* name, const std::optional<std::string>& value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value ? value->c_str() : "");
+#else
+    if (value)
+        setenv(name, value->c_str(), 1);
+    else
+        unsetenv(name);
+#endif
+}
+
+inline std::optional<std::string> environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// XDG_CONFIG_HOME points at a fresh folder for the test's lifetime.
+class CConfigHomeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::random_device rd;
+        home = fs::temp_directory_path() / ("kelv_appdata_" + std::to_string(rd()));
+        fs::create_directories(home);
+        m_saved = environment("XDG_CONFIG_HOME");
+        setEnvironment("XDG_CONFIG_HOME", home.string());
+    }
+    void TearDown() override
+    {
+        setEnvironment("XDG_CONFIG_HOME", m_saved);
+        std::error_code ec;
+        fs::remove_all(home, ec);
+    }
+
+    fs::path dataFolder() const { return home / "Ardovin" / "Audio Plug-Ins" / "Data"; }
+
+    fs::path home;
+
+private:
+    std::optional<std::string> m_saved;
+};
+
+using CBytes = std::vector<std::uint8_t>;
+
+inline void putInt(CBytes& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+inline void putString(CBytes& out, const std::string& s)
+{
+    putInt(out, static_cast<std::uint32_t>(s.size()));
+    out.insert(out.end(), s.begin(), s.end());
+}
+
+inline std::uint32_t getInt(const CBytes& in, std::size_t& pos)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(in.at(pos++)) << (8 * i);
+    return v;
+}
+
+inline std::string getString(const CBytes& in, std::size_t& pos)
+{
+    const std::uint32_t n = getInt(in, pos);
+    std::string s(in.begin() + static_cast<std::ptrdiff_t>(pos),
+                  in.begin() + static_cast<std::ptrdiff_t>(pos + n));
+    pos += n;
+    return s;
+}
+
+// A compressed block: identifier, plain length, Adler-32 of the length bytes, zlib stream.
+inline CBytes makeBlock(const char (&id)[5], const CBytes& plain)
+{
+    CBytes out(id, id + 4);
+    CBytes length;
+    putInt(length, static_cast<std::uint32_t>(plain.size()));
+    out.insert(out.end(), length.begin(), length.end());
+    putInt(out, static_cast<std::uint32_t>(adler32(adler32(0, nullptr, 0), length.data(), 4)));
+    uLongf size = compressBound(static_cast<uLong>(plain.size()));
+    CBytes z(size);
+    EXPECT_EQ(compress(z.data(), &size, plain.data(), static_cast<uLong>(plain.size())), Z_OK);
+    out.insert(out.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(size));
+    return out;
+}
+
+// The identifier and plain content of a block (no checks beyond zlib's own).
+inline std::pair<std::string, CBytes> openBlock(const CBytes& block)
+{
+    std::size_t pos = 4;
+    const std::uint32_t length = getInt(block, pos);
+    pos += 4;
+    CBytes plain(length);
+    uLongf size = length;
+    EXPECT_EQ(
+        uncompress(plain.data(), &size, block.data() + pos, static_cast<uLong>(block.size() - pos)),
+        Z_OK);
+    return {std::string(block.begin(), block.begin() + 4), plain};
+}
+
+// The plain content of a settings data set holding values.
+inline CBytes settingsContent(const std::vector<std::pair<std::string, std::string>>& values)
+{
+    CBytes plain;
+    putInt(plain, 1);
+    putInt(plain, static_cast<std::uint32_t>(values.size()));
+    for (const auto& [name, value] : values)
+    {
+        putString(plain, name);
+        putString(plain, value);
+    }
+    return plain;
+}
+
+inline CBytes readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return CBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const fs::path& path, const CBytes& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace ktest

@@ -1,0 +1,192 @@
+#include "Core/SharedAttribute.h"
+
+#include "Core/AppDataTestSupport.h"
+#include "Core/ObjectTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace zel
+{
+namespace
+{
+
+using ktest::CFakeChild;
+
+std::string text(const CText& t)
+{
+    return t.toUtf8();
+}
+
+// An instance tree as the descriptions build it: ui.global-data and ui.local-data with shared
+// attributes, and a view whose attributes follow them through live bindings.
+CFakeChild instanceTree()
+{
+    return {"core:object",
+            "ui",
+            {},
+            {{"core:object",
+              "global-data",
+              {},
+              {{"core:shared-attribute",
+                "drag-precision",
+                {{"attribute", "drag-precision"}, {"is-global", "true"}, {"def-value", "0.8"}},
+                {}},
+               {"core:shared-attribute",
+                "ui-shadows",
+                {{"attribute", "ui-shadows"},
+                 {"is-global", "true"},
+                 {"data-name", "shadows-v2"},
+                 {"def-value", "true"}},
+                {}}}},
+             {"core:object",
+              "local-data",
+              {},
+              {{"core:shared-attribute",
+                "ui-scale",
+                {{"attribute", "scale"}, {"is-global", "false"}, {"def-value", "1.0"}},
+                {}}}},
+             {"core:object",
+              "knob",
+              {{"precision", "{*/ui.global-data.drag-precision drag-precision}"},
+               {"zoom", "{*/ui.local-data.ui-scale scale}"}},
+              {}}}};
+}
+
+class SharedAttribute : public ktest::CConfigHomeTest
+{
+protected:
+    void SetUp() override
+    {
+        ktest::CConfigHomeTest::SetUp();
+        ASSERT_FALSE(registerProductTypes(m_registration));
+        m_global = std::make_unique<CGlobalData>();
+        m_local = std::make_unique<CLocalData>("Kelvatrone");
+        CGlobalData::setCurrent(m_global.get());
+        CLocalData::setCurrent(m_local.get());
+    }
+    void TearDown() override
+    {
+        CGlobalData::setCurrent(nullptr);
+        CLocalData::setCurrent(nullptr);
+        ktest::CConfigHomeTest::TearDown();
+    }
+
+    CObjectPtr makeInstance(const char* name)
+    {
+        CObjectPtr root = CObject::make<CObject>();
+        root->setRootName(name);
+        const CErrorPtr err = ktest::loadElement(*root, instanceTree());
+        EXPECT_FALSE(err) << (err ? err->details() : "");
+        return root;
+    }
+
+    ktest::CFakeApplication m_application;
+    CTypeRegistration m_registration;
+    std::unique_ptr<CGlobalData> m_global;
+    std::unique_ptr<CLocalData> m_local;
+};
+
+TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
+{
+    CObjectPtr a = makeInstance("a");
+    CObjectPtr b = makeInstance("b");
+    CObject* dragA = a->findObject("ui.global-data.drag-precision");
+    CObject* dragB = b->findObject("ui.global-data.drag-precision");
+    ASSERT_TRUE(dragA && dragB);
+    EXPECT_EQ(text(dragA->attribute("drag-precision")), "0.8");
+    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("precision")), "0.8");
+    EXPECT_EQ(m_global->updateListenerCount(), 4u);
+
+    // A change in one instance is stored and reaches the other and its live bindings.
+    ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.35"));
+    CText stored;
+    EXPECT_FALSE(m_global->readValue("drag-precision", stored));
+    EXPECT_EQ(text(stored), "0.35");
+    EXPECT_EQ(text(dragB->attribute("drag-precision")), "0.35");
+    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("precision")), "0.35");
+    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.35");
+
+    // A change arriving from the data (another writer) is set on the mirror.
+    ASSERT_FALSE(m_local->writeValue("ui-scale", "1.5"));
+    EXPECT_EQ(text(a->findObject("ui.local-data.ui-scale")->attribute("scale")), "1.5");
+    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("zoom")), "1.5");
+
+    // "data-name" overrides the object's name as the stored name.
+    ASSERT_FALSE(a->findObject("ui.global-data.ui-shadows")->setAttribute("ui-shadows", "false"));
+    bool found = false;
+    EXPECT_FALSE(m_global->readValue("shadows-v2", stored, CText(), &found));
+    EXPECT_TRUE(found);
+    EXPECT_FALSE(m_global->readValue("ui-shadows", stored, CText(), &found));
+    EXPECT_FALSE(found);
+
+    // Destroying an instance unregisters its listeners.
+    b.reset();
+    EXPECT_EQ(m_global->updateListenerCount(), 2u);
+    ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.5"));
+}
+
+TEST_F(SharedAttribute, LocalValuesStayWithThePluginTypeGlobalOnesReachAll)
+{
+    {
+        CObjectPtr a = makeInstance("a");
+        ASSERT_FALSE(a->findObject("ui.local-data.ui-scale")->setAttribute("scale", "2.0"));
+        ASSERT_FALSE(
+            a->findObject("ui.global-data.drag-precision")->setAttribute("drag-precision", "0.6"));
+    }
+    // Another plug-in type of the maker: its own local data, the same global data file.
+    CGlobalData::setCurrent(nullptr);
+    CLocalData::setCurrent(nullptr);
+    m_global = std::make_unique<CGlobalData>();
+    m_local = std::make_unique<CLocalData>("Spectrafix");
+    CGlobalData::setCurrent(m_global.get());
+    CLocalData::setCurrent(m_local.get());
+    CObjectPtr other = makeInstance("other");
+    EXPECT_EQ(text(other->findObject("ui.local-data.ui-scale")->attribute("scale")), "1.0");
+    EXPECT_EQ(text(other->findObject("ui.knob")->attribute("precision")), "0.6");
+
+    // The same plug-in type loading afresh sees its stored local value.
+    CLocalData::setCurrent(nullptr);
+    m_local = std::make_unique<CLocalData>("Kelvatrone");
+    CLocalData::setCurrent(m_local.get());
+    CObjectPtr again = makeInstance("again");
+    EXPECT_EQ(text(again->findObject("ui.knob")->attribute("zoom")), "2.0");
+}
+
+TEST_F(SharedAttribute, InitErrorsAndDataFreeOperation)
+{
+    CObjectPtr root = CObject::make<CObject>();
+    root->setRootName("r");
+    CErrorPtr err = ktest::loadElement(
+        *root, {"core:shared-attribute", "bad", {{"is-global", "true"}, {"def-value", "1"}}, {}});
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->id(), "zelstr_CSharedAttribute_init_NoAttribute");
+    EXPECT_EQ(err->text(), "No attached attribute name specified.");
+    EXPECT_NE(err->details().find("r.bad"), std::string::npos);
+
+    // Without application data the mirror is a plain attribute with its default.
+    CGlobalData::setCurrent(nullptr);
+    CObject* plain = nullptr;
+    ASSERT_FALSE(
+        ktest::loadElement(*root,
+                           {"core:shared-attribute",
+                            "x",
+                            {{"attribute", "x"}, {"is-global", "true"}, {"def-value", "d"}},
+                            {}},
+                           &plain));
+    EXPECT_EQ(text(plain->attribute("x")), "d");
+    EXPECT_FALSE(plain->setAttribute("x", "e"));
+    EXPECT_EQ(text(plain->attribute("x")), "e");
+}
+
+TEST_F(SharedAttribute, StoredValueWinsOverTheDefault)
+{
+    ASSERT_FALSE(m_global->writeValue("drag-precision", "0.1"));
+    CObjectPtr a = makeInstance("a");
+    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.1");
+}
+
+} // namespace
+} // namespace zel
