@@ -58,16 +58,16 @@ CErrorPtr CSharedAttribute::init()
     if (m_attributeName.empty())
         return ZEL_ERROR(fullName().toUtf8(), "zelstr_CSharedAttribute_init_NoAttribute",
                          "No attached attribute name specified.");
-    m_data = m_isGlobal ? static_cast<CApplicationData*>(CGlobalData::current())
-                        : static_cast<CApplicationData*>(CLocalData::current());
+    CApplicationData* data = m_isGlobal ? static_cast<CApplicationData*>(CGlobalData::current())
+                                        : static_cast<CApplicationData*>(CLocalData::current());
     CText value = m_defaultValue;
     bool found = false;
-    if (m_data != nullptr)
+    if (data != nullptr)
     {
         // A damaged store is not this object's failure: it starts from the default.
-        if (CErrorPtr err = m_data->readValue(dataName(), value, m_defaultValue, &found))
+        if (CErrorPtr err = data->readValue(dataName(), value, m_defaultValue, &found))
             diagLog(ZEL_PASS(std::move(err), fullName().toUtf8())->details());
-        m_bridge.connect(m_data);
+        m_bridge.connect(data);
     }
     m_connected = true;
     if (found || hasAttribute("def-value") || !hasAttribute(m_attributeName))
@@ -93,9 +93,13 @@ CErrorPtr CSharedAttribute::applyStoredValue(const CText& value)
 CErrorPtr CSharedAttribute::setAttribute(const CText& name, const CText& text)
 {
     ZEL_TRY(CObject::setAttribute(name, text), fullName().toUtf8());
-    if (!m_connected || m_applying || m_data == nullptr || isReadOnly() || name != m_attributeName)
+    if (!m_connected || m_applying || isReadOnly() || name != m_attributeName)
         return nullptr;
-    ZEL_TRY(m_data->writeValue(dataName(), attribute(name), &m_bridge), fullName().toUtf8());
+    // Through the bridge: the data may have gone away with the application.
+    CBridge::CAccess access(m_bridge);
+    CApplicationData* data = CSharedAttributeBridge::dataOf(access);
+    if (data != nullptr)
+        ZEL_TRY(data->writeValue(dataName(), attribute(name), &m_bridge), fullName().toUtf8());
     return nullptr;
 }
 

@@ -48,8 +48,9 @@ public:
     // "data-name", or the object's name when that is empty.
     CText dataName() const;
     const CText& defaultValue() const { return m_defaultValue; }
-    // The application data the object is connected to (null before init or without one).
-    CApplicationData* data() const { return m_data; }
+    // Whether the object is linked to application data (false before init, without
+    // application data, or once that data is gone).
+    bool isLinked() const { return m_bridge.isAttached(); }
 
     CErrorPtr onAttribute(const CText& value);
     CErrorPtr onIsGlobal(const CText& value);
@@ -60,7 +61,6 @@ public:
 
 private:
     CSharedAttributeBridge m_bridge;
-    CApplicationData* m_data = nullptr;
     CText m_attributeName;
     CText m_dataName;
     CText m_defaultValue;

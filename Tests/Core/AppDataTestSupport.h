@@ -89,15 +89,6 @@ inline std::uint32_t getInt(const CBytes& in, std::size_t& pos)
     return v;
 }
 
-inline std::string getString(const CBytes& in, std::size_t& pos)
-{
-    const std::uint32_t n = getInt(in, pos);
-    std::string s(in.begin() + static_cast<std::ptrdiff_t>(pos),
-                  in.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    pos += n;
-    return s;
-}
-
 // A compressed block: identifier, plain length, Adler-32 of the length bytes, zlib stream.
 inline CBytes makeBlock(const char (&id)[5], const CBytes& plain)
 {

