@@ -1,6 +1,7 @@
 #include "Core/TypeTable.h"
 
 #include "Core/Object.h"
+#include "Core/Timer.h"
 
 namespace zel
 {
@@ -10,6 +11,7 @@ namespace
 // clang-format off
 const CTypeTableRow kProductTypes[] = {
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
+    {"core:timer",  &createObjectOf<CTimer>,  &CTimer::registerClass},
 };
 // clang-format on
 } // namespace
