@@ -15,14 +15,19 @@ namespace zel
 namespace
 {
 // Deepest nesting of node parses (elements inside elements, template expansions inside
-// them). The carried descriptions stay far below it; it keeps hostile input off the stack.
-constexpr int kMaxNestingDepth = 256;
+// them). The carried descriptions stay far below it; it keeps hostile input off the stack,
+// also on hosts' threads with small stacks.
+constexpr int kMaxNestingDepth = 128;
 // Most objects (children and template holders) one outermost parse may create, template
-// expansions included; templates that instantiate each other can otherwise multiply.
-constexpr std::size_t kMaxObjectsPerLoad = 200000;
+// expansions included, and the most code units their full names and the attribute values it
+// sets may add up to: templates that instantiate each other, and values that repeat their
+// ancestors' values, can otherwise multiply objects and texts.
+constexpr std::size_t kMaxObjectsPerLoad = 100000;
+constexpr std::size_t kMaxTextUnitsPerLoad = std::size_t{32} << 20;
 
 thread_local int t_depth = 0;
 thread_local std::size_t t_objectsCreated = 0;
+thread_local std::size_t t_textUnits = 0;
 
 // Counts the nesting of node parses; the outermost one starts a fresh object budget.
 class CNestingGuard
@@ -31,7 +36,10 @@ public:
     CNestingGuard()
     {
         if (t_depth++ == 0)
+        {
             t_objectsCreated = 0;
+            t_textUnits = 0;
+        }
     }
     ~CNestingGuard() { --t_depth; }
     CNestingGuard(const CNestingGuard&) = delete;
@@ -135,7 +143,8 @@ private:
 
     CErrorPtr parseChild(CObject& parent);
     CErrorPtr defineTemplate(CObject& parent, const CText& name);
-    CErrorPtr countObject();
+    CErrorPtr countObject(const CObject& parent, const CText& name);
+    static CErrorPtr checkTextBudget(const CObject& object);
 
     const std::uint8_t* m_data;
     CMemoryReader m_reader;
@@ -172,12 +181,25 @@ std::unique_ptr<CDeferredBody> CNodeParser::makeBody(const SBody& body) const
                       : CDeferredBody::owned(*body.baseTag, m_strings, body.data, body.size);
 }
 
-CErrorPtr CNodeParser::countObject()
+CErrorPtr CNodeParser::countObject(const CObject& parent, const CText& name)
 {
+    // The new object's full name: the parent's, a "." and the name (an ordinal suffix aside).
+    t_textUnits += parent.fullName().size() + 1 + name.size();
     if (++t_objectsCreated > kMaxObjectsPerLoad)
-        return ZEL_ERROR("CDescriptionLoader", "zelstr_CDescriptionLoader_load_TooManyObjects",
+        return ZEL_ERROR(parent.fullName().toUtf8(),
+                         "zelstr_CDescriptionLoader_load_TooManyObjects",
                          "Object description creates more than %1 objects.",
                          {std::to_string(kMaxObjectsPerLoad)});
+    return checkTextBudget(parent);
+}
+
+CErrorPtr CNodeParser::checkTextBudget(const CObject& object)
+{
+    if (t_textUnits > kMaxTextUnitsPerLoad)
+        return ZEL_ERROR(object.fullName().toUtf8(), "zelstr_CDescriptionLoader_load_TooMuchText",
+                         "Object description creates more than %1 characters of names and "
+                         "values.",
+                         {std::to_string(kMaxTextUnitsPerLoad)});
     return nullptr;
 }
 
@@ -227,6 +249,9 @@ CErrorPtr CNodeParser::parseNode(CObject& object, SFlags flags)
             if ((value->empty() || *value == kFalse) && !object.hasAttribute(*name))
                 continue;
             ZEL_TRY(object.setAttribute(*name, *value), fullName);
+            if (const CAttrValue* stored = object.findAttribute(*name))
+                t_textUnits += name->size() + stored->text().size();
+            ZEL_TRY(checkTextBudget(object), fullName);
         }
     }
 
@@ -259,7 +284,7 @@ CErrorPtr CNodeParser::parseChild(CObject& parent)
     if (*tag == CText("template"))
         return defineTemplate(parent, *name);
 
-    ZEL_TRY(countObject(), "CNodeParser");
+    ZEL_TRY(countObject(parent, *name), "CNodeParser");
     CObject* child = nullptr;
     if (*tag == CText("content"))
         ZEL_TRY(parent.createPlainChild(*tag, *name, child), "CNodeParser");
@@ -284,7 +309,7 @@ CErrorPtr CNodeParser::defineTemplate(CObject& parent, const CText& name)
                          "Run-time template '%1' has no deferred body.", {name.toUtf8()});
     SBody body;
     ZEL_TRY(readBody(body), "CNodeParser");
-    ZEL_TRY(countObject(), "CNodeParser");
+    ZEL_TRY(countObject(parent, name), "CNodeParser");
     CObject* holder = nullptr;
     ZEL_TRY(parent.defineTemplate(name, holder), "CNodeParser");
     holder->setDeferredBody(makeBody(body));
