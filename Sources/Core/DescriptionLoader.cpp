@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// Hands an error on unchanged: the caller adds the trail entry of the object it works on.
+#define KELV_FORWARD(expr)                                                                         \
+    do                                                                                             \
+    {                                                                                              \
+        if (::zel::CErrorPtr forwardErr_ = (expr))                                                 \
+            return forwardErr_;                                                                    \
+    } while (false)
+
 namespace zel
 {
 namespace
@@ -62,8 +70,8 @@ CErrorPtr buildStringTable(const std::uint8_t* data, std::size_t size, CStringTa
     CMemoryReader reader(data, size);
     std::uint32_t count = 0;
     length = 0;
-    ZEL_TRY(reader.readUInt(count), "CStringTable");
-    ZEL_TRY(reader.readUInt(length), "CStringTable");
+    KELV_FORWARD(reader.readUInt(count));
+    KELV_FORWARD(reader.readUInt(length));
     const std::uint64_t tableEnd = 8 + std::uint64_t{length};
     const std::uint64_t readable = static_cast<std::uint64_t>(reader.size());
     if (tableEnd > readable)
@@ -78,7 +86,7 @@ CErrorPtr buildStringTable(const std::uint8_t* data, std::size_t size, CStringTa
     for (std::uint32_t i = 0; i < count; ++i)
     {
         std::uint32_t offset = 0;
-        ZEL_TRY(reader.readUInt(offset), "CStringTable");
+        KELV_FORWARD(reader.readUInt(offset));
         // The pool lies behind the offsets; an offset must point into it.
         const std::uint64_t start = 8 + std::uint64_t{offset};
         if (offset < offsetsBytes || start >= tableEnd)
@@ -123,7 +131,7 @@ private:
     CErrorPtr readU16(std::uint16_t& value)
     {
         std::uint8_t bytes[2] = {};
-        ZEL_TRY(m_reader.read(bytes, 2), "CNodeParser");
+        KELV_FORWARD(m_reader.read(bytes, 2));
         value = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
         return nullptr;
     }
@@ -155,7 +163,7 @@ private:
 CErrorPtr CNodeParser::readText(const CText*& text)
 {
     std::uint16_t index = 0;
-    ZEL_TRY(readU16(index), "CNodeParser");
+    KELV_FORWARD(readU16(index));
     text = m_strings->at(index);
     // An index at or above N would read its offset past the end of the offset array.
     if (text == nullptr)
@@ -167,11 +175,11 @@ CErrorPtr CNodeParser::readText(const CText*& text)
 CErrorPtr CNodeParser::readBody(SBody& body)
 {
     std::uint32_t length = 0;
-    ZEL_TRY(readText(body.baseTag), "CNodeParser");
-    ZEL_TRY(readU32(length), "CNodeParser");
+    KELV_FORWARD(readText(body.baseTag));
+    KELV_FORWARD(readU32(length));
     body.data = m_data + m_reader.position();
     body.size = length;
-    ZEL_TRY(m_reader.consume(length), "CNodeParser");
+    KELV_FORWARD(m_reader.consume(length));
     return nullptr;
 }
 
@@ -279,17 +287,17 @@ CErrorPtr CNodeParser::parseChild(CObject& parent)
 {
     const CText* tag = nullptr;
     const CText* name = nullptr;
-    ZEL_TRY(readText(tag), "CNodeParser");
-    ZEL_TRY(readText(name), "CNodeParser");
+    KELV_FORWARD(readText(tag));
+    KELV_FORWARD(readText(name));
     if (*tag == CText("template"))
         return defineTemplate(parent, *name);
 
-    ZEL_TRY(countObject(parent, *name), "CNodeParser");
+    KELV_FORWARD(countObject(parent, *name));
     CObject* child = nullptr;
     if (*tag == CText("content"))
-        ZEL_TRY(parent.createPlainChild(*tag, *name, child), "CNodeParser");
+        KELV_FORWARD(parent.createPlainChild(*tag, *name, child));
     else
-        ZEL_TRY(parent.createChild(*tag, *name, true, child), "CNodeParser");
+        KELV_FORWARD(parent.createChild(*tag, *name, true, child));
     if (CErrorPtr err = parseNode(*child, SFlags{true, false, false}))
     {
         // The failed child goes away with its subtree; the siblings before it stay.
@@ -303,15 +311,15 @@ CErrorPtr CNodeParser::defineTemplate(CObject& parent, const CText& name)
 {
     // Check the whole body before defining: a holder cannot be taken out of the map again.
     std::uint8_t kind = 0;
-    ZEL_TRY(readU8(kind), "CNodeParser");
+    KELV_FORWARD(readU8(kind));
     if (kind == 0)
         return ZEL_ERROR("CNodeParser", "zelstr_CDescriptionLoader_parseChild_TemplateNoBody",
                          "Run-time template '%1' has no deferred body.", {name.toUtf8()});
     SBody body;
-    ZEL_TRY(readBody(body), "CNodeParser");
-    ZEL_TRY(countObject(parent, name), "CNodeParser");
+    KELV_FORWARD(readBody(body));
+    KELV_FORWARD(countObject(parent, name));
     CObject* holder = nullptr;
-    ZEL_TRY(parent.defineTemplate(name, holder), "CNodeParser");
+    KELV_FORWARD(parent.defineTemplate(name, holder));
     holder->setDeferredBody(makeBody(body));
     const std::string holderName = holder->fullName().toUtf8();
     ZEL_TRY(holder->initTemplateChilds(), holderName);
@@ -326,13 +334,13 @@ CErrorPtr parseDescription(CObject& target, const std::uint8_t* data, std::size_
                            bool runLifecycleOnRoot)
 {
     std::uint32_t length = 0;
-    ZEL_TRY(buildStringTable(data, size, *table, length), "CDescriptionLoader");
+    const std::string fullName = target.fullName().toUtf8();
+    ZEL_TRY(buildStringTable(data, size, *table, length), fullName);
     CNodeParser parser(data, size, std::move(table), borrowed);
     // The table fits the data (checked above), so the root head's position exists.
-    ZEL_TRY(parser.seek(8 + std::int64_t{length}), "CDescriptionLoader");
-    ZEL_TRY(parser.skip(4), "CDescriptionLoader");
-    ZEL_TRY(parser.parseNode(target, CNodeParser::SFlags{runLifecycleOnRoot, false, false}),
-            "CDescriptionLoader");
+    ZEL_TRY(parser.seek(8 + std::int64_t{length}), fullName);
+    ZEL_TRY(parser.skip(4), fullName);
+    KELV_FORWARD(parser.parseNode(target, CNodeParser::SFlags{runLifecycleOnRoot, false, false}));
     return nullptr;
 }
 
@@ -349,10 +357,8 @@ public:
         CNodeParser parser(body.data(), body.size(), body.strings(), !body.isOwned());
         ZEL_TRY(parser.skip(4), fullName);
         const bool attributesOnly = part == EBodyPart::kAttributesOnly;
-        ZEL_TRY(
-            parser.parseNode(target, CNodeParser::SFlags{false, !attributesOnly, attributesOnly}),
-            fullName);
-        return nullptr;
+        return parser.parseNode(target,
+                                CNodeParser::SFlags{false, !attributesOnly, attributesOnly});
     }
 };
 
@@ -384,10 +390,8 @@ CErrorPtr loadDescriptionFromMemory(CObject& target, const std::uint8_t* data, s
         table->buffer().assign(data, data + size);
         data = table->buffer().data();
     }
-    ZEL_TRY(parseDescription(target, data, size, std::move(table),
-                             bytes == EDescriptionBytes::kBorrowed, runLifecycleOnRoot),
-            target.fullName().toUtf8());
-    return nullptr;
+    return parseDescription(target, data, size, std::move(table),
+                            bytes == EDescriptionBytes::kBorrowed, runLifecycleOnRoot);
 }
 
 CErrorPtr loadDescriptionFromStream(CObject& target, CPosInputStream& stream,
@@ -410,9 +414,7 @@ CErrorPtr loadDescriptionFromStream(CObject& target, CPosInputStream& stream,
     ZEL_TRY(stream.read(table->buffer().data(), table->buffer().size()), fullName);
     const std::uint8_t* data = table->buffer().data();
     const std::size_t bytes = table->buffer().size();
-    ZEL_TRY(parseDescription(target, data, bytes, std::move(table), false, runLifecycleOnRoot),
-            fullName);
-    return nullptr;
+    return parseDescription(target, data, bytes, std::move(table), false, runLifecycleOnRoot);
 }
 
 CErrorPtr loadDescription(CObject& target, const CText& resourceName, bool runLifecycleOnRoot)
@@ -423,13 +425,12 @@ CErrorPtr loadDescription(CObject& target, const CText& resourceName, bool runLi
     if (reader->isBuiltIn())
     {
         // In place: template bodies point into the resource, which lives as long as the code.
-        ZEL_TRY(loadDescriptionFromMemory(target, reader->payloadAddress(), reader->payloadSize(),
-                                          runLifecycleOnRoot, EDescriptionBytes::kBorrowed),
-                fullName);
-        return nullptr;
+        return loadDescriptionFromMemory(target, reader->payloadAddress(), reader->payloadSize(),
+                                         runLifecycleOnRoot, EDescriptionBytes::kBorrowed);
     }
-    ZEL_TRY(loadDescriptionFromStream(target, *reader, runLifecycleOnRoot), fullName);
-    return nullptr;
+    return loadDescriptionFromStream(target, *reader, runLifecycleOnRoot);
 }
 
 } // namespace zel
+
+#undef KELV_FORWARD

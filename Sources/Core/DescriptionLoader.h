@@ -15,9 +15,9 @@
 //
 // Input is not trusted: a string index not below N, an offset outside the pool, a string
 // without terminator, or a node or body running past the end is reported as a read past the
-// end of a memory resource. Nesting depth and the number of objects one load (with the
-// template expansions it triggers) may create are bounded, so hostile input cannot exhaust the
-// stack or the memory.
+// end of a memory resource. The nesting depth, and the number of objects and the amount of
+// name and value text one load (with the template expansions it triggers) may create, are
+// bounded, so hostile input cannot exhaust the stack or the memory.
 //
 // The loader also expands run-time templates for the object model: installDescriptionParser()
 // plugs it into the deferred-body hook (DeferredBody.h), after which `init` applies a
