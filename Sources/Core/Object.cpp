@@ -249,6 +249,12 @@ CErrorPtr CObject::createChildChecked(const CText& tag, const CText& name, bool 
     return attachChild(std::move(created), name, tag, templateObject, child);
 }
 
+CErrorPtr CObject::createPlainChild(const CText& tag, const CText& name, CObject*& child)
+{
+    child = nullptr;
+    return attachChild(make<CObject>(), name, tag, nullptr, child);
+}
+
 CErrorPtr CObject::addChild(CObjectPtr child, const CText& name)
 {
     if (!child)

@@ -167,6 +167,9 @@ public:
             child = static_cast<T*>(created);
         return err;
     }
+    // Creates and attaches a plain object (class CObject, no template) carrying tag, for the
+    // elements that the description loader handles itself ("content").
+    CErrorPtr createPlainChild(const CText& tag, const CText& name, CObject*& child);
     // Attaches an existing parentless object; ownership passes to this object (on failure the
     // object is destroyed).
     CErrorPtr addChild(CObjectPtr child, const CText& name);

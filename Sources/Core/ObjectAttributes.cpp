@@ -4,6 +4,7 @@
 #include "Core/Object.h"
 
 #include <algorithm>
+#include <string>
 
 namespace zel
 {
@@ -11,6 +12,9 @@ namespace
 {
 // Evaluation steps of one value; a guard against values that keep producing references.
 constexpr int kMaxReferenceSteps = 256;
+// Longest text an evaluated value may reach. References that repeat a value (an ancestor's
+// "{/^}{/^}" at every level) would otherwise double it from object to object.
+constexpr std::size_t kMaxValueUnits = std::size_t{1} << 20;
 // Nesting of live-binding updates; a guard against bindings that feed each other.
 constexpr int kMaxBindingDepth = 16;
 thread_local int t_bindingDepth = 0;
@@ -82,6 +86,10 @@ CErrorPtr CObject::evaluateReferences(const CText& name, CText& text)
         ZEL_TRY(evaluateReference(name, rawText, expr, found, result), m_fullName.toUtf8());
         if (!found)
             result = question == CText::npos ? CText() : inner.substr(question + 1);
+        if (open + result.size() + (text.size() - close - 1) > kMaxValueUnits)
+            return ZEL_ERROR(m_fullName.toUtf8(), "zelstr_CObject_setAttribute_TooLong",
+                             "Value of attribute '%1' grows beyond %2 characters.",
+                             {name.toUtf8(), std::to_string(kMaxValueUnits)});
         CText next = text.substr(0, open);
         next += result;
         next += text.substr(close + 1);

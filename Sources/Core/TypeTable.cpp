@@ -3,6 +3,7 @@
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
+#include "Core/Timer.h"
 
 namespace zel
 {
@@ -14,6 +15,7 @@ const CTypeTableRow kProductTypes[] = {
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
     {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},
+    {"core:timer", &createObjectOf<CTimer>, &CTimer::registerClass},
 };
 // clang-format on
 } // namespace

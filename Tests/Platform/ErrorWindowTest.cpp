@@ -49,20 +49,5 @@ TEST_F(ErrorWindow, ShowsTheFixedTextsAndTheDetails)
     EXPECT_EQ(shown[1].details, "<no details>");
 }
 
-TEST_F(ErrorWindow, HookReplacementHandsBackThePreviousHook)
-{
-    int calls = 0;
-    ErrorWindowHook mine = setErrorWindowHook(
-        [&calls](std::string_view, std::string_view, std::string_view) { ++calls; });
-    showErrorWindow("x");
-    ErrorWindowHook back = setErrorWindowHook(std::move(mine));
-    ASSERT_TRUE(back);
-    back("t", "m", "d");
-    EXPECT_EQ(calls, 2);
-    showErrorWindow("y");
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].details, "y");
-}
-
 } // namespace
 } // namespace zel::platform

@@ -125,21 +125,6 @@ TEST_F(FloatingPoint, SetsBothUnitsUnderTheMask)
     }
 }
 
-TEST_F(FloatingPoint, AgreesWithTheStandardRoundingModes)
-{
-    const std::pair<int, unsigned> modes[] = {{FE_TONEAREST, kFpRcNear},
-                                              {FE_DOWNWARD, kFpRcDown},
-                                              {FE_UPWARD, kFpRcUp},
-                                              {FE_TOWARDZERO, kFpRcChop}};
-    for (const auto& [mode, rounding] : modes)
-    {
-        ASSERT_EQ(std::fesetround(mode), 0);
-        const unsigned word = getFpControl();
-        std::fesetround(FE_TONEAREST);
-        EXPECT_EQ(word & (kFpMcwRc | kFpAmbiguous), rounding) << mode;
-    }
-}
-
 TEST_F(FloatingPoint, HostGuardSetsMasksAndRoundingAndRestoresTheHostState)
 {
     // A host that rounds upward, traps division by zero and flushes denormals.

@@ -1,4 +1,5 @@
 #include "Platform/MessageWindow.h"
+#include "Support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -158,21 +159,28 @@ TEST_F(MessageWindow, AFullQueueRefusesNewPosts)
     EXPECT_EQ(servicePendingMessages(), 1u);
 }
 
-TEST_F(MessageWindow, PostsFromAnotherThreadAllArrive)
+// The audio thread posts wake-ups this way: every post must arrive, in order, and posting
+// must never touch the heap.
+TEST_F(MessageWindow, PostsFromAnotherThreadAllArriveWithoutAllocating)
 {
     CRecorder a;
     const WindowHandle wa = create(a);
     constexpr std::uintptr_t kCount = 5000;
+    a.received.reserve(kCount);
+    std::size_t posterAllocations = 0;
     std::thread poster(
-        [wa]
+        [wa, &posterAllocations]
         {
+            kelvtest::CCountAllocations counter;
             for (std::uintptr_t i = 0; i < kCount; ++i)
                 while (postMessage(wa, kUserMessage, i, 0) == EAGAIN)
                     std::this_thread::yield();
+            posterAllocations = counter.count();
         });
     while (a.received.size() < kCount)
         servicePendingMessages();
     poster.join();
+    EXPECT_EQ(posterAllocations, 0u);
     ASSERT_EQ(a.received.size(), kCount);
     for (std::uintptr_t i = 0; i < kCount; ++i)
         ASSERT_EQ(std::get<1>(a.received[i]), i);

@@ -93,16 +93,6 @@ TEST(PlatformThread, ClosedHandleLeavesTheThreadRunning)
     closeEvent(shared.go);
 }
 
-TEST(PlatformThread, RejectsMissingArguments)
-{
-    ThreadHandle thread = nullptr;
-    EXPECT_EQ(createThread(nullptr, nullptr, &thread), EINVAL);
-    EXPECT_EQ(createThread(&waitThenSet, nullptr, nullptr), EINVAL);
-    EXPECT_EQ(createEvent(nullptr), EINVAL);
-    EXPECT_EQ(waitThread(nullptr), EINVAL);
-    EXPECT_EQ(setEvent(nullptr), EINVAL);
-}
-
 TEST(PlatformTime, FollowsTheSteadyClock)
 {
     const double t0 = monotonicSeconds();

@@ -115,21 +115,5 @@ TEST_F(PosixMakeDirectories, TellsFilesFromFolders)
     EXPECT_FALSE(folderExists(path("missing")));
 }
 
-TEST(PosixFolders, ProcessFoldersAreAbsoluteWithoutTrailingSeparator)
-{
-    CText common;
-    ASSERT_EQ(commonAppDataFolder(common), 0);
-    const std::string c = common.toUtf8();
-    EXPECT_EQ(c.front(), '/');
-    EXPECT_NE(c.back(), '/');
-    CText user;
-    if (userAppDataFolder(user) == 0)
-    {
-        const std::string u = user.toUtf8();
-        EXPECT_EQ(u.front(), '/');
-        EXPECT_TRUE(u.size() == 1 || u.back() != '/');
-    }
-}
-
 } // namespace
 } // namespace zel::platform
