@@ -5,7 +5,7 @@
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 #include "Core/Object.h"
-#include "Core/ResourceTable.h"
+#include "Core/ResourceStore.h"
 #include "Core/System.h"
 #include "Platform/Folders.h"
 
@@ -44,23 +44,6 @@ std::string blockIdText(std::uint32_t id)
     for (int shift = 0; shift < 32; shift += 8)
         text += static_cast<char>((id >> shift) & 0xFFu);
     return text;
-}
-
-// The payload of a built-in resource, or false.
-bool findBuiltInResource(const CText& name, const std::uint8_t*& data, std::size_t& size)
-{
-    const std::string wanted = name.toUtf8();
-    for (const SResourceEntry* entry = g_zelResources; entry->data != nullptr; ++entry)
-    {
-        if (wanted != entry->name)
-            continue;
-        const unsigned char* d = entry->data;
-        size = static_cast<std::size_t>(d[0]) | static_cast<std::size_t>(d[1]) << 8 |
-               static_cast<std::size_t>(d[2]) << 16 | static_cast<std::size_t>(d[3]) << 24;
-        data = d + 4;
-        return true;
-    }
-    return false;
 }
 
 CText parentFolder(const CText& path)
@@ -263,11 +246,10 @@ CErrorPtr CApplicationData::loadInto(const CDataSet& set, CDataSet& staging)
             found = true;
         }
     }
-    const std::uint8_t* resource = nullptr;
-    std::size_t resourceSize = 0;
-    if (!found && findBuiltInResource(set.resource, resource, resourceSize))
+    SResourcePayload resource;
+    if (!found && findBuiltInResource(set.resource, resource))
     {
-        CMemoryReader reader(resource, resourceSize);
+        CMemoryReader reader(resource.data, resource.size);
         ZEL_TRY(reader.readCompressedData(set.blockId, plain), kClassName);
         found = true;
     }
