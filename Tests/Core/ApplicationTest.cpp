@@ -1,0 +1,226 @@
+#include "Core/Application.h"
+#include "Core/Log.h"
+#include "Core/SharedAttribute.h"
+#include "Platform/ErrorWindow.h"
+
+#include "Core/AppDataTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if __has_include("DescCompiler/DescCompiler.h")
+#include "DescCompiler/DescCompiler.h"
+#define KELV_HAVE_DESC_COMPILER 1
+#endif
+
+namespace zel
+{
+namespace
+{
+
+std::string text(const CText& t)
+{
+    return t.toUtf8();
+}
+
+// Points the configuration folder at a temporary one, captures the diagnostic log and the
+// error window, and makes sure no application object outlives a test.
+class Application : public ktest::CConfigHomeTest
+{
+protected:
+    void SetUp() override
+    {
+        ktest::CConfigHomeTest::SetUp();
+        m_previousSink = setDiagLogSink(
+            [this](std::string_view line)
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                log.emplace_back(line);
+            });
+        m_previousHook = platform::setErrorWindowHook(
+            [this](std::string_view title, std::string_view, std::string_view details)
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                windows.push_back(std::string(title) + "|" + std::string(details));
+            });
+    }
+    void TearDown() override
+    {
+        CApplication::destroySharedObject();
+        platform::setErrorWindowHook(m_previousHook);
+        setDiagLogSink(m_previousSink);
+        ktest::CConfigHomeTest::TearDown();
+    }
+
+    std::size_t logCount(const std::string& line)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::size_t n = 0;
+        for (const std::string& l : log)
+            n += l == line ? 1 : 0;
+        return n;
+    }
+
+    std::vector<std::string> log;
+    std::vector<std::string> windows;
+
+private:
+    std::mutex m_mutex;
+    CLogSink m_previousSink;
+    platform::ErrorWindowHook m_previousHook;
+};
+
+TEST_F(Application, ExistsOncePerProcessAndCanStartAgainAfterShutDown)
+{
+    EXPECT_EQ(CApplication::instance(), nullptr);
+    CTypeEntry entry;
+    EXPECT_FALSE(findCreator("core:shared-attribute", entry));
+
+    ASSERT_FALSE(CApplication::initSharedObject());
+    CApplication* first = CApplication::instance();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(logCount("Initializing application..."), 1u);
+    EXPECT_TRUE(findCreator("core:shared-attribute", entry));
+    EXPECT_TRUE(findCreator("core:attr-doubler", entry));
+
+    const CErrorPtr err = CApplication::initSharedObject();
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->id(), "zelstr_CApplication_initSharedObject");
+    EXPECT_EQ(err->text(), "Shared object already exists.");
+    EXPECT_EQ(CApplication::instance(), first);
+    EXPECT_EQ(CApplicationAccess::instance()->sharedRoot(), first);
+    EXPECT_EQ(logCount("Initializing application..."), 1u);
+
+    CApplication::destroySharedObject();
+    EXPECT_EQ(logCount("Finalizing application..."), 1u);
+    EXPECT_EQ(CApplication::instance(), nullptr);
+    EXPECT_EQ(CApplicationAccess::instance(), nullptr);
+    EXPECT_EQ(CGlobalData::current(), nullptr);
+    EXPECT_FALSE(findCreator("core:shared-attribute", entry));
+
+    ASSERT_FALSE(CApplication::initSharedObject());
+    EXPECT_NE(CApplication::instance(), nullptr);
+}
+
+TEST_F(Application, SharedTreeAnswersSharedPathsAndGlobalTemplates)
+{
+    ASSERT_FALSE(CApplication::initSharedObject());
+    CApplication& app = *CApplication::instance();
+    TObjectPtr<CRootObject> root;
+    ASSERT_FALSE(CApplication::initRootObject(CText(), root));
+
+    const CObject* project = root->findObject("shared::project");
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(text(project->attribute("app-name")), "Kelvatrone");
+    EXPECT_EQ(text(root->findObject("shared::audio")->attribute("plugin-tag")), "plugin");
+    // "plugin" is defined at the top of the shared description: a global template.
+    EXPECT_NE(app.findGlobalTemplate("plugin"), nullptr);
+    CObject* plugin = nullptr;
+    ASSERT_FALSE(root->createChild("plugin", "plugin", true, plugin));
+    EXPECT_EQ(plugin->templateObject(), app.findGlobalTemplate("plugin"));
+    // With the application installed, finished objects stay writable.
+    EXPECT_FALSE(project->isReadOnly());
+
+    // The local data is named after the project's app-name.
+    ASSERT_NE(app.localData(), nullptr);
+    EXPECT_EQ(text(app.localData()->appName()), "Kelvatrone");
+    EXPECT_EQ(CLocalData::current(), app.localData());
+    EXPECT_EQ(CGlobalData::current(), &app.globalData());
+}
+
+TEST_F(Application, KeepsTheListOfInstanceRoots)
+{
+    TObjectPtr<CRootObject> root;
+    CErrorPtr err = CApplication::initRootObject(CText(), root);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->id(), "zelstr_CApplication_initRootObject");
+    EXPECT_EQ(err->text(), "No shared object created.");
+    EXPECT_FALSE(root);
+
+    ASSERT_FALSE(CApplication::initSharedObject());
+    CApplication& app = *CApplication::instance();
+    TObjectPtr<CRootObject> a;
+    TObjectPtr<CRootObject> b;
+    ASSERT_FALSE(CApplication::initRootObject(CText(), a));
+    ASSERT_FALSE(CApplication::initRootObject(CText(), b));
+    EXPECT_EQ(app.roots(), (std::vector<CRootObject*>{a.get(), b.get()}));
+    EXPECT_EQ(a->application(), &app);
+
+    a.reset();
+    EXPECT_EQ(app.roots(), (std::vector<CRootObject*>{b.get()}));
+
+    // A description that cannot be loaded leaves no root behind.
+    err = CApplication::initRootObject("no-such-description.xml", root);
+    ASSERT_TRUE(err);
+    EXPECT_FALSE(root);
+    EXPECT_EQ(app.rootCount(), 1u);
+
+    // A root that outlives the application forgets it.
+    CApplication::destroySharedObject();
+    EXPECT_EQ(b->application(), nullptr);
+}
+
+TEST_F(Application, FailedStartLeavesNothingAndShowsTheErrorWindow)
+{
+    CErrorPtr err = CApplication::initSharedObject("no-such-description.xml");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(CApplication::instance(), nullptr);
+    EXPECT_EQ(CApplicationAccess::instance(), nullptr);
+    CTypeEntry entry;
+    EXPECT_FALSE(findCreator("core:object", entry));
+    EXPECT_TRUE(windows.empty());
+
+    ASSERT_FALSE(CApplication::startLibrary());
+    EXPECT_TRUE(windows.empty());
+    err = CApplication::startLibrary();
+    ASSERT_TRUE(err);
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0], "Ardovin Application Message|" + err->details());
+    EXPECT_NE(windows[0].find("Shared object already exists."), std::string::npos);
+    CApplication::stopLibrary();
+    EXPECT_EQ(CApplication::instance(), nullptr);
+}
+
+#ifdef KELV_HAVE_DESC_COMPILER
+// Two instances loaded from a compiled description follow each other's shared attributes, and
+// a restarted application reads the values back from the files.
+TEST_F(Application, InstancesFromADescriptionShareStoredSettings)
+{
+    const char* source = R"(<description>
+  <core:object name="local-data">
+    <core:shared-attribute name="ui-scale" attribute="scale" def-value="1.0"/>
+  </core:object>
+  <core:object name="view" height="{*/local-data.ui-scale scale}">
+    <core:attr-doubler name="dbl" value="{*/^ height}" target="^^" attr="scroller-height"/>
+  </core:object>
+</description>)";
+    std::vector<std::uint8_t> compiled;
+    ASSERT_FALSE(CDescCompiler::compile(source, "instance.xml", compiled));
+    ktest::writeFile(home / "instance.desc", compiled);
+    const CText description = CText::fromUtf8((home / "instance.desc").string());
+
+    ASSERT_FALSE(CApplication::initSharedObject());
+    TObjectPtr<CRootObject> a;
+    TObjectPtr<CRootObject> b;
+    ASSERT_FALSE(CApplication::initRootObject(description, a));
+    ASSERT_FALSE(CApplication::initRootObject(description, b));
+    CObject* scaleA = a->findObject("local-data.ui-scale");
+    ASSERT_NE(scaleA, nullptr);
+    ASSERT_FALSE(scaleA->setAttribute("scale", "1.5"));
+    EXPECT_EQ(text(b->attribute("scroller-height")), "1.5");
+
+    a.reset();
+    b.reset();
+    CApplication::destroySharedObject();
+    ASSERT_FALSE(CApplication::initSharedObject());
+    ASSERT_FALSE(CApplication::initRootObject(description, a));
+    EXPECT_EQ(text(a->attribute("scroller-height")), "1.5");
+    EXPECT_TRUE(ktest::fs::exists(dataFolder() / "AppDataKelvatrone_settings"));
+}
+#endif
+
+} // namespace
+} // namespace zel
