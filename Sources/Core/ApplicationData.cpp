@@ -10,7 +10,6 @@
 #include "Platform/Folders.h"
 
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <vector>
 
