@@ -4,6 +4,7 @@
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 #include "Core/ZipStreams.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 using namespace zel;
+using kelvtest::idAndText;
 
 namespace
 {
@@ -162,19 +164,15 @@ TEST(CompressedBlock, WrongIdAndWrongHeaderCheckGiveTheirMessages)
 {
     Bytes out = writeBlock(kAlst, text(11965));
     CByteBuffer back;
-    CErrorPtr err = readBlock(out, makeBlockId("abnk"), back);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CInputStream_readCompressedData_InvalidData");
-    EXPECT_EQ(err->text(), "Invalid ID encountered when reading compressed data (expected " +
-                               std::to_string(0x6B6E6261u) + ", read " +
-                               std::to_string(0x74736C61u) + ").");
+    EXPECT_EQ(idAndText(readBlock(out, makeBlockId("abnk"), back)),
+              "zelstr_CInputStream_readCompressedData_InvalidData: Invalid ID encountered when "
+              "reading compressed data (expected " +
+                  std::to_string(0x6B6E6261u) + ", read " + std::to_string(0x74736C61u) + ").");
     out[8] ^= 0x01; // stored check 0x038200ED
-    err = readBlock(out, kAlst, back);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CInputStream_readCompressedData_HeadCRC");
-    EXPECT_EQ(err->text(), "Invalid CRC encountered when reading compressed data (expected " +
-                               std::to_string(0x038200EDu) + ", read " +
-                               std::to_string(0x038200ECu) + ").");
+    EXPECT_EQ(idAndText(readBlock(out, kAlst, back)),
+              "zelstr_CInputStream_readCompressedData_HeadCRC: Invalid CRC encountered when "
+              "reading compressed data (expected " +
+                  std::to_string(0x038200EDu) + ", read " + std::to_string(0x038200ECu) + ").");
 }
 
 TEST(CompressedBlock, TruncatedOrCorruptedDataFailsAndNeverMisreads)
@@ -240,19 +238,16 @@ TEST(ZipStreams, InputRefillsFromASourceThatTrickles)
 TEST(ZipStreams, Messages)
 {
     COutputZipStream unopened;
-    CErrorPtr err = unopened.write("x", 1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(), "Output stream not specified.");
+    EXPECT_EQ(idAndText(unopened.write("x", 1)),
+              "zelstr_COutputZipStream_write_NoStream: Output stream not specified.");
     CRecordingWriter target;
-    err = unopened.open(&target, 42);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_COutputZipStream_open_deflateInit");
-    EXPECT_EQ(err->text(), "zlib deflateInit error -2 (stream error).");
-
+    EXPECT_EQ(
+        idAndText(unopened.open(&target, 42)),
+        "zelstr_COutputZipStream_open_deflateInit: zlib deflateInit error -2 (stream error).");
     // A failing target: the error comes through the zip stream and the block writer.
     const Bytes plain = noise(100000, 1);
     CRecordingWriter failing(4); // id, length, check, then one chunk
-    err = failing.writeCompressedData(kAlst, plain.data(), plain.size());
+    const CErrorPtr err = failing.writeCompressedData(kAlst, plain.data(), plain.size());
     ASSERT_TRUE(err);
     EXPECT_EQ(err->text(), "disk full");
     EXPECT_NE(err->details().find("COutputZipStream::write"), std::string::npos);
@@ -260,17 +255,11 @@ TEST(ZipStreams, Messages)
 
     CInputZipStream zip;
     std::uint8_t out[4];
-    err = zip.read(out, 4);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(), "Input stream not specified.");
-    err = zip.consume(1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(), "Consuming is not supported in zip streams.");
+    EXPECT_EQ(idAndText(zip.consume(1)), "zelstr_CInputZipStream_consume_Unsupported: Consuming "
+                                         "is not supported in zip streams.");
     const Bytes garbage = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF};
     CMemoryReader source(garbage.data(), garbage.size());
     ASSERT_FALSE(zip.open(&source));
-    err = zip.read(out, 4);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CInputZipStream_read_inflate");
-    EXPECT_TRUE(err->text().starts_with("zlib inflate error -3 (")) << err->text();
+    EXPECT_TRUE(idAndText(zip.read(out, 4))
+                    .starts_with("zelstr_CInputZipStream_read_inflate: zlib inflate error -3 ("));
 }

@@ -96,15 +96,10 @@ std::string shape(const CObject& object)
     std::string out = object.name().toUtf8() + '(' + object.tag().toUtf8();
     for (const auto& [name, value] : object.attributes())
         out += ' ' + name.toUtf8() + '=' + value.text().toUtf8();
-    out += ')';
-    if (!object.childList().empty())
-    {
-        out += '[';
-        for (const CObject* child : object.childList())
-            out += shape(*child) + ';';
-        out += ']';
-    }
-    return out;
+    out += ")[";
+    for (const CObject* child : object.childList())
+        out += shape(*child) + ';';
+    return out + ']';
 }
 
 TEST_F(DescriptionLoader, BuildsTreeWithAttributesContentAndOrdinals)
@@ -118,43 +113,16 @@ TEST_F(DescriptionLoader, BuildsTreeWithAttributesContentAndOrdinals)
         <test:probe name="b" value="7"/>)"));
     EXPECT_EQ(shape(*root),
               "root()[a(core:object x=1 y=two)[p(core:object)[content(content "
-              "value=Some text here);];p#1(core:object k=v);];b(test:probe value=7);]");
+              "value=Some text here)[];];p#1(core:object k=v)[];];b(test:probe value=7)[];]");
     EXPECT_EQ(dynamic_cast<CProbe&>(*root->findObject("b")).values, std::vector<std::string>{"7"});
-    for (const char* path : {"a", "a.p#1", "a.p.content", "b"})
+    for (const char* path : {".", "a", "a.p#1", "a.p.content", "b"})
         EXPECT_EQ(root->findObject(path)->state(), zel::kStateLoaded) << path;
-}
-
-TEST_F(DescriptionLoader, TemplatesDefaultAttributesAndChildren)
-{
-    loadOk(compileOk(R"(
-        <template name="t:knob" base="test:probe" value="{?5}" colour="{/^?Panel}" fixed="f">
-          <core:object name="label" text="{?none}"/>
-        </template>
-        <core:object name="panel" colour="Red">
-          <t:knob name="k1" value="9"/>
-          <t:knob name="k2" fixed="mine"/>
-        </core:object>)"));
-    const CObject* holder = root->templates().at("t:knob").get();
-    ASSERT_NE(holder->deferredBody(), nullptr);
-    EXPECT_EQ(holder->deferredBody()->baseTag(), CText("test:probe"));
-    auto* k1 = dynamic_cast<CProbe*>(root->findObject("panel.k1"));
-    auto* k2 = dynamic_cast<CProbe*>(root->findObject("panel.k2"));
-    ASSERT_TRUE(k1 && k2);
-    // The element's value wins; "{?...}" picks it up when the template is applied.
-    const std::pair<CObject*, const char*> expected[] = {{k1, "9|Red|f"}, {k2, "5|Red|mine"}};
-    for (const auto& [knob, attrs] : expected)
-    {
-        EXPECT_EQ(knob->attribute("value").toUtf8() + '|' + knob->attribute("colour").toUtf8() +
-                      '|' + knob->attribute("fixed").toUtf8(),
-                  attrs);
-        EXPECT_EQ(knob->findChild("label")->attribute("text"), CText("none"));
-        EXPECT_EQ(knob->templateObject(), holder);
-    }
-    EXPECT_EQ(k1->values, std::vector<std::string>{"9"});
+    EXPECT_TRUE(root->isReadOnly()); // without an application, finished objects lock
 }
 
 TEST_F(DescriptionLoader, EmptyOrFalseValueIsStoredOnlyOverAnExistingAttribute)
 {
+    // Loaded without the root's lifecycle: the elements below it still run theirs.
     root->setAttributeRaw("had", "1");
     root->setAttributeRaw("flag", "true");
     loadOk(compileOk(R"(<core:object name="c" e="" f="false" t="true"/>)"), false);
@@ -164,7 +132,10 @@ TEST_F(DescriptionLoader, EmptyOrFalseValueIsStoredOnlyOverAnExistingAttribute)
     bytes.table({"", "had", "flag", "false", "new", "core:object"}).u32(0).u8(0);
     bytes.u16s({3, 1, 0, 2, 3, 4, 0, 0});
     loadOk(bytes.b, false);
+    EXPECT_EQ(root->state(), zel::kStateCreated);
+    EXPECT_FALSE(root->isReadOnly());
     const CObject* c = root->findChild("c");
+    EXPECT_EQ(c->state(), zel::kStateLoaded);
     EXPECT_FALSE(c->hasAttribute("e"));
     EXPECT_FALSE(c->hasAttribute("f"));
     EXPECT_EQ(c->attribute("t"), CText("true"));
@@ -172,20 +143,6 @@ TEST_F(DescriptionLoader, EmptyOrFalseValueIsStoredOnlyOverAnExistingAttribute)
     EXPECT_EQ(root->attribute("had"), CText(""));
     EXPECT_EQ(root->attribute("flag"), CText("false"));
     EXPECT_FALSE(root->hasAttribute("new"));
-}
-
-TEST_F(DescriptionLoader, LifecycleOnRootOnlyWhenAsked)
-{
-    const Bytes bytes = compileOk(R"(<core:object name="a"><core:object name="b"/></core:object>)");
-    loadOk(bytes, false);
-    EXPECT_EQ(root->state(), zel::kStateCreated);
-    EXPECT_FALSE(root->isReadOnly());
-    EXPECT_EQ(root->findObject("a.b")->state(), zel::kStateLoaded);
-    EXPECT_TRUE(root->findObject("a")->isReadOnly()); // no application: finished objects lock
-    resetRoot();
-    loadOk(bytes, true);
-    EXPECT_EQ(root->state(), zel::kStateLoaded);
-    EXPECT_TRUE(root->isReadOnly());
 }
 
 TEST_F(DescriptionLoader, FailingChildIsRemovedAndEarlierSiblingsStay)
@@ -229,7 +186,11 @@ TEST_F(DescriptionLoader, EveryTruncationFailsCleanly)
         }
         resetRoot();
         ASSERT_FALSE(load(full, true, mode));
+        // The template expands through the loader: its child, and its default under the
+        // element's value.
         EXPECT_EQ(root->findObject("u.c")->attribute("q"), CText("r"));
+        EXPECT_EQ(root->findObject("u")->attribute("value"), CText("v"));
+        EXPECT_EQ(root->findObject("u")->templateObject(), root->templates().at("t").get());
     }
 }
 

@@ -1,6 +1,5 @@
 // Object tree: registry, naming and ordinals, child selection, paths, read-only rules.
 
-#include "Core/Log.h"
 #include "ObjectTestSupport.h"
 
 #include <algorithm>
@@ -36,28 +35,21 @@ std::string idOf(const zel::CErrorPtr& err)
 }
 } // namespace
 
-TEST_F(CObjectTree, DuplicateRegistrationKeepsTheFirst)
-{
-    zel::CTypeRegistration extra;
-    zel::CErrorPtr err = extra.add<CProbeChild>("test:probe");
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(), "Creator for 'test:probe' has already been registered.");
-    EXPECT_TRUE(extra.tags().empty());
-    CObject* created = child(*root, "test:probe", "p");
-    EXPECT_NE(dynamic_cast<CProbe*>(created), nullptr);
-    EXPECT_EQ(dynamic_cast<CProbeChild*>(created), nullptr);
-}
-
-TEST_F(CObjectTree, RegistrationSetIsUndoneExactly)
+TEST_F(CObjectTree, DuplicateRegistrationKeepsTheFirstAndSetsUndoExactly)
 {
     zel::CTypeEntry entry;
     {
-        zel::CTypeRegistration scoped;
-        ASSERT_FALSE(scoped.add<CProbe>("test:scoped"));
+        zel::CTypeRegistration extra;
+        const zel::CErrorPtr err = extra.add<CProbeChild>("test:probe");
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->text(), "Creator for 'test:probe' has already been registered.");
+        ASSERT_FALSE(extra.add<CProbe>("test:scoped"));
         EXPECT_TRUE(zel::findCreator("test:scoped", entry));
     }
     EXPECT_FALSE(zel::findCreator("test:scoped", entry));
-    EXPECT_TRUE(zel::findCreator("test:probe", entry)); // other sets are untouched
+    CObject* created = child(*root, "test:probe", "p"); // the first registration still holds
+    EXPECT_NE(dynamic_cast<CProbe*>(created), nullptr);
+    EXPECT_EQ(dynamic_cast<CProbeChild*>(created), nullptr);
     // A cleared set can be registered again (application started a second time).
     registration.clear();
     EXPECT_FALSE(zel::findCreator("core:object", entry));
@@ -193,9 +185,8 @@ TEST_F(CObjectTree, CreationFailures)
     CObject* out = nullptr;
     zel::CErrorPtr err = root->createChild("test:unknown", "u", true, out);
     ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CObject_createChild_NoTemplate");
     EXPECT_EQ(err->text(), "Run-time template 'test:unknown' does not exist.");
-    EXPECT_NE(err->trail().at(0).find(" ) // root"), std::string::npos);
+    EXPECT_TRUE(err->trail().at(0).ends_with(" ) // root"));
     CProbe* probe = nullptr;
     err = root->createChild<CProbe>("core:object", "plain", false, probe);
     ASSERT_TRUE(err);
@@ -203,22 +194,15 @@ TEST_F(CObjectTree, CreationFailures)
               "Object of invalid class created (child tag 'core:object', child name 'plain').");
     EXPECT_EQ(probe, nullptr);
     EXPECT_EQ(root->childCount(), 0u);
-    // A derived class passes the typed check.
-    EXPECT_FALSE(root->createChild<CProbe>("test:probe-child", "ok", false, probe));
-    EXPECT_NE(probe, nullptr);
-}
-
-TEST_F(CObjectTree, ReadOnlyObjectsAcceptNoChildren)
-{
-    CObject* a = child(*root, "core:object", "a");
-    ASSERT_FALSE(a->initChilds()); // no application: becomes read-only
-    EXPECT_TRUE(a->isReadOnly());
-    CObject* out = nullptr;
-    zel::CErrorPtr err = a->createChild("core:object", "b", false, out);
+    EXPECT_FALSE(root->createChild<CProbe>("test:probe-child", "ok", false, probe)); // derived
+    // Without an application an object turns read-only once its children are initialised.
+    ASSERT_FALSE(probe->initChilds());
+    err = probe->createChild("core:object", "b", false, out);
     ASSERT_TRUE(err);
     EXPECT_EQ(err->text(), "Error adding child to read-only object.");
-    EXPECT_EQ(idOf(a->addChild(CObject::make<CObject>(), "c")), "zelstr_CObject_addChild_ReadOnly");
-    EXPECT_EQ(a->childCount(), 0u);
+    EXPECT_EQ(idOf(probe->addChild(CObject::make<CObject>(), "c")),
+              "zelstr_CObject_addChild_ReadOnly");
+    EXPECT_EQ(probe->childCount(), 0u);
     CFakeApplication application;
     CObject* b = child(*root, "core:object", "b");
     ASSERT_FALSE(b->initChilds());
@@ -244,32 +228,13 @@ TEST_F(CObjectTree, AddChildHooksAndFailure)
     EXPECT_EQ(parent.seen, (std::vector<std::string>{"refused", "kept"}));
 
     CObject* kept = parent.findChild("kept");
-    const zel::CObjectPtr back = kept->detachFromParent();
+    zel::CObjectPtr back = kept->detachFromParent();
     ASSERT_EQ(back.get(), kept);
     EXPECT_EQ(parent.removed, std::vector<std::string>{"kept"});
     EXPECT_EQ(grandChild->root(), kept);
     EXPECT_EQ(grandChild->fullName().toUtf8(), "kept.inner");
-}
-
-TEST_F(CObjectTree, TraceLineNamesObjectAndTag)
-{
-    std::vector<std::string> lines;
-    auto previous = zel::setDiagLogSink([&](std::string_view l) { lines.emplace_back(l); });
-    zel::setTracing(true);
-    child(*root, "test:probe", "t");
-    zel::setTracing(false);
-    child(*root, "test:probe", "u");
-    zel::setDiagLogSink(previous);
-    EXPECT_EQ(lines, std::vector<std::string>{"Creating CObject \"root.t\" (tag \"test:probe\")"});
-}
-
-TEST_F(CObjectTree, DestroyReleasesBottomUpAndClearsWeakRefs)
-{
-    CObject* a = child(*root, "core:object", "a");
-    const zel::CObjectRef refA = a->weakRef();
-    const zel::CObjectRef refB = child(*a, "core:object", "b")->weakRef();
-    a->destroy();
-    EXPECT_FALSE(refA);
-    EXPECT_FALSE(refB);
-    EXPECT_EQ(root->findChild("a"), nullptr);
+    // Releasing the last owner destroys the subtree and clears weak references.
+    const zel::CObjectRef innerRef = grandChild->weakRef();
+    back.reset();
+    EXPECT_FALSE(innerRef);
 }

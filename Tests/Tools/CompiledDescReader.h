@@ -4,7 +4,6 @@
 // checks every index and length, and records the order in which string indexes appear.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,21 +19,6 @@ struct SDescNode
     std::string base; // base tag of a deferred body
     std::vector<std::pair<std::string, std::string>> attributes;
     std::vector<SDescNode> children;
-
-    const SDescNode* child(const std::string& childName) const
-    {
-        for (const SDescNode& c : children)
-            if (c.name == childName)
-                return &c;
-        return nullptr;
-    }
-    std::optional<std::string> attribute(const std::string& key) const
-    {
-        for (const auto& [k, v] : attributes)
-            if (k == key)
-                return v;
-        return std::nullopt;
-    }
 };
 
 struct SDecodedDesc

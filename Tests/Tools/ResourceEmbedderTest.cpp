@@ -1,8 +1,6 @@
-#include "Tools/CompiledDescReader.h"
-
+#include "Embed/ResourceEmbedder.h"
 #include "Core/ResourceTable.h"
 #include "DescCompiler/DescCompiler.h"
-#include "Embed/ResourceEmbedder.h"
 
 #include <gtest/gtest.h>
 
@@ -60,21 +58,24 @@ TEST(ResourceEmbedder, GeneratesSizePrefixedArraysAndTerminatedTable)
     EXPECT_NE(end, std::string::npos);
 }
 
-TEST(ResourceEmbedder, QuotesNamesAsCppLiteralsAndRejectsBadNames)
+TEST(ResourceEmbedder, QuotesNamesAsCppLiterals)
 {
     const std::pair<std::string, const char*> cases[] = {
         {"../../../Gfx/Fonts/base_b.fnt", "\"../../../Gfx/Fonts/base_b.fnt\""},
         {"a\"b\\c", "\"a\\\"b\\\\c\""},
-        {"?\?=", "\"\\?\\?=\""},                   // no trigraph can form
-        {std::string("\x01") + "7", "\"\\0017\""}, // three octal digits: the 7 stays a character
+        {"?\?=", "\"\\?\\?=\""}, // no trigraph can form
+        {"\x01"
+         "7",
+         "\"\\0017\""}, // three octal digits: the 7 stays a character
         {"\xE9\n", "\"\\351\\012\""},
     };
     for (const auto& [raw, literal] : cases)
         EXPECT_EQ(CResourceEmbedder::quote(raw), literal);
+}
 
-    std::vector<SEmbeddedResource> resources(2);
-    resources[0].name = "x";
-    resources[1].name = "x";
+TEST(ResourceEmbedder, RejectsDuplicateAndEmptyNames)
+{
+    std::vector<SEmbeddedResource> resources = {{"x", {}}, {"x", {}}};
     std::string source = "stale";
     zel::CErrorPtr err = CResourceEmbedder::generate(resources, source);
     ASSERT_TRUE(err);
@@ -103,39 +104,4 @@ TEST(EmbeddedResources, CarryTheCompiledDescriptions)
         ASSERT_FALSE(err) << err->text();
         EXPECT_EQ(payloadOf(name), compiled) << name;
     }
-}
-
-// What a loader with only "core:object" registered needs: every created child has that tag
-// (or is a template or content carrier), and the objects the host boundary reads are there.
-TEST(EmbeddedResources, SharedDataBuildsFromPlainObjects)
-{
-    kelvtest::SDecodedDesc desc;
-    ASSERT_TRUE(kelvtest::CDescReader(payloadOf("SharedData.xml")).decode(desc));
-    std::vector<const kelvtest::SDescNode*> pending = {&desc.root};
-    while (!pending.empty())
-    {
-        const kelvtest::SDescNode* node = pending.back();
-        pending.pop_back();
-        for (const kelvtest::SDescNode& child : node->children)
-        {
-            EXPECT_TRUE(child.tag == "core:object" || child.tag == "content" ||
-                        (child.tag == "template" && child.base == "core:object"))
-                << child.tag << " " << child.name;
-            pending.push_back(&child);
-        }
-    }
-    const kelvtest::SDescNode* project = desc.root.child("project");
-    ASSERT_NE(project, nullptr);
-    for (const char* key : {"app-name", "app-vendor", "app-version", "plugin-code"})
-        EXPECT_TRUE(project->attribute(key).has_value()) << key;
-    const kelvtest::SDescNode* audio = desc.root.child("audio");
-    ASSERT_NE(audio, nullptr);
-    const kelvtest::SDescNode* plugin =
-        desc.root.child(audio->attribute("plugin-tag").value_or(""));
-    ASSERT_NE(plugin, nullptr) << "no template named by plugin-tag";
-    EXPECT_EQ(plugin->tag, "template");
-    // The newest release notes are those of the product version.
-    const kelvtest::SDescNode* newest = desc.root.child("whatsnew");
-    ASSERT_NE(newest, nullptr);
-    EXPECT_EQ(newest->attribute("version"), project->attribute("app-version"));
 }
