@@ -6,6 +6,7 @@
 #include "Core/DescriptionLoader.h"
 #include "Core/ResourceStore.h"
 #include "DescCompiler/DescCompiler.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ namespace
 {
 
 using Bytes = std::vector<std::uint8_t>;
+using kelvtest::idAndText;
 using ktest::CObjectModelTest;
 using ktest::CProbe;
 using zel::CErrorPtr;
@@ -160,9 +162,8 @@ TEST_F(DescriptionLoader, FailingChildIsRemovedAndEarlierSiblingsStay)
     EXPECT_TRUE(err->trail().back().ends_with("// root")) << err->details();
 
     resetRoot();
-    const CErrorPtr unknown = load(compileOk(R"(<core:object name="a"/><no:such name="b"/>)"));
-    ASSERT_TRUE(unknown);
-    EXPECT_EQ(unknown->id(), "zelstr_CObject_createChild_NoTemplate");
+    EXPECT_TRUE(idAndText(load(compileOk(R"(<core:object name="a"/><no:such name="b"/>)")))
+                    .starts_with("zelstr_CObject_createChild_NoTemplate: "));
     EXPECT_EQ(root->childCount(), 1u);
 }
 
@@ -179,10 +180,8 @@ TEST_F(DescriptionLoader, EveryTruncationFailsCleanly)
             resetRoot();
             // An exact-size copy, so that a read beyond it is caught by the sanitizers.
             const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
-            const CErrorPtr err = load(cut, true, mode);
-            ASSERT_TRUE(err) << "length " << length;
-            EXPECT_TRUE(err->id().starts_with("zelstr_CMemoryReader_"))
-                << "length " << length << ": " << err->details();
+            const std::string said = idAndText(load(cut, true, mode));
+            EXPECT_TRUE(said.starts_with("zelstr_CMemoryReader_")) << length << ": " << said;
         }
         resetRoot();
         ASSERT_FALSE(load(full, true, mode));
@@ -205,42 +204,33 @@ Bytes withChild(const CBytes& tail)
 
 TEST_F(DescriptionLoader, MalformedBytesAreReadsPastTheEnd)
 {
-    const std::string eof = "zelstr_CMemoryReader_read_EOF";
-    struct SCase
-    {
-        const char* what;
-        Bytes bytes;
-        std::string id;
-        const char* text;
-    };
-    const SCase cases[] = {
-        {"tag index not below N", withChild(CBytes().u16s({9, 2}).u8(0).u16s({0, 0})), eof,
-         "Premature end of memory resource while reading (pos 44, count 4, size 28)."},
+    const std::string eof = "zelstr_CMemoryReader_read_EOF: Premature end of memory resource while "
+                            "reading (pos ";
+    const std::tuple<const char*, Bytes, std::string> cases[] = {
+        // What is wrong, the bytes, the start of the error's identifier and text.
+        {"tag index not below N", withChild(CBytes().u16s({9, 2}).u8(0).u16s({0, 0})),
+         eof + "44, count 4, size 28)."},
         {"attribute value index not below N",
-         withChild(CBytes().u16s({1, 2}).u8(0).u16s({1, 2, 5, 0})), eof,
-         "Premature end of memory resource while reading (pos 28, count 4, size 28)."},
+         withChild(CBytes().u16s({1, 2}).u8(0).u16s({1, 2, 5, 0})), eof + "28, count 4, size 28)."},
         {"template body past the end", withChild(CBytes().u16s({3, 4}).u8(1).u16(1).u32(1000)),
-         "zelstr_CMemoryReader_consume_EOF", nullptr},
+         "zelstr_CMemoryReader_consume_EOF: "},
         {"template without body", withChild(CBytes().u16s({3, 4}).u8(0).u16s({0, 0})),
-         "zelstr_CDescriptionLoader_parseChild_TemplateNoBody", nullptr},
-        {"string table longer than the payload", CBytes().u32(1).u32(50).u32(4).u8(0).b, eof,
-         "Premature end of memory resource while reading (pos 8, count 50, size 13)."},
-        {"offset into the offset array", CBytes().u32(1).u32(6).u32(0).u8('x').u8(0).u32(0).b, eof,
-         "Premature end of memory resource while reading (pos 8, count 1, size 14)."},
-        {"offset beyond the pool", CBytes().u32(1).u32(6).u32(6).u8('x').u8(0).u32(0).b, eof,
-         "Premature end of memory resource while reading (pos 14, count 1, size 14)."},
-        {"string without terminator", CBytes().u32(1).u32(6).u32(4).u8('x').u8('y').u32(0).b, eof,
-         "Premature end of memory resource while reading (pos 14, count 1, size 14)."},
+         "zelstr_CDescriptionLoader_parseChild_TemplateNoBody: "},
+        {"string table longer than the payload", CBytes().u32(1).u32(50).u32(4).u8(0).b,
+         eof + "8, count 50, size 13)."},
+        {"offset into the offset array", CBytes().u32(1).u32(6).u32(0).u8('x').u8(0).u32(0).b,
+         eof + "8, count 1, size 14)."},
+        {"offset beyond the pool", CBytes().u32(1).u32(6).u32(6).u8('x').u8(0).u32(0).b,
+         eof + "14, count 1, size 14)."},
+        {"string without terminator", CBytes().u32(1).u32(6).u32(4).u8('x').u8('y').u32(0).b,
+         eof + "14, count 1, size 14)."},
     };
-    for (const SCase& c : cases)
+    for (const auto& [what, bytes, expected] : cases)
     {
         resetRoot();
-        const CErrorPtr err = load(c.bytes);
-        ASSERT_TRUE(err) << c.what;
-        EXPECT_EQ(err->id(), c.id) << c.what << ": " << err->details();
-        EXPECT_TRUE(c.text == nullptr || err->text() == c.text) << c.what << ": " << err->text();
-        EXPECT_EQ(root->childCount(), 0u) << c.what;
-        EXPECT_TRUE(root->templates().empty()) << c.what;
+        const std::string said = idAndText(load(bytes));
+        EXPECT_TRUE(said.starts_with(expected)) << what << ": " << said;
+        EXPECT_EQ(root->childCount() + root->templates().size(), 0u) << what;
     }
 }
 
@@ -276,9 +266,7 @@ TEST_F(DescriptionLoader, ResourceBombsStopWithAnError)
     {
         resetRoot();
         root->setAttributeRaw("v", "ab");
-        const CErrorPtr err = load(bytes);
-        ASSERT_TRUE(err) << id;
-        EXPECT_EQ(err->id(), id);
+        EXPECT_TRUE(idAndText(load(bytes)).starts_with(id + std::string(": "))) << id;
         EXPECT_EQ(root->childCount(), 0u) << id;
     }
 }

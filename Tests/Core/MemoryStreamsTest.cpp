@@ -1,6 +1,7 @@
 // The memory reader's bounds and messages, and the write buffer's block chain.
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -18,25 +19,20 @@ TEST(MemoryReader, ReadAndConsumeStopAtTheEndAndKeepThePosition)
     std::uint8_t out[8] = {};
     ASSERT_FALSE(r.read(out, 2));
     EXPECT_EQ(r.getMemoryAddress(), data + 2);
-    CErrorPtr err = r.read(out, 3);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CMemoryReader_read_EOF");
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while reading (pos 2, count 3, size 4).");
-    err = r.consume(3);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CMemoryReader_consume_EOF");
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while consuming (pos 2, count 3, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.read(out, 3)),
+              "zelstr_CMemoryReader_read_EOF: Premature end of memory resource while reading "
+              "(pos 2, count 3, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.consume(3)),
+              "zelstr_CMemoryReader_consume_EOF: Premature end of memory resource while "
+              "consuming (pos 2, count 3, size 4).");
     EXPECT_EQ(r.position(), 2);
 
     ASSERT_FALSE(r.consume(2));
     EXPECT_EQ(r.getMemoryAddress(), nullptr); // at the end
     EXPECT_FALSE(r.read(out, 0));             // 0 bytes at the end succeed
-    err = r.read(out, 1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while reading (pos 4, count 1, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.read(out, 1)),
+              "zelstr_CMemoryReader_read_EOF: Premature end of memory resource while reading "
+              "(pos 4, count 1, size 4).");
     EXPECT_EQ(r.position(), 4);
     // A count that would overflow a naive pos + count check still fails cleanly.
     ASSERT_FALSE(r.setPosition(1));

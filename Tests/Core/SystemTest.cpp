@@ -1,4 +1,5 @@
 #include "Core/System.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -41,10 +42,10 @@ TEST(System, SendEventPostsToTheWindowThread)
               std::vector<std::string>{std::to_string(platform::kUserMessage + 5) + ",0,-77"});
     platform::destroyMessageWindow(window);
     const CErrorPtr err = CSystem::sendEvent(window, platform::kUserMessage, 1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CSystem_sendEvent_PostMessage");
-    EXPECT_EQ(err->text(), "Post message error " + std::to_string(EBADF) + ".");
-    EXPECT_TRUE(err->trail().at(0).starts_with("System.cpp( "));
+    EXPECT_EQ(kelvtest::idAndText(err),
+              "zelstr_CSystem_sendEvent_PostMessage: Post message error " + std::to_string(EBADF) +
+                  ".");
+    EXPECT_TRUE(err && err->trail().at(0).starts_with("System.cpp( "));
 }
 
 TEST(System, MakeDirectoriesReportsTheFolderAndTheSystemError)

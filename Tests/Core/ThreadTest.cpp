@@ -1,6 +1,7 @@
 #include "Core/Thread.h"
 #include "Platform/ErrorWindow.h"
 #include "Platform/FloatingPoint.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -107,10 +108,9 @@ TEST_F(Thread, StartingTwiceFailsAndLeavesItRunning)
     {
         startAndWait(thread, probe);
         const CErrorPtr again = thread.runThread();
-        ASSERT_TRUE(again);
-        EXPECT_EQ(again->id(), "zelstr_CThread_runThread_AlreadyRunning");
-        EXPECT_EQ(again->text(), "Thread is already running.");
-        EXPECT_TRUE(again->trail().at(0).ends_with(" // worker"));
+        EXPECT_EQ(kelvtest::idAndText(again),
+                  "zelstr_CThread_runThread_AlreadyRunning: Thread is already running.");
+        EXPECT_TRUE(again && again->trail().at(0).ends_with(" // worker"));
         EXPECT_TRUE(thread.isRunning());
         // The first body still answers wake-ups.
         thread.notifyThread();

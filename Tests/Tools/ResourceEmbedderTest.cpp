@@ -1,6 +1,7 @@
 #include "Embed/ResourceEmbedder.h"
 #include "Core/ResourceTable.h"
 #include "DescCompiler/DescCompiler.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -77,14 +78,12 @@ TEST(ResourceEmbedder, RejectsDuplicateAndEmptyNames)
 {
     std::vector<SEmbeddedResource> resources = {{"x", {}}, {"x", {}}};
     std::string source = "stale";
-    zel::CErrorPtr err = CResourceEmbedder::generate(resources, source);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CResourceEmbedder_generate_DuplicateName");
+    EXPECT_TRUE(kelvtest::idAndText(CResourceEmbedder::generate(resources, source))
+                    .starts_with("zelstr_CResourceEmbedder_generate_DuplicateName: "));
     EXPECT_TRUE(source.empty());
     resources[1].name = "";
-    err = CResourceEmbedder::generate(resources, source);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CResourceEmbedder_generate_InvalidName");
+    EXPECT_TRUE(kelvtest::idAndText(CResourceEmbedder::generate(resources, source))
+                    .starts_with("zelstr_CResourceEmbedder_generate_InvalidName: "));
 }
 
 // The library carries both descriptions, each the compilation of its source in Gfx/.
