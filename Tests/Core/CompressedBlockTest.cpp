@@ -49,21 +49,18 @@ Bytes blockByHand(const char* tag, const Bytes& plain, std::uint32_t announced)
     return out;
 }
 
-Bytes noise(std::size_t n, unsigned seed)
+// Random bytes from a seed, or with seed 0 a repeated phrase that compresses well.
+Bytes sample(std::size_t n, unsigned seed)
 {
     std::mt19937 rng(seed);
     Bytes out(n);
-    for (auto& c : out)
-        c = static_cast<std::uint8_t>(rng());
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<std::uint8_t>(seed ? rng() : "spectral dynamics "[i % 18]);
     return out;
 }
-
 Bytes text(std::size_t n)
 {
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = static_cast<std::uint8_t>("spectral dynamics "[i % 18]);
-    return out;
+    return sample(n, 0);
 }
 
 Bytes writeBlock(std::uint32_t id, const Bytes& plain)
@@ -140,7 +137,7 @@ TEST(CompressedBlock, WriterMatchesTheBlockBuiltByHandAndReaderStopsAfterIt)
 {
     // Up to the inline capacity and beyond it; compressed output well beyond one 32768-byte
     // chunk and many 2048-byte buffer blocks.
-    for (const Bytes& plain : {Bytes{}, Bytes{0x42}, text(32), text(90725), noise(200000, 3)})
+    for (const Bytes& plain : {Bytes{}, Bytes{0x42}, text(32), text(90725), sample(200000, 3)})
     {
         const Bytes out = writeBlock(makeBlockId("abnk"), plain);
         EXPECT_EQ(out, blockByHand("abnk", plain, static_cast<std::uint32_t>(plain.size())))
@@ -204,7 +201,7 @@ TEST(CompressedBlock, TruncatedOrCorruptedDataFailsAndNeverMisreads)
 
 TEST(ZipStreams, OutputGoesOutIn32768ByteChunks)
 {
-    const Bytes plain = noise(150000, 11);
+    const Bytes plain = sample(150000, 11);
     CRecordingWriter target;
     COutputZipStream zip;
     ASSERT_FALSE(zip.open(&target, 6));
@@ -245,7 +242,7 @@ TEST(ZipStreams, Messages)
         idAndText(unopened.open(&target, 42)),
         "zelstr_COutputZipStream_open_deflateInit: zlib deflateInit error -2 (stream error).");
     // A failing target: the error comes through the zip stream and the block writer.
-    const Bytes plain = noise(100000, 1);
+    const Bytes plain = sample(100000, 1);
     CRecordingWriter failing(4); // id, length, check, then one chunk
     const CErrorPtr err = failing.writeCompressedData(kAlst, plain.data(), plain.size());
     ASSERT_TRUE(err);

@@ -7,6 +7,7 @@
 #include "Core/ResourceStore.h"
 #include "DescCompiler/DescCompiler.h"
 #include "Support/ErrorText.h"
+#include "Tools/CompiledDescReader.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@ namespace
 {
 
 using Bytes = std::vector<std::uint8_t>;
+using CBytes = kelvtest::CDescBytes;
 using kelvtest::idAndText;
 using ktest::CObjectModelTest;
 using ktest::CProbe;
@@ -36,41 +38,6 @@ Bytes compileOk(const std::string& body)
     EXPECT_FALSE(err) << err->text();
     return out;
 }
-
-// Little-endian assembly of descriptions by hand: a string table, then node bytes.
-struct CBytes
-{
-    Bytes b;
-    CBytes& u8(unsigned v)
-    {
-        b.push_back(static_cast<std::uint8_t>(v));
-        return *this;
-    }
-    CBytes& u16(unsigned v) { return u8(v & 0xFF).u8(v >> 8); }
-    CBytes& u32(unsigned v) { return u16(v & 0xFFFF).u16(v >> 16); }
-    CBytes& u16s(std::initializer_list<unsigned> values)
-    {
-        for (const unsigned v : values)
-            u16(v);
-        return *this;
-    }
-    // N, L, offsets and pool for strings kept in index order.
-    CBytes& table(const std::vector<std::string>& strings)
-    {
-        const auto n = static_cast<unsigned>(strings.size());
-        CBytes offsets;
-        Bytes pool;
-        for (const std::string& s : strings)
-        {
-            offsets.u32(4 * n + static_cast<unsigned>(pool.size()));
-            pool.insert(pool.end(), s.c_str(), s.c_str() + s.size() + 1);
-        }
-        u32(n).u32(4 * n + static_cast<unsigned>(pool.size()));
-        b.insert(b.end(), offsets.b.begin(), offsets.b.end());
-        b.insert(b.end(), pool.begin(), pool.end());
-        return *this;
-    }
-};
 
 class DescriptionLoader : public CObjectModelTest
 {
@@ -122,7 +89,7 @@ TEST_F(DescriptionLoader, BuildsTreeWithAttributesContentAndOrdinals)
     EXPECT_TRUE(root->isReadOnly()); // without an application, finished objects lock
 }
 
-TEST_F(DescriptionLoader, EmptyOrFalseValueIsStoredOnlyOverAnExistingAttribute)
+TEST_F(DescriptionLoader, RootLifecycleIsOptionalAndEmptyOrFalseNeedsAnExistingAttribute)
 {
     // Loaded without the root's lifecycle: the elements below it still run theirs.
     root->setAttributeRaw("had", "1");

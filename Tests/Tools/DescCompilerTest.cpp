@@ -19,6 +19,7 @@ namespace
 {
 
 using Bytes = std::vector<std::uint8_t>;
+using CBytes = kelvtest::CDescBytes;
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 Bytes compileOk(const std::string& source)
@@ -35,24 +36,6 @@ SDecodedDesc decodeOk(const Bytes& bytes)
     EXPECT_TRUE(CDescReader(bytes).decode(desc)) << "compiled description does not decode";
     return desc;
 }
-
-// Little-endian byte assembly for the hand-written expectations.
-struct CBytes
-{
-    Bytes b;
-    CBytes& u8(unsigned v)
-    {
-        b.push_back(static_cast<std::uint8_t>(v));
-        return *this;
-    }
-    CBytes& u16(std::initializer_list<unsigned> values)
-    {
-        for (const unsigned v : values)
-            u8(v & 0xFF).u8(v >> 8);
-        return *this;
-    }
-    CBytes& u32(unsigned v) { return u16({v & 0xFFFF, v >> 16}); }
-};
 
 } // namespace
 
@@ -85,19 +68,19 @@ TEST(DescCompiler, SmallSourceMatchesHandAssembledBytes)
         expected.u32(4 * n + static_cast<unsigned>(('\0' + poolBytes).find('\0' + s + '\0')));
     expected.b.insert(expected.b.end(), poolBytes.begin(), poolBytes.end());
 
-    expected.u32(0);                     // root head: empty tag
-    expected.u8(0).u16({1, 1, 2});       // root: mode="x"
-    expected.u16({2});                   // two children
-    expected.u16({3, 4});                // core:object "b"
-    expected.u8(0).u16({2, 5, 0, 1, 2}); // empty="", mode="x" (repeated strings)
-    expected.u16({1, 3, 6});             // one child: core:object "p"
-    expected.u8(0).u16({0, 1});          // no attributes, one child
-    expected.u16({7, 7});                // content "content"
-    expected.u8(0).u16({1, 8, 9, 0});    // value="Hello world", no children
-    expected.u16({10, 11});              // template "t"
-    expected.u8(1).u16({3}).u32(13);     // deferred body, base core:object, 13 bytes
-    expected.u32(3);                     // body head: the base tag again
-    expected.u8(0).u16({1, 12, 13, 0});  // k="v", no children
+    expected.u32(0);                      // root head: empty tag
+    expected.u8(0).u16s({1, 1, 2});       // root: mode="x"
+    expected.u16(2);                      // two children
+    expected.u16s({3, 4});                // core:object "b"
+    expected.u8(0).u16s({2, 5, 0, 1, 2}); // empty="", mode="x" (repeated strings)
+    expected.u16s({1, 3, 6});             // one child: core:object "p"
+    expected.u8(0).u16s({0, 1});          // no attributes, one child
+    expected.u16s({7, 7});                // content "content"
+    expected.u8(0).u16s({1, 8, 9, 0});    // value="Hello world", no children
+    expected.u16s({10, 11});              // template "t"
+    expected.u8(1).u16(3).u32(13);        // deferred body, base core:object, 13 bytes
+    expected.u32(3);                      // body head: the base tag again
+    expected.u8(0).u16s({1, 12, 13, 0});  // k="v", no children
     EXPECT_EQ(compileOk(source), expected.b);
 }
 
