@@ -31,7 +31,8 @@ void putLE(Bytes& out, std::uint32_t v, std::size_t at)
 // Tag, announced length, Adler-32 of the four length bytes, then the zlib stream.
 Bytes blockByHand(const char* tag, const Bytes& plain, std::uint32_t announced)
 {
-    Bytes out(tag, tag + 12);
+    Bytes out(tag, tag + 4);
+    out.resize(12);
     putLE(out, announced, 4);
     std::uint32_t a = 1, b = 0;
     for (std::size_t i = 4; i < 8; ++i)

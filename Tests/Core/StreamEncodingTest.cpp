@@ -59,12 +59,14 @@ TEST(StreamEncoding, NumbersAndBlocksAreLittleEndianByteForByte)
                  out.writeInt64(0x0102030405060708) || out.writeDouble(1.0) ||
                  out.writeDouble(-0.0) || out.writeFloat(-2.5f) || out.writeBlock(block, 3) ||
                  out.writeBlock(nullptr, 0));
+    // clang-format off
     const Bytes bytes = {
-        0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF, 0xFF, 0xFF, 1, 0, 0,    0x80, // ints
-        8,    7,    6,    5,    4,    3,    2,    1,    0, 0, 0,    0,
-        0,    0,    0xF0, 0x3F,                                           // int64, 1.0
-        0,    0,    0,    0,    0,    0,    0,    0x80, 0, 0, 0x20, 0xC0, // -0.0, -2.5f
-        3,    0,    0,    0,    9,    8,    7,    0,    0, 0, 0};         // blocks
+        0x78, 0x56, 0x34, 0x12,  0xFE, 0xFF, 0xFF, 0xFF,  1, 0, 0, 0x80, // two ints, the uint
+        8, 7, 6, 5, 4, 3, 2, 1,                                         // int64
+        0, 0, 0, 0, 0, 0, 0xF0, 0x3F,  0, 0, 0, 0, 0, 0, 0, 0x80,       // 1.0, -0.0
+        0, 0, 0x20, 0xC0,                                               // -2.5f
+        3, 0, 0, 0, 9, 8, 7,  0, 0, 0, 0};                              // blocks of 3 and 0 bytes
+    // clang-format on
     EXPECT_EQ(out.toVector(), bytes);
 
     CMemoryReader r(bytes.data(), bytes.size());
