@@ -50,7 +50,7 @@ protected:
 };
 } // namespace
 
-TEST_F(CEvents, SendDeliversParametersSynchronously)
+TEST_F(CEvents, SubscriptionsDeliverSynchronouslyAndNeedAHandler)
 {
     CText id;
     ASSERT_FALSE(CObject::listenObject(*sender, "tick", *listener, "ping", &id));
@@ -65,10 +65,7 @@ TEST_F(CEvents, SendDeliversParametersSynchronously)
     EXPECT_FALSE(CObject::unlistenObject(*sender, id));
     ASSERT_FALSE(sender->sendEvent("tick"));
     EXPECT_EQ(listener->pings.size(), 1u);
-}
-
-TEST_F(CEvents, MissingHandlerAtSubscriptionIsReported)
-{
+    // A handler the listener does not have is reported at subscription, also to the log.
     std::vector<std::string> lines;
     auto previous = zel::setDiagLogSink([&](std::string_view l) { lines.emplace_back(l); });
     zel::CErrorPtr err = CObject::listenObject(*sender, "tick", *listener, "no-such-handler");

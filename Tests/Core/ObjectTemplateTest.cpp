@@ -25,7 +25,7 @@ protected:
 };
 } // namespace
 
-TEST_F(CObjectTemplates, ElementValuesWinOverTemplateValues)
+TEST_F(CObjectTemplates, ElementAndPendingValuesWinOverTemplateValues)
 {
     const CFakeNode body{
         {{"value", "template"}, {"colour", "blue"}, {"size", "{?-1}"}, {"label", "{/^?Panel}"}},
@@ -46,19 +46,14 @@ TEST_F(CObjectTemplates, ElementValuesWinOverTemplateValues)
     CObject* plain = load(*root, {"ui:thing", "u", {}, {}});
     EXPECT_EQ(plain->attribute("value").toUtf8(), "template");
     EXPECT_EQ(plain->attribute("size").toUtf8(), "-1");
-}
-
-TEST_F(CObjectTemplates, PendingValuesApplyAfterTemplateValues)
-{
-    const CFakeNode body{{{"value", "template"}, {"other", "t"}}, {}};
-    defineFakeTemplate(*root, "ui:thing", "test:probe", body);
-    CObject* made = child(*root, "ui:thing", "t");
-    made->setPendingAttribute("value", "pending");
-    ASSERT_FALSE(made->init());
-    EXPECT_EQ(made->attribute("value").toUtf8(), "pending");
-    EXPECT_EQ(made->attribute("other").toUtf8(), "t");
-    EXPECT_TRUE(made->pendingAttributes().empty());
-    EXPECT_EQ(static_cast<CProbe*>(made)->values, std::vector<std::string>{"pending"});
+    // Pending values apply after the template's.
+    CObject* pending = child(*root, "ui:thing", "p");
+    pending->setPendingAttribute("value", "pending");
+    ASSERT_FALSE(pending->init());
+    EXPECT_EQ(pending->attribute("value").toUtf8(), "pending");
+    EXPECT_EQ(pending->attribute("colour").toUtf8(), "blue");
+    EXPECT_TRUE(pending->pendingAttributes().empty());
+    EXPECT_EQ(static_cast<CProbe*>(pending)->values, std::vector<std::string>{"pending"});
 }
 
 TEST_F(CObjectTemplates, TemplateChildrenAreCreatedInInitTemplateChilds)
