@@ -1,6 +1,7 @@
 // The memory reader's bounds and messages, and the write buffer's block chain.
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -13,69 +14,40 @@ using namespace zel;
 
 TEST(MemoryReader, ReadAndConsumeStopAtTheEndAndKeepThePosition)
 {
-    const std::uint8_t data[] = {1, 2, 3, 4};
-    CMemoryReader r(data, sizeof data);
-    EXPECT_EQ(r.getMemoryAddress(), data);
-    std::uint8_t out[4] = {};
+    const std::uint8_t data[] = {1, 2, 3, 4, 5};
+    CMemoryReader r(data, 4);
+    std::uint8_t out[8] = {};
     ASSERT_FALSE(r.read(out, 2));
     EXPECT_EQ(r.getMemoryAddress(), data + 2);
-
-    CErrorPtr err = r.read(out, 3);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CMemoryReader_read_EOF");
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while reading (pos 2, count 3, size 4).");
-    EXPECT_EQ(r.position(), 2);
-
-    err = r.consume(3);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CMemoryReader_consume_EOF");
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while consuming (pos 2, count 3, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.read(out, 3)),
+              "zelstr_CMemoryReader_read_EOF: Premature end of memory resource while reading "
+              "(pos 2, count 3, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.consume(3)),
+              "zelstr_CMemoryReader_consume_EOF: Premature end of memory resource while "
+              "consuming (pos 2, count 3, size 4).");
     EXPECT_EQ(r.position(), 2);
 
     ASSERT_FALSE(r.consume(2));
     EXPECT_EQ(r.getMemoryAddress(), nullptr); // at the end
     EXPECT_FALSE(r.read(out, 0));             // 0 bytes at the end succeed
-    err = r.read(out, 1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(),
-              "Premature end of memory resource while reading (pos 4, count 1, size 4).");
+    EXPECT_EQ(kelvtest::idAndText(r.read(out, 1)),
+              "zelstr_CMemoryReader_read_EOF: Premature end of memory resource while reading "
+              "(pos 4, count 1, size 4).");
     EXPECT_EQ(r.position(), 4);
-
     // A count that would overflow a naive pos + count check still fails cleanly.
     ASSERT_FALSE(r.setPosition(1));
-    err = r.read(out, SIZE_MAX);
-    ASSERT_TRUE(err);
+    EXPECT_TRUE(r.read(out, SIZE_MAX));
     EXPECT_EQ(r.position(), 1);
-}
-
-TEST(MemoryReader, StreamedReadAndPositions)
-{
-    const std::uint8_t data[] = {1, 2, 3, 4, 5};
-    CMemoryReader r(data, sizeof data);
-    std::uint8_t out[8] = {};
+    // Streamed reads take what is there; positions stay inside the data.
     std::size_t got = 99;
-    ASSERT_FALSE(r.readStreamed(out, 3, got));
-    EXPECT_EQ(got, 3u);
     ASSERT_FALSE(r.readStreamed(out, 8, got));
-    EXPECT_EQ(got, 2u);
-    EXPECT_EQ(out[1], 5);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(out[2], 4);
     ASSERT_FALSE(r.readStreamed(out, 8, got));
     EXPECT_EQ(got, 0u);
-
-    std::int64_t v = 0;
-    ASSERT_FALSE(r.getSize(v));
-    EXPECT_EQ(v, 5);
-    ASSERT_FALSE(r.setPosition(5));
-    EXPECT_TRUE(r.setPosition(6));
+    EXPECT_TRUE(r.setPosition(5));
     EXPECT_TRUE(r.setPosition(-1));
-    ASSERT_FALSE(r.getPosition(v));
-    EXPECT_EQ(v, 5);
-
-    CMemoryReader empty(nullptr, 10);
-    EXPECT_EQ(empty.size(), 0);
-    EXPECT_TRUE(empty.read(out, 1));
+    EXPECT_TRUE(CMemoryReader(nullptr, 10).read(out, 1));
 }
 
 TEST(MemoryWriteBuffer, GrowsByTheStepOrTheMissingLengthAndDoublesTheStep)
@@ -84,9 +56,7 @@ TEST(MemoryWriteBuffer, GrowsByTheStepOrTheMissingLengthAndDoublesTheStep)
     const std::vector<std::uint8_t> payload(200, 0xAB);
     struct Step
     {
-        std::size_t count;
-        std::size_t expectBlocks;
-        std::size_t lastOffset, lastCapacity, step;
+        std::size_t count, blocks, lastOffset, lastCapacity, step;
     };
     const Step steps[] = {
         {10, 1, 0, 16, 16},   // missing 10 < 16: one step
@@ -101,9 +71,9 @@ TEST(MemoryWriteBuffer, GrowsByTheStepOrTheMissingLengthAndDoublesTheStep)
     {
         ASSERT_FALSE(b.write(payload.data(), s.count));
         end += s.count;
-        ASSERT_EQ(b.blockCount(), s.expectBlocks) << end;
-        EXPECT_EQ(b.blockOffset(s.expectBlocks - 1), s.lastOffset) << end;
-        EXPECT_EQ(b.blockCapacity(s.expectBlocks - 1), s.lastCapacity) << end;
+        ASSERT_EQ(b.blockCount(), s.blocks) << end;
+        EXPECT_EQ(b.blockOffset(s.blocks - 1), s.lastOffset) << end;
+        EXPECT_EQ(b.blockCapacity(s.blocks - 1), s.lastCapacity) << end;
         EXPECT_EQ(b.growthStep(), s.step) << end;
         EXPECT_EQ(b.length(), end);
     }
@@ -129,7 +99,6 @@ TEST(MemoryWriteBuffer, KeepsBlockAddressesAndContentWhileGrowing)
     }
     EXPECT_GT(b.blockCount(), 5u);
     EXPECT_EQ(b.toVector(), oracle);
-    // Each block holds its slice of the stream.
     for (std::size_t i = 0; i < b.blockCount(); ++i)
         ASSERT_EQ(std::memcmp(b.blockData(i), oracle.data() + b.blockOffset(i), b.blockLength(i)),
                   0);
@@ -137,7 +106,6 @@ TEST(MemoryWriteBuffer, KeepsBlockAddressesAndContentWhileGrowing)
     ASSERT_TRUE(b.copyTo(1000, slice.data(), slice.size()));
     EXPECT_TRUE(std::equal(slice.begin(), slice.end(), oracle.begin() + 1000));
     EXPECT_FALSE(b.copyTo(oracle.size() - 1, slice.data(), 2));
-
     CMemoryWriteBuffer copy(64);
     ASSERT_FALSE(b.writeTo(copy));
     EXPECT_EQ(copy.toVector(), oracle);
@@ -148,27 +116,21 @@ TEST(MemoryWriteBuffer, OverwritesInPlaceAfterSetPosition)
     CMemoryWriteBuffer b(4);
     ASSERT_FALSE(b.write("abcd", 4));   // a block of the step, 4
     ASSERT_FALSE(b.write("efghij", 6)); // a block of the missing 6
-    ASSERT_EQ(b.blockCount(), 2u);
     const std::uint8_t* first = b.blockData(0);
     ASSERT_FALSE(b.setPosition(2));
     ASSERT_FALSE(b.write("XYZ", 3)); // crosses the boundary between the first two blocks
-    std::int64_t v = 0;
-    ASSERT_FALSE(b.getPosition(v));
-    EXPECT_EQ(v, 5);
-    ASSERT_FALSE(b.getSize(v));
-    EXPECT_EQ(v, 10);
+    std::int64_t position = 0, size = 0;
+    ASSERT_FALSE(b.getPosition(position) || b.getSize(size));
+    EXPECT_EQ(position, 5);
+    EXPECT_EQ(size, 10);
     const auto all = b.toVector();
     EXPECT_EQ(std::string(all.begin(), all.end()), "abXYZfghij");
     EXPECT_EQ(b.blockData(0), first);
-
     EXPECT_TRUE(b.setPosition(11)); // only positions up to the end
-    EXPECT_TRUE(b.setPosition(-1));
     ASSERT_FALSE(b.setPosition(10));
     ASSERT_FALSE(b.write("!", 1));
     EXPECT_EQ(b.length(), 11u);
-
     b.clear();
-    EXPECT_EQ(b.length(), 0u);
-    EXPECT_EQ(b.blockCount(), 0u);
+    EXPECT_EQ(b.length() + b.blockCount(), 0u);
     EXPECT_EQ(b.growthStep(), 4u);
 }

@@ -1,4 +1,5 @@
 #include "Core/System.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +21,10 @@ class CReceiver : public platform::CMessageReceiver
 public:
     void onMessage(unsigned message, std::uintptr_t wparam, std::intptr_t lparam) override
     {
-        received.push_back({message, wparam, lparam});
+        received.push_back(std::to_string(message) + "," + std::to_string(wparam) + "," +
+                           std::to_string(lparam));
     }
-    struct SMessage
-    {
-        unsigned message;
-        std::uintptr_t wparam;
-        std::intptr_t lparam;
-    };
-    std::vector<SMessage> received;
+    std::vector<std::string> received;
 };
 
 TEST(System, SendEventPostsToTheWindowThread)
@@ -39,22 +35,17 @@ TEST(System, SendEventPostsToTheWindowThread)
     CReceiver receiver;
     platform::WindowHandle window = platform::WindowHandle::none;
     ASSERT_EQ(platform::createMessageWindow(CText("SystemTestClass"), &receiver, &window), 0);
-
     EXPECT_EQ(CSystem::sendEvent(window, platform::kUserMessage + 5, -77), nullptr);
     EXPECT_TRUE(receiver.received.empty()); // nothing runs before the pump
     EXPECT_EQ(platform::servicePendingMessages(), 1u);
-    ASSERT_EQ(receiver.received.size(), 1u);
-    EXPECT_EQ(receiver.received[0].message, platform::kUserMessage + 5);
-    EXPECT_EQ(receiver.received[0].wparam, 0u);
-    EXPECT_EQ(receiver.received[0].lparam, -77);
-
+    EXPECT_EQ(receiver.received,
+              std::vector<std::string>{std::to_string(platform::kUserMessage + 5) + ",0,-77"});
     platform::destroyMessageWindow(window);
     const CErrorPtr err = CSystem::sendEvent(window, platform::kUserMessage, 1);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CSystem_sendEvent_PostMessage");
-    EXPECT_EQ(err->text(), "Post message error " + std::to_string(EBADF) + ".");
-    ASSERT_EQ(err->trail().size(), 1u);
-    EXPECT_EQ(err->trail()[0].rfind("System.cpp( ", 0), 0u);
+    EXPECT_EQ(kelvtest::idAndText(err),
+              "zelstr_CSystem_sendEvent_PostMessage: Post message error " + std::to_string(EBADF) +
+                  ".");
+    EXPECT_TRUE(err && err->trail().at(0).starts_with("System.cpp( "));
 }
 
 TEST(System, MakeDirectoriesReportsTheFolderAndTheSystemError)
@@ -65,14 +56,13 @@ TEST(System, MakeDirectoriesReportsTheFolderAndTheSystemError)
     const std::string base = root.generic_string();
     EXPECT_EQ(CSystem::makeDirectories(CText::fromUtf8(base + "/Ardovin/Audio Plug-Ins")), nullptr);
     EXPECT_TRUE(fs::is_directory(root / "Ardovin" / "Audio Plug-Ins"));
-
     std::ofstream(root / "blocker") << "x";
     const CErrorPtr err = CSystem::makeDirectories(CText::fromUtf8(base + "/blocker/sub"));
     ASSERT_TRUE(err);
     EXPECT_EQ(err->id(), "zelstr_CSystem_makeDirectories_CreateFolder");
     // The code is the system's own (errno on POSIX).
     const std::string prefix = "Unable to create folder '" + base + "/blocker/sub' (error ";
-    EXPECT_EQ(err->text().rfind(prefix, 0), 0u) << err->text();
+    EXPECT_TRUE(err->text().starts_with(prefix)) << err->text();
     EXPECT_NE(err->text(), prefix + "0).");
     fs::remove_all(root);
 }

@@ -1,6 +1,7 @@
 #include "Core/Thread.h"
 #include "Platform/ErrorWindow.h"
 #include "Platform/FloatingPoint.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +28,7 @@ struct SProbe
     std::atomic<bool> finished{false};
     std::atomic<unsigned> fpControl{0};
     int finishDelayMs = 0;
-    enum class EEnd
-    {
-        none,
-        error,
-        exception
-    } end = EEnd::none;
+    const char* end = ""; // "error" or "exception" to end that way
 };
 
 class CTestThread : public CThread
@@ -48,12 +44,11 @@ protected:
         probe.started = true;
         while (waitForUpdate() && !stopRequested())
             ++probe.wakeUps;
-        if (probe.finishDelayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(probe.finishDelayMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(probe.finishDelayMs));
         probe.finished = true;
-        if (probe.end == SProbe::EEnd::exception)
+        if (std::string(probe.end) == "exception")
             throw std::runtime_error("boom");
-        if (probe.end == SProbe::EEnd::error)
+        if (std::string(probe.end) == "error")
             return ZEL_ERROR("worker", "zelstr_Test_body", "Body failed with %1.", {"7"});
         return nullptr;
     }
@@ -66,13 +61,18 @@ template <typename Pred>
 bool eventually(Pred pred)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    while (!pred() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return pred();
+}
+
+// Starts a thread and waits until its body runs.
+void startAndWait(CThread& thread, SProbe& probe)
+{
+    probe.started = false;
+    probe.finished = false;
+    ASSERT_EQ(thread.runThread(), nullptr);
+    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
 }
 
 class Thread : public ::testing::Test
@@ -104,21 +104,28 @@ TEST_F(Thread, StartingTwiceFailsAndLeavesItRunning)
 {
     SProbe probe;
     CTestThread thread(probe);
-    ASSERT_EQ(thread.runThread(), nullptr);
-    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
-    const CErrorPtr again = thread.runThread();
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->id(), "zelstr_CThread_runThread_AlreadyRunning");
-    EXPECT_EQ(again->text(), "Thread is already running.");
-    ASSERT_EQ(again->trail().size(), 1u);
-    EXPECT_NE(again->trail()[0].find(" // worker"), std::string::npos);
-    EXPECT_TRUE(thread.isRunning());
-    // The first body still answers wake-ups.
-    thread.notifyThread();
-    EXPECT_TRUE(eventually([&] { return probe.wakeUps.load() == 1; }));
-    thread.stopThread();
-    EXPECT_FALSE(thread.isRunning());
-    EXPECT_TRUE(probe.finished);
+    for (int run = 0; run < 2; ++run) // it can run again after stopping
+    {
+        // Thread creation copies the creator's floating-point state; the body must not see it.
+        const int previous = std::fegetround();
+        ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
+        startAndWait(thread, probe);
+        std::fesetround(previous);
+        EXPECT_EQ(probe.fpControl & (platform::kFpFrameworkMask | platform::kFpAmbiguous),
+                  platform::kFpFrameworkValue);
+        const CErrorPtr again = thread.runThread();
+        EXPECT_EQ(kelvtest::idAndText(again),
+                  "zelstr_CThread_runThread_AlreadyRunning: Thread is already running.");
+        EXPECT_TRUE(again && again->trail().at(0).ends_with(" // worker"));
+        EXPECT_TRUE(thread.isRunning());
+        // The first body still answers wake-ups.
+        thread.notifyThread();
+        EXPECT_TRUE(eventually([&] { return probe.wakeUps.load() == run + 1; }));
+        thread.stopThread();
+        EXPECT_FALSE(thread.isRunning());
+        EXPECT_TRUE(probe.finished);
+    }
+    thread.stopThread(); // stopping a stopped thread does nothing
     EXPECT_TRUE(shown().empty());
 }
 
@@ -127,57 +134,24 @@ TEST_F(Thread, DestroyingARunningThreadWaitsForItsBody)
     SProbe probe;
     probe.finishDelayMs = 50;
     auto thread = std::make_unique<CTestThread>(probe);
-    ASSERT_EQ(thread->runThread(), nullptr);
-    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
+    startAndWait(*thread, probe);
     thread.reset();
     EXPECT_TRUE(probe.finished);
 }
 
-TEST_F(Thread, CanRunAgainAfterStopping)
-{
-    SProbe probe;
-    CTestThread thread(probe);
-    for (int run = 0; run < 3; ++run)
-    {
-        probe.started = false;
-        ASSERT_EQ(thread.runThread(), nullptr) << run;
-        ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
-        thread.stopThread();
-    }
-    thread.stopThread(); // stopping a stopped thread does nothing
-    EXPECT_EQ(probe.wakeUps.load(), 0);
-}
-
-TEST_F(Thread, BodyRunsWithTheFrameworkFloatingPointState)
-{
-    // Thread creation copies the creator's floating-point state; the body must not see it.
-    const int previous = std::fegetround();
-    ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
-    SProbe probe;
-    CTestThread thread(probe);
-    const CErrorPtr started = thread.runThread();
-    std::fesetround(previous);
-    ASSERT_EQ(started, nullptr);
-    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
-    thread.stopThread();
-    EXPECT_EQ(probe.fpControl & (platform::kFpFrameworkMask | platform::kFpAmbiguous),
-              platform::kFpFrameworkValue);
-}
-
 TEST_F(Thread, BodyErrorsAndExceptionsGoToTheErrorWindow)
 {
-    for (const SProbe::EEnd end : {SProbe::EEnd::error, SProbe::EEnd::exception})
+    for (const char* end : {"error", "exception"})
     {
         SProbe probe;
         probe.end = end;
         CTestThread thread(probe);
-        ASSERT_EQ(thread.runThread(), nullptr);
-        ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
+        startAndWait(thread, probe);
         thread.stopThread();
     }
     const std::vector<std::string> details = shown();
     ASSERT_EQ(details.size(), 2u);
-    EXPECT_EQ(details[0].rfind("Body failed with 7.\nThreadTest.cpp( ", 0), 0u) << details[0];
+    EXPECT_TRUE(details[0].starts_with("Body failed with 7.\nThreadTest.cpp( ")) << details[0];
     EXPECT_NE(details[0].find(" ) // worker"), std::string::npos);
     EXPECT_NE(details[1].find("worker"), std::string::npos);
     EXPECT_NE(details[1].find("boom"), std::string::npos);

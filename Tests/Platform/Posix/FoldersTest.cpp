@@ -15,16 +15,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-TEST(PosixFolders, UserFolderFollowsTheXdgRules)
+TEST(PosixFolders, UserAndCommonFoldersFollowTheXdgRules)
 {
-    struct SCase
-    {
-        const char* xdgConfigHome;
-        const char* home;
-        int rc;
-        const char* expected;
-    };
-    const SCase cases[] = {
+    const std::tuple<const char*, const char*, int, const char*> cases[] = {
+        // XDG_CONFIG_HOME, HOME, result, folder
         {"/data/cfg", "/home/u", 0, "/data/cfg"},
         {"/data/cfg//", "/home/u", 0, "/data/cfg"},
         {"relative/cfg", "/home/u", 0, "/home/u/.config"}, // relative values are ignored
@@ -32,28 +26,20 @@ TEST(PosixFolders, UserFolderFollowsTheXdgRules)
         {nullptr, "/home/u/", 0, "/home/u/.config"},
         {nullptr, "/", 0, "/.config"},
         {nullptr, nullptr, ENOENT, ""},
-        {nullptr, "", ENOENT, ""},
         {"", "not/absolute", ENOENT, ""},
     };
-    for (const SCase& c : cases)
+    for (const auto& [xdg, home, rc, expected] : cases)
     {
         CText folder;
-        const int rc = posix::userConfigFolderFrom(c.xdgConfigHome, c.home, folder);
-        EXPECT_EQ(rc, c.rc) << (c.xdgConfigHome ? c.xdgConfigHome : "(unset)");
-        if (rc == 0)
-        {
-            EXPECT_EQ(folder.toUtf8(), c.expected);
-        }
+        EXPECT_EQ(posix::userConfigFolderFrom(xdg, home, folder), rc) << (xdg ? xdg : "(unset)");
+        EXPECT_EQ(rc == 0 ? folder.toUtf8() : "", expected) << (xdg ? xdg : "(unset)");
     }
-}
-
-TEST(PosixFolders, CommonFolderIsTheFirstAbsoluteConfigDir)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {nullptr, "/etc/xdg"}, {"", "/etc/xdg"},    {":", "/etc/xdg"},         {"/a:/b", "/a"},
+    // XDG_CONFIG_DIRS: the first absolute entry, else /etc/xdg.
+    const std::pair<const char*, const char*> common[] = {
+        {nullptr, "/etc/xdg"}, {":", "/etc/xdg"},   {"/a:/b", "/a"},
         {"rel:/b/", "/b"},     {"/only/", "/only"}, {"rel:other", "/etc/xdg"},
     };
-    for (const auto& [dirs, expected] : cases)
+    for (const auto& [dirs, expected] : common)
     {
         CText folder;
         posix::commonConfigFolderFrom(dirs, folder);
@@ -61,58 +47,36 @@ TEST(PosixFolders, CommonFolderIsTheFirstAbsoluteConfigDir)
     }
 }
 
-class PosixMakeDirectories : public ::testing::Test
+TEST(PosixFolders, MakeDirectoriesAndExistenceChecks)
 {
-protected:
-    void SetUp() override
-    {
-        m_root =
-            fs::temp_directory_path() /
-            ("kelv-folders-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-    CText path(const std::string& relative) const
-    {
-        return CText::fromUtf8(m_root.string() + "/" + relative);
-    }
-
-    fs::path m_root;
-};
-
-TEST_F(PosixMakeDirectories, CreatesEveryMissingComponent)
-{
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("kelv-folders-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    auto path = [&](const std::string& relative)
+    { return CText::fromUtf8(root.string() + "/" + relative); };
     EXPECT_EQ(makeDirectories(path("a/b/c")), 0);
-    EXPECT_TRUE(fs::is_directory(m_root / "a/b/c"));
+    EXPECT_TRUE(fs::is_directory(root / "a/b/c"));
     EXPECT_EQ(makeDirectories(path("a/b/c")), 0); // existing folders are fine
     EXPECT_EQ(makeDirectories(path("a//x/y/")), 0);
-    EXPECT_TRUE(fs::is_directory(m_root / "a/x/y"));
+    EXPECT_TRUE(fs::is_directory(root / "a/x/y"));
     // Non-ASCII names go to the system as UTF-8.
     EXPECT_EQ(makeDirectories(path("caf\xC3\xA9/d")), 0);
-    EXPECT_TRUE(fs::is_directory(m_root / "caf\xC3\xA9/d"));
+    EXPECT_TRUE(fs::is_directory(root / "caf\xC3\xA9/d"));
     EXPECT_EQ(makeDirectories(CText("")), ENOENT);
-}
-
-TEST_F(PosixMakeDirectories, AFileInThePathFails)
-{
-    std::ofstream(m_root / "file") << "x";
+    // A file in the path fails.
+    std::ofstream(root / "file") << "x";
     EXPECT_EQ(makeDirectories(path("file")), ENOTDIR);
     EXPECT_EQ(makeDirectories(path("file/sub")), ENOTDIR);
-    EXPECT_FALSE(fs::exists(m_root / "file/sub"));
-}
 
-TEST_F(PosixMakeDirectories, TellsFilesFromFolders)
-{
-    std::ofstream(m_root / "file") << "x";
     EXPECT_TRUE(fileExists(path("file")));
     EXPECT_FALSE(folderExists(path("file")));
-    EXPECT_FALSE(fileExists(path("")));
-    EXPECT_FALSE(fileExists(CText::fromUtf8(m_root.string())));
-    EXPECT_TRUE(folderExists(CText::fromUtf8(m_root.string())));
-    EXPECT_FALSE(fileExists(path("missing")));
-    EXPECT_FALSE(folderExists(path("missing")));
+    EXPECT_FALSE(fileExists(path("a")));
+    EXPECT_TRUE(folderExists(path("a")));
+    EXPECT_FALSE(fileExists(path("missing")) || folderExists(path("missing")));
+    EXPECT_FALSE(fileExists(CText("")));
+    fs::remove_all(root);
 }
 
 } // namespace
