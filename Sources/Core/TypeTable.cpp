@@ -1,5 +1,6 @@
 #include "Core/TypeTable.h"
 
+#include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/Converters/Converters.h"
 #include "Core/AttrDoubler.h"
@@ -25,6 +26,9 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
+    {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
+    {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
+    {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
     {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},
