@@ -1,5 +1,8 @@
 #include "Core/TypeTable.h"
 
+#include "Audio/AudioParamBinding.h"
+#include "Audio/AudioParamDef.h"
+#include "Audio/Converters/Converters.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -12,6 +15,20 @@ namespace
 // Sorted by tag (ordinal order); keep it sorted when adding rows.
 // clang-format off
 const CTypeTableRow kProductTypes[] = {
+    {"audio:cvt-bw", &createObjectOf<CAudioParamConverterBW>, &CAudioParamConverterBW::registerClass},
+    {"audio:cvt-enum", &createObjectOf<CAudioParamConverterEnum>, &CAudioParamConverterEnum::registerClass},
+    {"audio:cvt-freq", &createObjectOf<CAudioParamConverterFreq>, &CAudioParamConverterFreq::registerClass},
+    {"audio:cvt-gain", &createObjectOf<CAudioParamConverterGain>, &CAudioParamConverterGain::registerClass},
+    {"audio:cvt-pan", &createObjectOf<CAudioParamConverterPan>, &CAudioParamConverterPan::registerClass},
+    {"audio:cvt-percent", &createObjectOf<CAudioParamConverterPercent>, &CAudioParamConverterPercent::registerClass},
+    {"audio:cvt-ratio", &createObjectOf<CAudioParamConverterRatio>, &CAudioParamConverterRatio::registerClass},
+    {"audio:cvt-real", &createObjectOf<CAudioParamConverterReal>, &CAudioParamConverterReal::registerClass},
+    {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
+    {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
+    {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
+    {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
+    {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
+    {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
     {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},

@@ -1,0 +1,394 @@
+#include "Audio/Converters/Converters.h"
+
+#include "Audio/AudioParamData.h"
+#include "Audio/AudioParamInfo.h"
+#include "Core/ObjectTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace zel
+{
+namespace
+{
+
+using CAttrs = std::vector<std::pair<CText, CText>>;
+
+// dB to factor, computed with the base-10 definition rather than the converter's constant.
+double dbToFactor(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
+
+class Converters : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(registerProductTypes(m_registration));
+        m_root = CObject::make<CObject>();
+        m_root->setRootName("r");
+    }
+
+    // Creates a converter of tag with attrs below the root; null (and err set) on failure.
+    CAudioParamConverter* make(const char* tag, const CAttrs& attrs, CErrorPtr* err = nullptr)
+    {
+        CObject* made = nullptr;
+        const CText name = CText("c") + CText(std::to_string(m_count++));
+        CErrorPtr result = ktest::loadElement(*m_root, {tag, name, attrs, {}}, &made);
+        if (err != nullptr)
+            *err = std::move(result);
+        else
+            EXPECT_FALSE(result) << tag << ": " << (result ? result->text() : "");
+        return dynamic_cast<CAudioParamConverter*>(made);
+    }
+
+    // A one-element parameter description with the range [min, max].
+    static void setRange(CAudioParamInfo& info, double min, double max)
+    {
+        info.elementSize = 1;
+        info.minValues = {min};
+        info.maxValues = {max};
+    }
+
+    ktest::CFakeApplication m_application;
+    CTypeRegistration m_registration;
+    CObjectPtr m_root;
+    int m_count = 0;
+};
+
+TEST_F(Converters, ParseTypedTexts)
+{
+    const double kInf = HUGE_VAL;
+    const struct
+    {
+        const char* tag;
+        CAttrs attrs;
+        double min;
+        double max;
+        const char* text;
+        bool raw; // textToValueRaw rather than textToValue
+        double expected;
+        bool ok;
+    } cases[] = {
+        // Gain: dB in, linear factor out; failure gives min.
+        {"audio:cvt-gain", {}, 0.01, 10, "-6", false, dbToFactor(-6), true},
+        {"audio:cvt-gain", {}, 0.01, 10, "abc", false, 0.01, false},
+        {"audio:cvt-gain", {}, 0.01, 10, "40", false, 10, true},
+        {"audio:cvt-gain", {}, 0.01, 10, "", true, 1.0, true},
+        {"audio:cvt-gain", {}, 0.01, 10, "-6,0", true, dbToFactor(-6), true},
+        // Freq: "k"/"K" multiplies by 1000.
+        {"audio:cvt-freq", {}, 20, 20000, "1.5k", false, 1500, true},
+        {"audio:cvt-freq", {}, 20, 20000, "1.5K", false, 1500, true},
+        {"audio:cvt-freq", {}, 20, 20000, "1500", false, 1500, true},
+        {"audio:cvt-freq", {}, 20, 20000, "1 500", false, 20, false},
+        {"audio:cvt-freq", {}, 20, 20000, "1.5kHz", false, 20, false},
+        // Ratio: a:b is b/a, never exactly 1.
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:1", true, 0.999, true},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1", true, 0.999, true},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1000:1001", true, 1.001, true},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "4:1", true, 0.25, true},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:4", true, 4, true},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "0:1", true, 0.5, false},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:2:3", true, 0.5, false},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "x:1", true, 0.5, false},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.1, 10, "x:1", false, 0.1, false},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.1, 10, "100:1", false, 0.1, true},
+        // Pan: letter, optional space, percent.
+        {"audio:cvt-pan", {}, -1, 1, "L 50", false, -0.5, true},
+        {"audio:cvt-pan", {}, -1, 1, "l50", false, -0.5, true},
+        {"audio:cvt-pan", {}, -1, 1, "-50", false, -0.5, true},
+        {"audio:cvt-pan", {}, -1, 1, "R", false, 0.0, true},
+        {"audio:cvt-pan", {}, -1, 1, "r 25", false, 0.25, true},
+        {"audio:cvt-pan", {}, -1, 1, "R 150", false, 1.0, true},
+        {"audio:cvt-pan", {}, -1, 1, "", false, -1.0, false},
+        {"audio:cvt-pan", {}, -1, 1, "C", false, -1.0, false},
+        // Percent, Real, BW and Time take plain numbers; an empty text is 0.
+        {"audio:cvt-percent", {}, 0, 1, "25", false, 0.25, true},
+        {"audio:cvt-percent", {}, 0, 1, "", false, 0.0, true},
+        {"audio:cvt-percent", {}, 0, 1, "25%", false, 0.0, false},
+        {"audio:cvt-real", {}, -10, 10, "-2,5", false, -2.5, true},
+        {"audio:cvt-real", {}, -10, 10, "1.2.3", false, -10, false},
+        {"audio:cvt-real", {}, -10, 10, "1e3", false, -10, false},
+        {"audio:cvt-bw", {}, 0.1, 4, "2", false, 2, true},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "250", false, 0.25, true},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "5000", false, 1, true},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "ms", false, 0.001, false},
+        // Enum: integers (hexadecimal allowed), not state names; the value is not offset.
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 5, "3", false, 3, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "0x0F", false, 15, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "#a", false, 10, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "$10", false, 16, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, -5, 20, "-3", false, -3, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "0", false, 0, true},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0.6, 20, "On", false, 1, false},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "1.5", true, 0, false},
+        // Text never fails and always yields 0.
+        {"audio:cvt-text", {}, 0, 8388608, "anything", true, 0, true},
+    };
+    for (const auto& c : cases)
+    {
+        const CAudioParamConverter* converter = make(c.tag, c.attrs);
+        ASSERT_NE(converter, nullptr) << c.tag;
+        CAudioParamInfo info;
+        setRange(info, c.min, c.max);
+        bool ok = !c.ok;
+        const double value = c.raw ? converter->textToValueRaw(info, 0, CText(c.text), &ok)
+                                   : converter->textToValue(info, 0, CText(c.text), &ok);
+        EXPECT_NEAR(value, c.expected, 1e-9) << c.tag << " '" << c.text << "'";
+        EXPECT_EQ(ok, c.ok) << c.tag << " '" << c.text << "'";
+    }
+}
+
+TEST_F(Converters, FormatValues)
+{
+    const struct
+    {
+        const char* tag;
+        CAttrs attrs;
+        double value;
+        std::int32_t mode;
+        const char* expected;
+    } cases[] = {
+        {"audio:cvt-gain", {}, 1.0, 0, "0"},
+        {"audio:cvt-gain", {{"decimals", "2"}}, 0.5, 0, "-6.02"},
+        {"audio:cvt-gain", {{"decimals", "2"}}, 0.5, 1, "-6"},
+        {"audio:cvt-gain", {{"decimals", "1"}}, 2.0, 0, "6.0"},
+        {"audio:cvt-freq", {}, 12.34, 0, "12.3"},
+        {"audio:cvt-freq", {}, 440, 0, "440"},
+        {"audio:cvt-freq", {}, 1234, 0, "1.23k"},
+        {"audio:cvt-freq", {}, 12345, 0, "12.3k"},
+        {"audio:cvt-freq", {}, 999.96, 0, "1.00k"},
+        {"audio:cvt-freq", {}, 99.96, 0, "100"},
+        {"audio:cvt-freq", {}, 440, 1, "440"},
+        {"audio:cvt-freq", {}, 1234, 1, "1.2k"},
+        {"audio:cvt-freq", {}, 12345, 1, "12k"},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.25, 0, "4.0:1"},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 4, 0, "1:4.0"},
+        {"audio:cvt-ratio", {{"decimals", "2"}}, 0.25, 1, "4.0:1"},
+        {"audio:cvt-ratio", {{"decimals", "2"}}, 0.05, 0, "20.0:1"},
+        {"audio:cvt-ratio", {{"decimals", "2"}}, 20, 0, "1:20.0"},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 1.0, 0, "1:1.0"},
+        {"audio:cvt-pan", {}, 0.0, 0, "C"},
+        {"audio:cvt-pan", {}, 0.0004, 0, "C"},
+        {"audio:cvt-pan", {}, 0.5, 0, "R 50"},
+        {"audio:cvt-pan", {}, -0.125, 0, "L 13"},
+        {"audio:cvt-pan", {}, -0.5, 1, "L50"},
+        {"audio:cvt-pan", {}, 0.004, 1, "C"},
+        {"audio:cvt-pan", {}, 1.0, 1, "R100"},
+        {"audio:cvt-percent", {}, 0.125, 0, "12.5"},
+        {"audio:cvt-percent", {}, 0.125, 1, "13"},
+        {"audio:cvt-real", {{"decimals", "3"}}, -2.0625, 0, "-2.063"},
+        {"audio:cvt-real", {{"decimals", "3"}}, 2.5, 1, "3"},
+        {"audio:cvt-real", {}, -2.5, 0, "-3"},
+        {"audio:cvt-bw", {}, 1.125, 1, "1.13"},
+        {"audio:cvt-bw", {}, 3, 0, "3.00"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.0123, 0, "12.3"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.0123, 1, "12"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.25, 0, "250"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.25, 1, "0.3*"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.005, 0, "5.00"},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.005, 1, "5.0"},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-precise", "true"}}, 0.0123, 0, "12.30"},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-exact", "true"}}, 0.25, 0, "250.00"},
+        {"audio:cvt-time", {{"scale", "1"}}, 2.5, 0, "2.50"},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 1, 0, "On"},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 2, 0, "Reserve"},
+        {"audio:cvt-enum", {{"state-names", "Off;On"}}, -1, 0, "Reserve"},
+        {"audio:cvt-enum", {{"state-names", "Mono;Stereo|St"}}, 1, 2, "St"},
+        {"audio:cvt-enum", {{"state-names", "Mono;Stereo|St"}}, 1, 0, "Stereo"},
+        {"audio:cvt-enum", {{"state-names", "Automatic;Manual"}}, 0, 2, "Automat"},
+        {"audio:cvt-enum", {{"state-names", ";;A||Alpha-long;;B"}}, 0, 2, "Alpha-l"},
+        {"audio:cvt-enum", {{"state-names", ";;A||Alpha-long;;B"}}, 1, 0, "B"},
+        {"audio:cvt-enum", {}, 3, 0, "3"},
+    };
+    for (const auto& c : cases)
+    {
+        const CAudioParamConverter* converter = make(c.tag, c.attrs);
+        ASSERT_NE(converter, nullptr) << c.tag;
+        CAudioParamInfo info;
+        setRange(info, 0, 1);
+        EXPECT_EQ(converter->valueToText(info, 0, c.value, c.mode, nullptr).toUtf8(), c.expected)
+            << c.tag << " " << c.value << " mode " << c.mode;
+    }
+}
+
+TEST_F(Converters, EnumIndexIsCountedFromTheRoundedMinimum)
+{
+    const CAudioParamConverter* converter = make("audio:cvt-enum", {{"state-names", "A;B;C"}});
+    CAudioParamInfo info;
+    setRange(info, 2, 4);
+    EXPECT_EQ(converter->valueToText(info, 0, 3, 0, nullptr).toUtf8(), "B");
+    EXPECT_EQ(converter->normToValue(info, 0, 0.6), 3.0); // round(3.2)
+    bool ok = true;
+    EXPECT_EQ(converter->textToValue(info, 0, CText("x"), &ok), 2.0);
+    EXPECT_FALSE(ok);
+}
+
+TEST_F(Converters, ReassigningStateNamesReplacesTheStates)
+{
+    auto* converter =
+        dynamic_cast<CAudioParamConverterEnum*>(make("audio:cvt-enum", {{"state-names", "A;B"}}));
+    ASSERT_NE(converter, nullptr);
+    ASSERT_FALSE(converter->setAttribute("state-names", "X|x1;Y;Z"));
+    EXPECT_EQ(converter->stateCount(), 3u);
+    EXPECT_EQ(converter->fullNames().front().toUtf8(), "X");
+    EXPECT_EQ(converter->shortNames().front().toUtf8(), "x1");
+}
+
+TEST_F(Converters, NormalisedMappingsHitTheEndsAndRoundTrip)
+{
+    const struct
+    {
+        const char* tag;
+        CAttrs attrs;
+        double min;
+        double max;
+    } cases[] = {
+        {"audio:cvt-bw", {}, 0.1, 4},
+        {"audio:cvt-freq", {}, 20, 20000},
+        {"audio:cvt-gain", {}, 0.25, 4},
+        {"audio:cvt-pan", {}, -1, 1},
+        {"audio:cvt-percent", {}, 0, 2},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.05, 20},
+        {"audio:cvt-real", {}, -24, 24},
+        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 2},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-log", "true"}}, 0.001, 2},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-exact", "true"}}, 0.001, 2},
+    };
+    for (const auto& c : cases)
+    {
+        const CAudioParamConverter* converter = make(c.tag, c.attrs);
+        ASSERT_NE(converter, nullptr);
+        CAudioParamInfo info;
+        setRange(info, c.min, c.max);
+        EXPECT_NEAR(converter->normToValue(info, 0, 0.0), c.min, 1e-9 * std::abs(c.max)) << c.tag;
+        EXPECT_NEAR(converter->normToValue(info, 0, 1.0), c.max, 1e-9 * std::abs(c.max)) << c.tag;
+        double previous = -HUGE_VAL;
+        for (int i = 0; i <= 100; ++i)
+        {
+            const double norm = i / 100.0;
+            const double value = converter->normToValue(info, 0, norm);
+            EXPECT_GT(value, previous) << c.tag << " " << norm;
+            previous = value;
+            EXPECT_NEAR(converter->valueToNorm(info, 0, value), norm, 1e-9) << c.tag << " " << norm;
+        }
+    }
+}
+
+TEST_F(Converters, SpecificNormalisedValues)
+{
+    CAudioParamInfo info;
+    setRange(info, 0.25, 4);
+    const CAudioParamConverter* gain = make("audio:cvt-gain", {});
+    const double unity = gain->normToValue(info, 0, 0.5);
+    EXPECT_NEAR(unity, 1.0, 1e-12);
+    EXPECT_EQ(gain->valueToText(info, 0, unity, 0, nullptr).toUtf8(), "0");
+
+    setRange(info, 0, 100);
+    const CAudioParamConverter* bw = make("audio:cvt-bw", {});
+    EXPECT_NEAR(bw->normToValue(info, 0, 0.5), 25.0, 1e-12); // square law
+    const CAudioParamConverter* time = make("audio:cvt-time", {{"scale", "1"}});
+    EXPECT_NEAR(time->valueToNorm(info, 0, 25.0), 0.5, 1e-12);
+
+    setRange(info, 0, 1); // atan(1) = pi/4, so norm 0.5 is tan(pi/8)
+    const CAudioParamConverter* ratio = make("audio:cvt-ratio", {{"decimals", "1"}});
+    EXPECT_NEAR(ratio->normToValue(info, 0, 0.5), std::sqrt(2.0) - 1.0, 1e-12);
+}
+
+TEST_F(Converters, ReversedRangesClampInEveryTextParser)
+{
+    const struct
+    {
+        const char* tag;
+        CAttrs attrs;
+        double min; // greater than max
+        double max;
+        const char* low;  // parses below max
+        const char* high; // parses above min
+        const char* inside;
+        double insideValue;
+    } cases[] = {
+        {"audio:cvt-real", {}, 10, -10, "-20", "20", "3", 3},
+        {"audio:cvt-bw", {}, 4, 0.5, "0.1", "9", "1", 1},
+        {"audio:cvt-percent", {}, 1, 0, "-5", "150", "50", 0.5},
+        {"audio:cvt-gain", {}, 4, 0.25, "-40", "40", "0", 1},
+        {"audio:cvt-freq", {}, 20000, 20, "10", "30k", "1k", 1000},
+        {"audio:cvt-pan", {}, 1, -1, "L 200", "R 200", "L 20", -0.2},
+        {"audio:cvt-ratio", {{"decimals", "1"}}, 10, 0.1, "100:1", "1:100", "2:1", 0.5},
+        {"audio:cvt-time", {{"scale", "1"}}, 5, 1, "0", "9", "2", 2},
+        {"audio:cvt-enum", {}, 8, 2, "0", "12", "5", 5},
+    };
+    for (const auto& c : cases)
+    {
+        const CAudioParamConverter* converter = make(c.tag, c.attrs);
+        ASSERT_NE(converter, nullptr);
+        CAudioParamInfo info;
+        setRange(info, c.min, c.max);
+        EXPECT_NEAR(converter->textToValue(info, 0, CText(c.low)), c.max, 1e-12) << c.tag;
+        EXPECT_NEAR(converter->textToValue(info, 0, CText(c.high)), c.min, 1e-12) << c.tag;
+        EXPECT_NEAR(converter->textToValue(info, 0, CText(c.inside)), c.insideValue, 1e-12)
+            << c.tag;
+    }
+}
+
+TEST_F(Converters, TextConverterShowsTheStringItemNamedByTheValue)
+{
+    const CAudioParamConverter* converter = make("audio:cvt-text", {});
+    CAudioParamInfo info;
+    setRange(info, 0, CAudioParamInfo::kItemIdRangeMax);
+    CAudioParamData data;
+    const std::int32_t first = data.add(std::make_unique<CAudioParamDataItemString>("Left"));
+    const std::int32_t raw = data.add(std::make_unique<CAudioParamDataItemRaw>());
+    EXPECT_EQ(converter->valueToText(info, 0, first, 0, &data).toUtf8(), "Left");
+    EXPECT_EQ(converter->valueToText(info, 0, raw, 0, &data).toUtf8(), "");
+    EXPECT_EQ(converter->valueToText(info, 0, 99, 0, &data).toUtf8(), "");
+    EXPECT_EQ(converter->valueToText(info, 0, first, 0, nullptr).toUtf8(), "");
+}
+
+TEST_F(Converters, InvalidAttributesStopInitialisation)
+{
+    const struct
+    {
+        const char* tag;
+        CAttrs attrs;
+        const char* message;
+    } cases[] = {
+        {"audio:cvt-gain", {{"decimals", "11"}}, "Invalid decimals 11 specified."},
+        {"audio:cvt-gain", {{"decimals", "-1"}}, "Invalid decimals -1 specified."},
+        {"audio:cvt-real", {{"decimals", "12"}}, "Invalid decimals 12 specified."},
+        {"audio:cvt-real", {{"decimals", "two"}}, "Invalid decimals two specified."},
+        {"audio:cvt-ratio", {}, "Invalid decimals 0 specified."},
+        {"audio:cvt-ratio", {{"decimals", "0"}}, "Invalid decimals 0 specified."},
+        {"audio:cvt-ratio", {{"decimals", "11"}}, "Invalid decimals 11 specified."},
+        {"audio:cvt-time", {}, "Invalid scale  specified."},
+        {"audio:cvt-time", {{"scale", "0"}}, "Invalid scale 0 specified."},
+        {"audio:cvt-time", {{"scale", "-1"}}, "Invalid scale -1 specified."},
+    };
+    for (const auto& c : cases)
+    {
+        CErrorPtr err;
+        make(c.tag, c.attrs, &err);
+        ASSERT_TRUE(err) << c.tag;
+        EXPECT_EQ(err->text(), c.message) << c.tag;
+    }
+    // The ends of the valid ranges are accepted.
+    EXPECT_NE(make("audio:cvt-gain", {{"decimals", "10"}}), nullptr);
+    EXPECT_NE(make("audio:cvt-ratio", {{"decimals", "10"}}), nullptr);
+    EXPECT_NE(make("audio:cvt-real", {{"decimals", "0"}}), nullptr);
+}
+
+TEST_F(Converters, BaseAttributes)
+{
+    const CAudioParamConverter* converter =
+        make("audio:cvt-real", {{"label", "dB"}, {"is-discrete", "true"}});
+    EXPECT_EQ(converter->label().toUtf8(), "dB");
+    EXPECT_TRUE(converter->isDiscrete());
+    EXPECT_FALSE(make("audio:cvt-real", {})->isDiscrete());
+}
+
+} // namespace
+} // namespace zel
