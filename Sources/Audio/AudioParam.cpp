@@ -1,6 +1,8 @@
 #include "Audio/AudioParam.h"
 
 #include "Audio/Converters/AudioParamConverter.h"
+#include "Core/InputStream.h"
+#include "Core/OutputStream.h"
 
 #include <algorithm>
 #include <string>
@@ -292,9 +294,94 @@ void CAudioParam::commitLoaded(std::int32_t origin)
             clampGroup(group);
         }
         std::swap(m_values.groups, m_loading.groups);
+        dropReplacedItems(m_loading.groups, m_values.groups);
         m_loading.groups.clear();
     }
     notifyAll(origin);
+}
+
+void CAudioParam::dropReplacedItems(const std::vector<std::vector<double>>& old,
+                                    const std::vector<std::vector<double>>& current)
+{
+    if (!m_info->isItemType())
+        return;
+    for (const auto& values : old)
+        for (double value : values)
+        {
+            bool kept = false;
+            for (const auto& now : current)
+                kept = kept || std::find(now.begin(), now.end(), value) != now.end();
+            if (!kept)
+                dropItem(value);
+        }
+}
+
+CErrorPtr CAudioParam::saveRecord(COutputStream& out, const CText& path, std::int32_t group) const
+{
+    const std::string owner = m_info->paramName.toUtf8();
+    ZEL_TRY(out.writeString(path), owner);
+    CCriticalSectionLock guard(m_lock);
+    const std::int32_t saved = group < 0 ? -1 : static_cast<std::int32_t>(storageGroup(group));
+    if (saved >= 0 && static_cast<std::size_t>(saved) >= m_values.groups.size())
+        return badAddress("saveRecord", group, 0, 0);
+    ZEL_TRY(m_values.save(out, m_data, saved), owner);
+    return nullptr;
+}
+
+CErrorPtr CAudioParam::loadRecord(CInputStream& in, std::int32_t group, CText* path,
+                                  std::int32_t origin)
+{
+    const std::string owner = m_info->paramName.toUtf8();
+    CText storedPath;
+    ZEL_TRY(in.readString(storedPath), owner);
+    // Read without the lock into scratch objects: the stream may be slow and may fail.
+    CAudioParamStorage stored;
+    stored.elementSize = m_info->elementSize;
+    stored.dataType = m_info->dataType;
+    CAudioParamData storedItems;
+    ZEL_TRY(stored.load(in, storedItems), owner);
+    const std::size_t size = static_cast<std::size_t>(m_info->elementSize);
+    for (const auto& values : stored.groups)
+        if (m_info->singleElement && values.size() != size)
+            return ZEL_ERROR(owner, "zelstr_CAudioParam_loadRecord_ElementCount",
+                             "Invalid number of values %1 for parameter '%2'.",
+                             {std::to_string(values.size()), owner});
+    if (path != nullptr)
+        *path = storedPath;
+
+    const std::size_t target = group < 0 ? kNoValue : storageGroup(group);
+    {
+        CCriticalSectionLock guard(m_lock);
+        if (target != kNoValue && target >= m_values.groups.size())
+            return badAddress("loadRecord", group, 0, 0);
+        m_loading.groups = m_values.groups;
+        for (std::size_t g = 0; g < m_loading.groups.size(); ++g)
+        {
+            if (target != kNoValue && g != target)
+                continue;
+            std::vector<double> values = stored.groups[std::min(g, stored.groups.size() - 1)];
+            if (m_info->isItemType())
+                for (double& value : values)
+                    value = m_data.copyValueFrom(storedItems, value);
+            m_loading.groups[g] = std::move(values);
+        }
+    }
+    if (target == kNoValue)
+    {
+        commitLoaded(origin);
+        return nullptr;
+    }
+    {
+        CCriticalSectionLock guard(m_lock);
+        std::vector<double>& values = m_loading.groups[target];
+        values.resize(values.size() - values.size() % size);
+        clampGroup(values);
+        std::swap(m_values.groups, m_loading.groups);
+        dropReplacedItems(m_loading.groups, m_values.groups);
+        m_loading.groups.clear();
+    }
+    notify(group, origin);
+    return nullptr;
 }
 
 void CAudioParam::addListener(CAudioParamListener* listener)

@@ -15,6 +15,7 @@
 
 #include "Audio/AudioParamData.h"
 #include "Audio/AudioParamInfo.h"
+#include "Audio/AudioParamStorage.h"
 #include "Platform/CriticalSection.h"
 
 #include <cstdint>
@@ -25,22 +26,8 @@ namespace zel
 {
 
 class CAudioParam;
-
-// The values of a parameter: per group a flat list of whole elements.
-struct CAudioParamStorage
-{
-    std::int32_t elementSize = 0;
-    EAudioParamDataType dataType = EAudioParamDataType::kFloat;
-    std::vector<std::vector<double>> groups;
-
-    std::int32_t elementCount(std::size_t group) const
-    {
-        return elementSize > 0 && group < groups.size()
-                   ? static_cast<std::int32_t>(groups[group].size() /
-                                               static_cast<std::size_t>(elementSize))
-                   : 0;
-    }
-};
+class CInputStream;
+class COutputStream;
 
 class CAudioParamListener
 {
@@ -113,6 +100,19 @@ public:
     CAudioParamStorage& loadStorage() { return m_loading; }
     void commitLoaded(std::int32_t origin = 0);
 
+    // ---- Parameter record: path string, then the storage record ----
+    // Writes one group (group >= 0) or all groups (-1) under path (the full parameter path).
+    CErrorPtr saveRecord(COutputStream& out, const CText& path, std::int32_t group) const;
+    // Reads a parameter record and applies it to one group (group >= 0) or all groups (-1).
+    // Target group t takes stored group min(t, G - 1): a record with fewer groups than the
+    // parameter gives the groups past its last one that last group (a per-group parameter saved
+    // with group count 1 sets every group), and a record of all groups loaded into one group
+    // gives that group its own stored values. Values are clamped to the element ranges; stored
+    // items are renumbered into this parameter's data. Everything is read before anything is
+    // applied: on failure the values are unchanged. path (when given) receives the stored path.
+    CErrorPtr loadRecord(CInputStream& in, std::int32_t group, CText* path = nullptr,
+                         std::int32_t origin = 0);
+
 private:
     std::size_t storageGroup(std::int32_t group) const;
     // Index of the value in its group's list, or npos.
@@ -125,6 +125,8 @@ private:
     void dropItem(double value);
     void notify(std::int32_t group, std::int32_t origin);
     void notifyAll(std::int32_t origin);
+    void dropReplacedItems(const std::vector<std::vector<double>>& old,
+                           const std::vector<std::vector<double>>& current);
 
     std::shared_ptr<const CAudioParamInfo> m_info;
     mutable CCriticalSection m_lock;

@@ -1,7 +1,9 @@
 #include "Audio/AudioParamInfo.h"
 
 #include "Audio/Converters/AudioParamConverter.h"
+#include "Core/InputStream.h"
 #include "Core/Object.h"
+#include "Core/OutputStream.h"
 
 #include <string>
 
@@ -254,6 +256,198 @@ CAudioParamConverter* CAudioParamInfo::converter(std::int32_t element) const
     return element >= 0 && static_cast<std::size_t>(element) < converters.size()
                ? converters[static_cast<std::size_t>(element)]
                : nullptr;
+}
+
+} // namespace zel
+
+namespace zel
+{
+namespace
+{
+constexpr const char* kInfoOwner = "CAudioParamInfo";
+
+std::string num(std::int32_t value)
+{
+    return std::to_string(value);
+}
+
+CErrorPtr readFlag(CInputStream& in, bool& flag)
+{
+    std::int32_t value = 0;
+    ZEL_TRY(in.readInt(value), kInfoOwner);
+    flag = value != 0;
+    return nullptr;
+}
+} // namespace
+
+CErrorPtr CAudioParamInfo::save(COutputStream& out) const
+{
+    ZEL_TRY(out.writeInt(defined ? 1 : 0), kInfoOwner);
+    if (!defined)
+        return nullptr;
+    for (bool flag : {global, storable, persistent, discrete, undoDisabled})
+        ZEL_TRY(out.writeInt(flag ? 1 : 0), kInfoOwner);
+    ZEL_TRY(out.writeString(visualName), kInfoOwner);
+    ZEL_TRY(out.writeString(paramName), kInfoOwner);
+    ZEL_TRY(out.writeString(registryName), kInfoOwner);
+    ZEL_TRY(out.writeInt(elementSize), kInfoOwner);
+    ZEL_TRY(out.writeInt(static_cast<std::int32_t>(dataType)), kInfoOwner);
+    ZEL_TRY(out.writeInt(singleGroup ? 1 : 0), kInfoOwner);
+    ZEL_TRY(out.writeInt(singleElement ? 1 : 0), kInfoOwner);
+    ZEL_TRY(out.writeInt(0), kInfoOwner);
+    for (std::int32_t element = 0; element < elementSize; ++element)
+    {
+        const CAudioParamConverter* cvt = converter(element);
+        ZEL_TRY(out.writeString(cvt != nullptr ? cvt->name() : CText()), kInfoOwner);
+        ZEL_TRY(out.writeDouble(minValue(element)), kInfoOwner);
+        ZEL_TRY(out.writeDouble(maxValue(element)), kInfoOwner);
+    }
+    ZEL_TRY(out.writeInt(static_cast<std::int32_t>(defaultSets.size())), kInfoOwner);
+    for (const auto& set : defaultSets)
+    {
+        ZEL_TRY(out.writeInt(static_cast<std::int32_t>(set.size())), kInfoOwner);
+        for (double value : set)
+        {
+            if (!isItemType())
+            {
+                ZEL_TRY(out.writeDouble(value), kInfoOwner);
+                continue;
+            }
+            const CAudioParamDataItem* item = m_defaultData.findByValue(value);
+            ZEL_TRY(out.writeInt(item != nullptr ? item->typeCode() : 0), kInfoOwner);
+            if (item != nullptr)
+                ZEL_TRY(item->save(out), kInfoOwner);
+        }
+    }
+    return nullptr;
+}
+
+CErrorPtr CAudioParamInfo::load(CInputStream& in, const CObject& converterScope)
+{
+    std::int32_t version = 0;
+    ZEL_TRY(in.readInt(version), kInfoOwner);
+    if (version == 0)
+    {
+        defined = false;
+        return nullptr;
+    }
+    if (version != 1)
+        return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_Version",
+                         "Unsupported data set version %1.", {num(version)});
+
+    bool flags[5] = {};
+    for (bool& flag : flags)
+        ZEL_TRY(readFlag(in, flag), kInfoOwner);
+    CText names[3];
+    for (CText& name : names)
+        ZEL_TRY(in.readString(name), kInfoOwner);
+    std::int32_t size = 0;
+    std::int32_t type = 0;
+    ZEL_TRY(in.readInt(size), kInfoOwner);
+    ZEL_TRY(in.readInt(type), kInfoOwner);
+    if (size <= 0)
+        return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_ElementSize",
+                         "Invalid element size %1.", {num(size)});
+    if (type < 0 || type > 2)
+        return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_DataType",
+                         "Unknown data type %1 encountered", {num(type)});
+    bool single[2] = {};
+    for (bool& flag : single)
+        ZEL_TRY(readFlag(in, flag), kInfoOwner);
+    std::int32_t reserved = 0;
+    ZEL_TRY(in.readInt(reserved), kInfoOwner);
+
+    std::vector<CAudioParamConverter*> loadedConverters;
+    std::vector<double> mins;
+    std::vector<double> maxs;
+    for (std::int32_t element = 0; element < size; ++element)
+    {
+        CText name;
+        double lo = 0.0;
+        double hi = 0.0;
+        ZEL_TRY(in.readString(name), kInfoOwner);
+        ZEL_TRY(in.readDouble(lo), kInfoOwner);
+        ZEL_TRY(in.readDouble(hi), kInfoOwner);
+        CAudioParamConverter* cvt = nullptr;
+        if (!name.empty())
+        {
+            // A name below the scope first, then the name as a path of its own.
+            cvt = dynamic_cast<CAudioParamConverter*>(converterScope.findObject(CText(".") + name));
+            if (cvt == nullptr)
+                cvt = dynamic_cast<CAudioParamConverter*>(converterScope.findObject(name));
+        }
+        if (cvt == nullptr)
+            return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_NotFound",
+                             "Audio parameter converter '%1' not found.", {name.toUtf8()});
+        loadedConverters.push_back(cvt);
+        mins.push_back(lo);
+        maxs.push_back(hi);
+    }
+
+    const bool items = type != static_cast<std::int32_t>(EAudioParamDataType::kFloat);
+    CAudioParamData scratch;
+    std::vector<std::vector<double>> sets;
+    std::int32_t setCount = 0;
+    ZEL_TRY(in.readInt(setCount), kInfoOwner);
+    if (setCount < 0)
+        return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_SetCount",
+                         "Invalid default set count %1.", {num(setCount)});
+    for (std::int32_t s = 0; s < setCount; ++s)
+    {
+        std::int32_t count = 0;
+        ZEL_TRY(in.readInt(count), kInfoOwner);
+        if (count < 0)
+            return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_SetCount",
+                             "Invalid default set count %1.", {num(count)});
+        std::vector<double> set;
+        for (std::int32_t i = 0; i < count; ++i)
+        {
+            if (!items)
+            {
+                double value = 0.0;
+                ZEL_TRY(in.readDouble(value), kInfoOwner);
+                set.push_back(value);
+                continue;
+            }
+            std::int32_t code = 0;
+            ZEL_TRY(in.readInt(code), kInfoOwner);
+            if (code == 0)
+            {
+                set.push_back(0.0);
+                continue;
+            }
+            std::unique_ptr<CAudioParamDataItem> item = CAudioParamDataItem::createOfType(code);
+            if (!item)
+                return ZEL_ERROR(kInfoOwner, "zelstr_CAudioParamInfo_load_DataType",
+                                 "Unknown data type %1 encountered", {num(code)});
+            ZEL_TRY(item->load(in), kInfoOwner);
+            set.push_back(static_cast<double>(scratch.add(std::move(item))));
+        }
+        sets.push_back(std::move(set));
+    }
+
+    defined = true;
+    global = flags[0];
+    storable = flags[1];
+    persistent = flags[2];
+    discrete = flags[3];
+    undoDisabled = flags[4];
+    visualName = names[0];
+    paramName = names[1];
+    registryName = names[2];
+    elementSize = size;
+    dataType = static_cast<EAudioParamDataType>(type);
+    singleGroup = single[0];
+    singleElement = single[1];
+    converters = std::move(loadedConverters);
+    minValues = std::move(mins);
+    maxValues = std::move(maxs);
+    m_defaultData.clear();
+    for (auto& set : sets)
+        for (double& value : set)
+            value = items ? m_defaultData.copyValueFrom(scratch, value) : value;
+    defaultSets = std::move(sets);
+    return nullptr;
 }
 
 } // namespace zel

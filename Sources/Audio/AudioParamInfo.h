@@ -23,6 +23,8 @@ namespace zel
 
 class CAudioParamConverter;
 class CObject;
+class CInputStream;
+class COutputStream;
 
 enum class EAudioParamDataType : std::int32_t
 {
@@ -66,6 +68,22 @@ public:
     // The converter of element, or null when element is out of range.
     CAudioParamConverter* converter(std::int32_t element) const;
     bool isItemType() const { return dataType != EAudioParamDataType::kFloat; }
+
+    // ---- Parameter information record ----
+    // int32 defined flag (0: nothing follows, 1: the record follows), the five flags, visual,
+    // parameter and registry names, element size, data type, single-group and single-element
+    // flags, a reserved int32 (written as 0: no option is defined; ignored on load), per
+    // element the converter's object name, minimum and maximum, then the count of default
+    // sets and per set its value count and values (doubles for the float type; for string and
+    // raw types each value as the item it names: int32 type code, 0 for no item, then the
+    // item's payload).
+    CErrorPtr save(COutputStream& out) const;
+    // Reads a record into this information, which must be freshly made (nothing parsed yet).
+    // A converter name is looked up as a path below converterScope (for example the shared
+    // object holding the converters), then as a path of its own; a name that does not name a
+    // converter fails. On failure this
+    // information keeps what it held.
+    CErrorPtr load(CInputStream& in, const CObject& converterScope);
 
     // Items created for the defaults of string and raw parameters.
     CAudioParamData& defaultData() { return m_defaultData; }
