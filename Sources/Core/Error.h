@@ -3,9 +3,10 @@
 // pointer means success. No exception crosses an operation boundary.
 //
 // An error carries a localisable message (an identifier such as
-// "zelstr_CObject_registerCreator" and a text whose %1..%3 (%4.. where a message needs more) have been replaced by arguments)
-// and a trail: each level that passes the error upwards appends one entry made of the source
-// file name, "( ", the line, " ) // " and the full name of the object that reports it.
+// "zelstr_CObject_registerCreator" and a text whose %1..%3 (%4.. where a message needs more) have
+// been replaced by arguments) and a trail: each level that passes the error upwards appends one
+// entry made of the source file name, "( ", the line, " ) // " and the full name of the object that
+// reports it.
 
 #include <initializer_list>
 #include <memory>

@@ -29,8 +29,14 @@ void* countedAlignedAlloc(std::size_t size, std::align_val_t align)
 }
 } // namespace
 
-void* operator new(std::size_t size) { return countedAlloc(size); }
-void* operator new[](std::size_t size) { return countedAlloc(size); }
+void* operator new(std::size_t size)
+{
+    return countedAlloc(size);
+}
+void* operator new[](std::size_t size)
+{
+    return countedAlloc(size);
+}
 void* operator new(std::size_t size, std::align_val_t align)
 {
     return countedAlignedAlloc(size, align);
@@ -69,18 +75,54 @@ void* operator new[](std::size_t size, std::align_val_t align, const std::nothro
 {
     return operator new(size, align, tag);
 }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
 
 namespace kelvtest
 {
@@ -90,8 +132,14 @@ CCountAllocations::CCountAllocations() : m_start(t_allocations), m_wasCounting(t
     t_counting = true;
 }
 
-CCountAllocations::~CCountAllocations() { t_counting = m_wasCounting; }
+CCountAllocations::~CCountAllocations()
+{
+    t_counting = m_wasCounting;
+}
 
-std::size_t CCountAllocations::count() const { return t_allocations - m_start; }
+std::size_t CCountAllocations::count() const
+{
+    return t_allocations - m_start;
+}
 
 } // namespace kelvtest

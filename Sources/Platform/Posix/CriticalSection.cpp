@@ -23,7 +23,10 @@ CCriticalSection::CCriticalSection(unsigned spinCount) : m_storage{}, m_spinCoun
     pthread_mutexattr_destroy(&attr);
 }
 
-CCriticalSection::~CCriticalSection() { pthread_mutex_destroy(mutexOf(m_storage)); }
+CCriticalSection::~CCriticalSection()
+{
+    pthread_mutex_destroy(mutexOf(m_storage));
+}
 
 void CCriticalSection::enter()
 {
@@ -37,8 +40,14 @@ void CCriticalSection::enter()
     pthread_mutex_lock(mutexOf(m_storage));
 }
 
-bool CCriticalSection::tryEnter() { return pthread_mutex_trylock(mutexOf(m_storage)) == 0; }
+bool CCriticalSection::tryEnter()
+{
+    return pthread_mutex_trylock(mutexOf(m_storage)) == 0;
+}
 
-void CCriticalSection::leave() { pthread_mutex_unlock(mutexOf(m_storage)); }
+void CCriticalSection::leave()
+{
+    pthread_mutex_unlock(mutexOf(m_storage));
+}
 
 } // namespace zel
