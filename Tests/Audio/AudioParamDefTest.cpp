@@ -1,7 +1,8 @@
 #include "Audio/AudioParamDef.h"
 
+#include "Audio/AudioParamBinding.h"
+#include "Audio/AudioTestSupport.h"
 #include "Audio/Converters/Converters.h"
-#include "Core/ObjectTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,8 @@ namespace zel
 namespace
 {
 
-using CAttrs = std::vector<std::pair<CText, CText>>;
+using kelvtest::attrs;
+using kelvtest::CAttrs;
 
 std::string stringItem(const CAudioParamInfo& info, double id)
 {
@@ -23,56 +25,41 @@ std::string stringItem(const CAudioParamInfo& info, double id)
     return item != nullptr ? item->text().toUtf8() : "<none>";
 }
 
-class AudioParamDefTest : public ::testing::Test
+class AudioParamDefTest : public kelvtest::CAudioTest
 {
 protected:
-    void SetUp() override
+    // The converters the definitions name, as the shared description holds them.
+    std::vector<ktest::CFakeChild> converters() const override
     {
-        ASSERT_FALSE(registerProductTypes(m_registration));
-        m_root = CObject::make<CObject>();
-        m_root->setRootName("r");
-        // The converters the definitions name, as the shared description holds them.
-        ASSERT_FALSE(
-            ktest::loadElement(*m_root, {"core:object",
-                                         "cvt",
-                                         {},
-                                         {{"audio:cvt-freq", "freq", {}, {}},
-                                          {"audio:cvt-gain", "gain", {{"decimals", "1"}}, {}},
-                                          {"audio:cvt-real", "real", {{"decimals", "2"}}, {}},
-                                          {"audio:cvt-ratio", "ratio", {{"decimals", "1"}}, {}},
-                                          {"audio:cvt-text", "text", {}, {}}}}));
+        return {{"audio:cvt-freq", "freq", {}, {}},
+                {"audio:cvt-gain", "gain", {{"decimals", "1"}}, {}},
+                {"audio:cvt-real", "real", {{"decimals", "2"}}, {}},
+                {"audio:cvt-ratio", "ratio", {{"decimals", "1"}}, {}},
+                {"audio:cvt-text", "text", {}, {}}};
     }
-
-    // Loads an "audio:param" named name with attrs; null (and err set) on failure.
-    const CAudioParamDef* load(const CText& name, const CAttrs& attrs, CErrorPtr* err = nullptr)
+    const CAudioParamDef* param(const std::string& list, CErrorPtr* err = nullptr)
     {
-        CObject* made = nullptr;
-        CErrorPtr result = ktest::loadElement(*m_root, {"audio:param", name, attrs, {}}, &made);
-        if (err != nullptr)
-            *err = std::move(result);
-        else
-            EXPECT_FALSE(result) << (result ? result->text() : "");
-        return result ? nullptr : dynamic_cast<const CAudioParamDef*>(made);
+        return dynamic_cast<const CAudioParamDef*>(load("audio:param", attrs(list), err));
     }
-
-    ktest::CFakeApplication m_application;
-    CTypeRegistration m_registration;
-    CObjectPtr m_root;
+    // The text of the error loading an element of tag with list, or "no error".
+    std::string failure(const char* tag, const CAttrs& list)
+    {
+        CErrorPtr err;
+        load(tag, list, &err);
+        return err ? err->text() : "no error";
+    }
 };
 
 TEST_F(AudioParamDefTest, TwoValueElementsTakeTheirRangesFromTheirOwnConverters)
 {
-    const CAudioParamDef* def = load("curve", {{"element-size", "2"},
-                                               {"converter", "/cvt.freq"},
-                                               {"converter2", "/cvt.gain"},
-                                               {"min-values", "20 -66"},
-                                               {"max-values", "20000  6"},
-                                               {"def-values", "20 0,1000 -6"}});
+    const CAudioParamDef* def = param("element-size=2|converter=/cvt.freq|converter2=/cvt.gain|"
+                                      "min-values=20 -66|max-values=20000  6|"
+                                      "def-values=20 0,1000 -6");
     ASSERT_NE(def, nullptr);
     const CAudioParamInfo& info = def->info();
     EXPECT_TRUE(info.defined);
     EXPECT_EQ(info.elementSize, 2);
-    EXPECT_EQ(info.paramName.toUtf8(), "curve");
+    EXPECT_EQ(info.paramName.toUtf8(), "e0");
     ASSERT_EQ(info.converters.size(), 2u);
     EXPECT_NE(dynamic_cast<CAudioParamConverterFreq*>(info.converter(0)), nullptr);
     EXPECT_NE(dynamic_cast<CAudioParamConverterGain*>(info.converter(1)), nullptr);
@@ -81,12 +68,10 @@ TEST_F(AudioParamDefTest, TwoValueElementsTakeTheirRangesFromTheirOwnConverters)
     EXPECT_NEAR(info.minValue(1), std::pow(10.0, -66.0 / 20.0), 1e-15);
     EXPECT_NEAR(info.maxValue(1), std::pow(10.0, 6.0 / 20.0), 1e-12);
     ASSERT_EQ(info.defaultSets.size(), 1u);
-    const std::vector<double>& set = info.defaultSets[0];
-    ASSERT_EQ(set.size(), 4u);
-    EXPECT_DOUBLE_EQ(set[0], 20.0);
-    EXPECT_DOUBLE_EQ(set[1], 1.0);
-    EXPECT_DOUBLE_EQ(set[2], 1000.0);
-    EXPECT_NEAR(set[3], std::pow(10.0, -6.0 / 20.0), 1e-12);
+    const std::vector<double> expected = {20.0, 1.0, 1000.0, std::pow(10.0, -6.0 / 20.0)};
+    ASSERT_EQ(info.defaultSets[0].size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(info.defaultSets[0][i], expected[i], 1e-12) << i;
 }
 
 TEST_F(AudioParamDefTest, DefaultValueGrammar)
@@ -94,30 +79,23 @@ TEST_F(AudioParamDefTest, DefaultValueGrammar)
     const struct
     {
         const char* elementSize;
-        const char* converters; // space-separated paths
+        const char* converters;
         const char* defValues;
         std::vector<std::vector<double>> sets;
     } cases[] = {
-        {"1", "/cvt.real", "0", {{0}}},
-        {"1", "/cvt.real", "1,2,3", {{1, 2, 3}}},
-        {"1", "/cvt.real", "1;2,-3;4", {{1}, {2, -3}, {4}}},
-        {"1", "/cvt.real", "1, 2;", {{1, 2}}},
-        {"1", "/cvt.ratio", "4:1", {{0.25}}},
-        {"2", "/cvt.real /cvt.real", "1 2,3  4;5 6", {{1, 2, 3, 4}, {5, 6}}},
-        {"2", "/cvt.freq /cvt.real", "1k 1,", {{1000, 1}}},
+        {"1", "converter=/cvt.real", "0", {{0}}},
+        {"1", "converter=/cvt.real", "1,2,3", {{1, 2, 3}}},
+        {"1", "converter=/cvt.real", "1;2,-3;4", {{1}, {2, -3}, {4}}},
+        {"1", "converter=/cvt.real", "1, 2;", {{1, 2}}},
+        {"1", "converter=/cvt.ratio", "4:1", {{0.25}}},
+        {"2", "converter=/cvt.real|converter2=/cvt.real", "1 2,3  4;5 6", {{1, 2, 3, 4}, {5, 6}}},
+        {"2", "converter=/cvt.freq|converter2=/cvt.real", "1k 1,", {{1000, 1}}},
     };
     for (const auto& c : cases)
     {
-        CAttrs attrs = {{"element-size", c.elementSize},
-                        {"min-values", "-10 -10"},
-                        {"max-values", "10000 10"},
-                        {"def-values", c.defValues}};
-        const std::string paths = c.converters;
-        const std::size_t space = paths.find(' ');
-        attrs.push_back({"converter", CText(paths.substr(0, space))});
-        if (space != std::string::npos)
-            attrs.push_back({"converter2", CText(paths.substr(space + 1))});
-        const CAudioParamDef* def = load("p", attrs);
+        const CAudioParamDef* def =
+            param(std::string("min-values=-10 -10|max-values=10000 10|element-size=") +
+                  c.elementSize + "|" + c.converters + "|def-values=" + c.defValues);
         ASSERT_NE(def, nullptr) << c.defValues;
         EXPECT_EQ(def->info().defaultSets, c.sets) << c.defValues;
     }
@@ -125,10 +103,8 @@ TEST_F(AudioParamDefTest, DefaultValueGrammar)
 
 TEST_F(AudioParamDefTest, StringDefaultsBecomeItemsPerGroupAndLaterGroupsTakeTheLastSet)
 {
-    const CAudioParamDef* def = load("names", {{"element-size", "1"},
-                                               {"data-type", "str"},
-                                               {"converter", "/cvt.text"},
-                                               {"def-values", "L,R;IN3,IN4"}});
+    const CAudioParamDef* def =
+        param("element-size=1|data-type=str|converter=/cvt.text|def-values=L,R;IN3,IN4");
     ASSERT_NE(def, nullptr);
     const CAudioParamInfo& info = def->info();
     EXPECT_EQ(info.dataType, EAudioParamDataType::kString);
@@ -146,12 +122,8 @@ TEST_F(AudioParamDefTest, StringDefaultsBecomeItemsPerGroupAndLaterGroupsTakeThe
 
 TEST_F(AudioParamDefTest, ItemTypesHaveTheFixedRangeAndNeedElementSizeOne)
 {
-    const CAudioParamDef* raw = load("blob", {{"element-size", "1"},
-                                              {"data-type", "raw"},
-                                              {"converter", "/cvt.text"},
-                                              {"min-values", "5"},
-                                              {"max-values", "5"},
-                                              {"def-values", "abc"}});
+    const CAudioParamDef* raw = param("element-size=1|data-type=raw|converter=/cvt.text|"
+                                      "min-values=5|max-values=5|def-values=abc");
     ASSERT_NE(raw, nullptr);
     EXPECT_EQ(raw->info().dataType, EAudioParamDataType::kRaw);
     EXPECT_EQ(raw->info().minValues, std::vector<double>{0.0});
@@ -162,12 +134,9 @@ TEST_F(AudioParamDefTest, ItemTypesHaveTheFixedRangeAndNeedElementSizeOne)
     EXPECT_EQ(item->bytes(), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
 
     for (const char* type : {"str", "string", "1", "raw"})
-    {
-        CErrorPtr err;
-        load("bad", {{"element-size", "2"}, {"data-type", type}}, &err);
-        ASSERT_TRUE(err) << type;
-        EXPECT_EQ(err->text(), "Invalid element size 2 for non-float data specified.");
-    }
+        EXPECT_EQ(failure("audio:param", {{"element-size", "2"}, {"data-type", type}}),
+                  "Invalid element size 2 for non-float data specified.")
+            << type;
 }
 
 TEST_F(AudioParamDefTest, FlagPrecedence)
@@ -187,10 +156,10 @@ TEST_F(AudioParamDefTest, FlagPrecedence)
     };
     for (const auto& c : cases)
     {
-        CAttrs attrs = {{"element-size", "1"}, {"converter", "/cvt.real"}, {"min-values", "0"},
-                        {"max-values", "1"},   {"def-values", "0"},        {"is-discrete", "true"}};
-        attrs.insert(attrs.end(), c.flags.begin(), c.flags.end());
-        const CAudioParamDef* def = load("f", attrs);
+        CAttrs list = attrs("element-size=1|converter=/cvt.real|min-values=0|max-values=1|"
+                            "def-values=0|is-discrete=true");
+        list.insert(list.end(), c.flags.begin(), c.flags.end());
+        const auto* def = dynamic_cast<const CAudioParamDef*>(load("audio:param", list));
         ASSERT_NE(def, nullptr);
         EXPECT_EQ(def->info().global, c.global);
         EXPECT_EQ(def->info().storable, c.storable);
@@ -202,9 +171,8 @@ TEST_F(AudioParamDefTest, FlagPrecedence)
 
 TEST_F(AudioParamDefTest, InitialisationFailures)
 {
-    const CAttrs valid = {{"element-size", "2"},       {"converter", "/cvt.real"},
-                          {"converter2", "/cvt.freq"}, {"min-values", "0 20"},
-                          {"max-values", "1 20000"},   {"def-values", "0 100"}};
+    const CAttrs valid = attrs("element-size=2|converter=/cvt.real|converter2=/cvt.freq|"
+                               "min-values=0 20|max-values=1 20000|def-values=0 100");
     const struct
     {
         CAttrs changes; // replace or add attributes of valid; an empty value removes one
@@ -226,7 +194,7 @@ TEST_F(AudioParamDefTest, InitialisationFailures)
     };
     for (const auto& c : cases)
     {
-        CAttrs attrs;
+        CAttrs list;
         for (const auto& [name, value] : valid)
         {
             CText text = value;
@@ -234,13 +202,70 @@ TEST_F(AudioParamDefTest, InitialisationFailures)
                 if (changed == name)
                     text = changedValue;
             if (!text.empty())
-                attrs.push_back({name, text});
+                list.push_back({name, text});
         }
-        CErrorPtr err;
-        load("bad", attrs, &err);
-        ASSERT_TRUE(err) << c.message;
-        EXPECT_EQ(err->text(), c.message);
+        EXPECT_EQ(failure("audio:param", list), c.message);
     }
+}
+
+TEST_F(AudioParamDefTest, BindingsParseAndResolveLocalAndAbsoluteNames)
+{
+    ASSERT_FALSE(ktest::loadElement(
+        *m_root,
+        {"core:object",
+         "modA",
+         {},
+         {{"audio:param",
+           "gain",
+           attrs("element-size=1|converter=/cvt.real|min-values=0|max-values=1|def-values=0.5"),
+           {}},
+          {"audio:param-alloc", "a", attrs("param-name=gain|index=3|use-all-groups=true"), {}},
+          {"audio:param-alloc", "b", {{"param-name", "/modA.gain"}}, {}},
+          {"audio:param-scope", "s", {{"param-name", "gain"}, {"is-element0", "true"}}, {}},
+          {"audio:param-remap",
+           "m",
+           attrs("orig=index|new=/plugin.modMain.lp-oversampling-enable"),
+           {}}}}));
+    const auto* def = dynamic_cast<CAudioParamDef*>(m_root->findObject("modA.gain"));
+    const auto* a = dynamic_cast<CAudioParamAllocDef*>(m_root->findObject("modA.a"));
+    const auto* b = dynamic_cast<CAudioParamAllocDef*>(m_root->findObject("modA.b"));
+    const auto* s = dynamic_cast<CAudioParamScopeDef*>(m_root->findObject("modA.s"));
+    const auto* m = dynamic_cast<CAudioParamRemapDef*>(m_root->findObject("modA.m"));
+    ASSERT_TRUE(def && a && b && s && m);
+    EXPECT_EQ(a->index(), 3);
+    EXPECT_TRUE(a->useAllGroups());
+    EXPECT_FALSE(a->useAllElements());
+    EXPECT_EQ(a->findParamDef(), def);
+    EXPECT_EQ(b->index(), 0);
+    EXPECT_EQ(b->findParamDef(), def);
+    EXPECT_FALSE(s->isGroup0());
+    EXPECT_TRUE(s->isElement0());
+    EXPECT_EQ(s->findParamDef(), def);
+    EXPECT_EQ(m->origName().toUtf8(), "index");
+    EXPECT_EQ(m->newName().toUtf8(), "/plugin.modMain.lp-oversampling-enable");
+
+    const auto* unresolved =
+        dynamic_cast<CAudioParamAllocDef*>(load("audio:param-alloc", {{"param-name", "none"}}));
+    ASSERT_NE(unresolved, nullptr);
+    EXPECT_EQ(unresolved->findParamDef(), nullptr);
+}
+
+TEST_F(AudioParamDefTest, BindingsRejectMissingNamesAndBadValues)
+{
+    const struct
+    {
+        const char* tag;
+        const char* attrs;
+        const char* message;
+    } cases[] = {
+        {"audio:param-alloc", "index=1", "Invalid parameter name specified."},
+        {"audio:param-alloc", "param-name=", "Invalid parameter name specified."},
+        {"audio:param-scope", "is-group0=true", "Invalid parameter name specified."},
+        {"audio:param-alloc", "param-name=p|index=1.5", "Invalid parameter index '1.5'."},
+        {"audio:param-scope", "param-name=p|is-group0=yes", "Invalid boolean value 'yes'."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failure(c.tag, attrs(c.attrs)), c.message) << c.attrs;
 }
 
 } // namespace

@@ -1,11 +1,8 @@
 #include "Audio/AudioParam.h"
 
-#include "Audio/AudioParamDef.h"
+#include "Audio/AudioTestSupport.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
-#include "Core/ObjectTestSupport.h"
-#include "RecordBytes.h"
-#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +14,8 @@ namespace zel
 namespace
 {
 
-using CAttrs = std::vector<std::pair<CText, CText>>;
 using kelvtest::CRecordBytes;
+using kelvtest::idAndText;
 
 constexpr std::uint64_t kZero = 0;
 constexpr std::uint64_t kMinusSix = 0xC018000000000000ULL;
@@ -26,67 +23,37 @@ constexpr std::uint64_t kTwelve = 0x4028000000000000ULL;
 constexpr std::uint64_t kOneHundred = 0x4059000000000000ULL;
 constexpr std::uint64_t kMinusSixty = 0xC04E000000000000ULL;
 
-class AudioParamRecordTest : public ::testing::Test
+std::vector<std::uint8_t> saved(const CAudioParam& param, const char* path, std::int32_t group)
+{
+    CMemoryWriteBuffer out;
+    EXPECT_FALSE(param.saveRecord(out, path, group));
+    return out.toVector();
+}
+
+CErrorPtr loadRecord(CAudioParam& param, const std::vector<std::uint8_t>& bytes, std::int32_t group,
+                     CText* path = nullptr)
+{
+    CMemoryReader in(bytes.data(), bytes.size());
+    return param.loadRecord(in, group, path);
+}
+
+class AudioParamRecordTest : public kelvtest::CAudioTest
 {
 protected:
-    void SetUp() override
+    std::vector<ktest::CFakeChild> converters() const override
     {
-        ASSERT_FALSE(registerProductTypes(m_registration));
-        m_root = CObject::make<CObject>();
-        m_root->setRootName("r");
-        ASSERT_FALSE(ktest::loadElement(
-            *m_root, {"core:object",
-                      "cvt",
-                      {},
-                      {{"audio:cvt-real", "real", {}, {}}, {"audio:cvt-text", "text", {}, {}}}}));
+        return {{"audio:cvt-real", "real", {}, {}}, {"audio:cvt-text", "text", {}, {}}};
     }
-
-    std::shared_ptr<const CAudioParamInfo> define(const CAttrs& attrs)
+    std::shared_ptr<const CAudioParamInfo> plain(const std::string& defaults = "0")
     {
-        CObject* made = nullptr;
-        const CText name = CText("p") + CText(std::to_string(m_count++));
-        const CErrorPtr err = ktest::loadElement(*m_root, {"audio:param", name, attrs, {}}, &made);
-        EXPECT_FALSE(err) << kelvtest::idAndText(err);
-        auto* def = dynamic_cast<CAudioParamDef*>(made);
-        return def != nullptr ? def->sharedInfo() : nullptr;
+        return define("element-size=1|converter=/cvt.real|min-values=-60|max-values=12|"
+                      "def-values=" +
+                      defaults);
     }
-
-    std::shared_ptr<const CAudioParamInfo> plain(const char* defaults = "0")
-    {
-        return define({{"element-size", "1"},
-                       {"converter", "/cvt.real"},
-                       {"min-values", "-60"},
-                       {"max-values", "12"},
-                       {"def-values", defaults}});
-    }
-
     std::shared_ptr<const CAudioParamInfo> strings()
     {
-        return define({{"element-size", "1"},
-                       {"data-type", "string"},
-                       {"converter", "/cvt.text"},
-                       {"def-values", "L,R;IN3,IN4"}});
+        return define("element-size=1|data-type=string|converter=/cvt.text|def-values=L,R;IN3,IN4");
     }
-
-    static std::vector<std::uint8_t> saved(const CAudioParam& param, const char* path,
-                                           std::int32_t group)
-    {
-        CMemoryWriteBuffer out;
-        EXPECT_FALSE(param.saveRecord(out, path, group));
-        return out.toVector();
-    }
-
-    static CErrorPtr load(CAudioParam& param, const std::vector<std::uint8_t>& bytes,
-                          std::int32_t group, CText* path = nullptr)
-    {
-        CMemoryReader in(bytes.data(), bytes.size());
-        return param.loadRecord(in, group, path);
-    }
-
-    ktest::CFakeApplication m_application;
-    CTypeRegistration m_registration;
-    CObjectPtr m_root;
-    int m_count = 0;
 };
 
 TEST_F(AudioParamRecordTest, FloatRecordsMatchTheStoredLayout)
@@ -104,13 +71,9 @@ TEST_F(AudioParamRecordTest, FloatRecordsMatchTheStoredLayout)
     EXPECT_EQ(saved(param, "a.b", 3), one.bytes);
 
     // A curve: element size 2, several elements per group.
-    CAudioParam curve(define({{"element-size", "2"},
-                              {"converter", "/cvt.real"},
-                              {"converter2", "/cvt.real"},
-                              {"min-values", "-60 -60"},
-                              {"max-values", "100 100"},
-                              {"def-values", "-6 12,100 -60"},
-                              {"is-single-group", "true"}}),
+    CAudioParam curve(define("element-size=2|converter=/cvt.real|converter2=/cvt.real|"
+                             "min-values=-60 -60|max-values=100 100|def-values=-6 12,100 -60|"
+                             "is-single-group=true"),
                       4);
     CRecordBytes two;
     two.str("c").i32(1).i32(2).i32(0).i32(1).i32(2);
@@ -136,7 +99,7 @@ TEST_F(AudioParamRecordTest, StringRecordsCarryARenumberedItemTable)
     CAudioParam other(strings(), 2);
     ASSERT_FALSE(other.setString(1, 1, "Old"));
     CText path;
-    ASSERT_FALSE(load(other, all.bytes, -1, &path));
+    ASSERT_FALSE(loadRecord(other, all.bytes, -1, &path));
     EXPECT_EQ(path.toUtf8(), "s");
     EXPECT_EQ(other.string(0, 0).toUtf8(), "Mid");
     EXPECT_EQ(other.string(0, 1).toUtf8(), "R");
@@ -146,16 +109,13 @@ TEST_F(AudioParamRecordTest, StringRecordsCarryARenumberedItemTable)
     // An id missing from the table loads as no item.
     CRecordBytes dangling;
     dangling.str("s").i32(1).i32(1).i32(1).i32(1).i32(0).i32(1).i32(9);
-    ASSERT_FALSE(load(other, dangling.bytes, 0));
+    ASSERT_FALSE(loadRecord(other, dangling.bytes, 0));
     EXPECT_EQ(other.string(0, 0).toUtf8(), "");
 }
 
 TEST_F(AudioParamRecordTest, RawRecordsRoundTrip)
 {
-    const auto info = define({{"element-size", "1"},
-                              {"data-type", "raw"},
-                              {"converter", "/cvt.text"},
-                              {"def-values", "xy"}});
+    const auto info = define("element-size=1|data-type=raw|converter=/cvt.text|def-values=xy");
     CAudioParam param(info, 1);
     ASSERT_FALSE(param.setRawBlock(0, 0, {0, 255, 7}));
     CRecordBytes expected;
@@ -164,7 +124,7 @@ TEST_F(AudioParamRecordTest, RawRecordsRoundTrip)
     EXPECT_EQ(saved(param, "r", -1), expected.bytes);
 
     CAudioParam copy(info, 1);
-    ASSERT_FALSE(load(copy, expected.bytes, -1));
+    ASSERT_FALSE(loadRecord(copy, expected.bytes, -1));
     EXPECT_EQ(copy.rawBlock(0, 0), (std::vector<std::uint8_t>{0, 255, 7}));
 }
 
@@ -173,23 +133,23 @@ TEST_F(AudioParamRecordTest, FewerStoredGroupsFillTheRestWithTheLastOne)
     CAudioParam param(plain("1;2;3"), 3);
     CRecordBytes single; // group count 1, value -6
     single.str("g").i32(1).i32(1).i32(0).i32(1).i32(1).f64bits(kMinusSix);
-    ASSERT_FALSE(load(param, single.bytes, -1));
+    ASSERT_FALSE(loadRecord(param, single.bytes, -1));
     for (int g = 0; g < 3; ++g)
         EXPECT_EQ(param.value(g, 0, 0), -6.0) << g;
 
     CRecordBytes pair; // groups 12, 0: group 2 takes the last stored one
     pair.str("g").i32(1).i32(1).i32(0).i32(2).i32(1).f64bits(kTwelve).i32(1).f64bits(kZero);
-    ASSERT_FALSE(load(param, pair.bytes, -1));
+    ASSERT_FALSE(loadRecord(param, pair.bytes, -1));
     EXPECT_EQ(param.elements(0), std::vector<double>{12.0});
     EXPECT_EQ(param.elements(1), std::vector<double>{0.0});
     EXPECT_EQ(param.elements(2), std::vector<double>{0.0});
 
     // Into one group: that group's stored values; the others are untouched.
     ASSERT_FALSE(param.setValue(0, 0, 0, 5.0));
-    ASSERT_FALSE(load(param, single.bytes, 2));
+    ASSERT_FALSE(loadRecord(param, single.bytes, 2));
     EXPECT_EQ(param.elements(0), std::vector<double>{5.0});
     EXPECT_EQ(param.elements(2), std::vector<double>{-6.0});
-    ASSERT_FALSE(load(param, pair.bytes, 0));
+    ASSERT_FALSE(loadRecord(param, pair.bytes, 0));
     EXPECT_EQ(param.elements(0), std::vector<double>{12.0});
 }
 
@@ -199,7 +159,7 @@ TEST_F(AudioParamRecordTest, LoadedValuesAreClampedToTheRange)
     CRecordBytes bytes;
     bytes.str("g").i32(1).i32(1).i32(0).i32(2);
     bytes.i32(1).f64bits(kOneHundred).i32(1).f64bits(0xC059000000000000ULL); // 100, -100
-    ASSERT_FALSE(load(param, bytes.bytes, -1));
+    ASSERT_FALSE(loadRecord(param, bytes.bytes, -1));
     EXPECT_EQ(param.value(0, 0, 0), 12.0);
     EXPECT_EQ(param.value(1, 0, 0), -60.0);
 }
@@ -233,12 +193,9 @@ TEST_F(AudioParamRecordTest, BadRecordsFailAndKeepTheValues)
     for (const Case& c : cases)
     {
         CAudioParam param(plain("-6"), 2);
-        const CErrorPtr err = load(param, c.bytes, -1);
+        const CErrorPtr err = loadRecord(param, c.bytes, -1);
         ASSERT_TRUE(err) << c.what;
-        if (!c.expected.empty())
-        {
-            EXPECT_EQ(kelvtest::idAndText(err), c.expected) << c.what;
-        }
+        EXPECT_TRUE(c.expected.empty() || idAndText(err) == c.expected) << idAndText(err);
         EXPECT_EQ(param.value(0, 0, 0), -6.0) << c.what;
         EXPECT_EQ(param.value(1, 0, 0), -6.0) << c.what;
     }
@@ -246,8 +203,8 @@ TEST_F(AudioParamRecordTest, BadRecordsFailAndKeepTheValues)
     CAudioParam text(strings(), 1);
     CRecordBytes unknown;
     unknown.str("s").i32(1).i32(1).i32(1).i32(1).i32(1).i32(1).i32(3).str("x");
-    const CErrorPtr err = load(text, unknown.bytes, -1);
-    EXPECT_EQ(kelvtest::idAndText(err),
+    const CErrorPtr err = loadRecord(text, unknown.bytes, -1);
+    EXPECT_EQ(idAndText(err),
               "zelstr_CAudioParamStorage_load_DataType: Unknown data type 3 encountered");
     EXPECT_EQ(text.string(0, 0).toUtf8(), "L");
     EXPECT_EQ(text.data().size(), 2u);
@@ -255,13 +212,8 @@ TEST_F(AudioParamRecordTest, BadRecordsFailAndKeepTheValues)
 
 TEST_F(AudioParamRecordTest, InformationRecordsRoundTripAndMatchTheLayout)
 {
-    const auto info = define({{"element-size", "1"},
-                              {"converter", "/cvt.real"},
-                              {"min-values", "-60"},
-                              {"max-values", "12"},
-                              {"def-values", "0;-6"},
-                              {"is-storable", "true"},
-                              {"is-discrete", "true"}});
+    const auto info = define("element-size=1|converter=/cvt.real|min-values=-60|max-values=12|"
+                             "def-values=0;-6|is-storable=true|is-discrete=true");
     CMemoryWriteBuffer out;
     ASSERT_FALSE(info->save(out));
     CRecordBytes expected;
@@ -280,7 +232,7 @@ TEST_F(AudioParamRecordTest, InformationRecordsRoundTripAndMatchTheLayout)
     CAudioParamInfo loaded;
     CMemoryReader in(expected.bytes.data(), expected.bytes.size());
     const CErrorPtr err = loaded.load(in, *scope);
-    ASSERT_FALSE(err) << kelvtest::idAndText(err);
+    ASSERT_FALSE(err) << idAndText(err);
     EXPECT_TRUE(loaded.defined && loaded.storable && loaded.discrete && loaded.global);
     EXPECT_FALSE(loaded.persistent || loaded.undoDisabled || loaded.singleGroup);
     EXPECT_EQ(loaded.converter(0), info->converter(0));
@@ -324,7 +276,7 @@ TEST_F(AudioParamRecordTest, BadInformationRecordsFailCleanly)
     {
         CAudioParamInfo loaded;
         CMemoryReader in(bytes.data(), bytes.size());
-        EXPECT_EQ(kelvtest::idAndText(loaded.load(in, *scope)), expected);
+        EXPECT_EQ(idAndText(loaded.load(in, *scope)), expected);
         EXPECT_FALSE(loaded.defined);
     }
 }

@@ -1,8 +1,7 @@
 #include "Audio/AudioParam.h"
 
-#include "Audio/AudioParamDef.h"
+#include "Audio/AudioTestSupport.h"
 #include "Audio/Converters/AudioParamConverter.h"
-#include "Core/ObjectTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +15,10 @@ namespace zel
 namespace
 {
 
-using CAttrs = std::vector<std::pair<CText, CText>>;
+double dbToFactor(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
 
 struct CRecordingListener : CAudioParamListener
 {
@@ -41,47 +43,22 @@ struct CRecordingListener : CAudioParamListener
     std::vector<bool> lockFree;
 };
 
-class AudioParamTest : public ::testing::Test
+class AudioParamTest : public kelvtest::CAudioTest
 {
 protected:
-    void SetUp() override
+    std::vector<ktest::CFakeChild> converters() const override
     {
-        ASSERT_FALSE(registerProductTypes(m_registration));
-        m_root = CObject::make<CObject>();
-        m_root->setRootName("r");
-        ASSERT_FALSE(
-            ktest::loadElement(*m_root, {"core:object",
-                                         "cvt",
-                                         {},
-                                         {{"audio:cvt-freq", "freq", {}, {}},
-                                          {"audio:cvt-gain", "gain", {{"decimals", "1"}}, {}},
-                                          {"audio:cvt-text", "text", {}, {}}}}));
+        return {{"audio:cvt-freq", "freq", {}, {}},
+                {"audio:cvt-gain", "gain", {{"decimals", "1"}}, {}},
+                {"audio:cvt-text", "text", {}, {}}};
     }
 
-    std::shared_ptr<const CAudioParamInfo> define(const CAttrs& attrs)
+    std::shared_ptr<const CAudioParamInfo> gainInfo(const std::string& extra = "")
     {
-        CObject* made = nullptr;
-        const CErrorPtr err = ktest::loadElement(*m_root, {"audio:param", "p", attrs, {}}, &made);
-        EXPECT_FALSE(err) << (err ? err->text() : "");
-        auto* def = dynamic_cast<CAudioParamDef*>(made);
-        return def != nullptr ? def->sharedInfo() : nullptr;
+        return define("element-size=1|converter=/cvt.gain|min-values=-60|max-values=12|"
+                      "def-values=0;-6" +
+                      extra);
     }
-
-    std::shared_ptr<const CAudioParamInfo> gainInfo(const char* extra = nullptr)
-    {
-        CAttrs attrs = {{"element-size", "1"},
-                        {"converter", "/cvt.gain"},
-                        {"min-values", "-60"},
-                        {"max-values", "12"},
-                        {"def-values", "0;-6"}};
-        if (extra != nullptr)
-            attrs.push_back({extra, "true"});
-        return define(attrs);
-    }
-
-    ktest::CFakeApplication m_application;
-    CTypeRegistration m_registration;
-    CObjectPtr m_root;
 };
 
 TEST_F(AudioParamTest, GroupsStartFromTheirDefaultSets)
@@ -89,9 +66,9 @@ TEST_F(AudioParamTest, GroupsStartFromTheirDefaultSets)
     CAudioParam param(gainInfo(), 3);
     ASSERT_EQ(param.groupCount(), 3);
     EXPECT_DOUBLE_EQ(param.value(0, 0, 0), 1.0);
-    EXPECT_NEAR(param.value(1, 0, 0), std::pow(10.0, -6.0 / 20.0), 1e-12);
+    EXPECT_NEAR(param.value(1, 0, 0), dbToFactor(-6), 1e-12);
     // No third set: the group takes the last one.
-    EXPECT_NEAR(param.value(2, 0, 0), std::pow(10.0, -6.0 / 20.0), 1e-12);
+    EXPECT_NEAR(param.value(2, 0, 0), dbToFactor(-6), 1e-12);
     EXPECT_EQ(param.text(1, 0, 0).toUtf8(), "-6.0");
     EXPECT_EQ(param.text(1, 0, 0, CAudioParamConverter::kModeCompact).toUtf8(), "-6");
 }
@@ -100,7 +77,7 @@ TEST_F(AudioParamTest, WritesClampAndBadAddressesAreErrors)
 {
     CAudioParam param(gainInfo(), 2);
     ASSERT_FALSE(param.setValue(1, 0, 0, 100.0));
-    EXPECT_NEAR(param.value(1, 0, 0), std::pow(10.0, 12.0 / 20.0), 1e-12);
+    EXPECT_NEAR(param.value(1, 0, 0), dbToFactor(12), 1e-12);
     const struct
     {
         std::int32_t group, element, index;
@@ -108,10 +85,9 @@ TEST_F(AudioParamTest, WritesClampAndBadAddressesAreErrors)
     for (const auto& b : bad)
     {
         const CErrorPtr err = param.setValue(b.group, b.element, b.index, 1.0);
-        ASSERT_TRUE(err);
-        EXPECT_EQ(err->text(), "Invalid parameter value address (" + std::to_string(b.group) +
-                                   ", " + std::to_string(b.element) + ", " +
-                                   std::to_string(b.index) + ").");
+        EXPECT_EQ(err ? err->text() : "no error",
+                  "Invalid parameter value address (" + std::to_string(b.group) + ", " +
+                      std::to_string(b.element) + ", " + std::to_string(b.index) + ").");
         EXPECT_EQ(param.value(b.group, b.element, b.index), 0.0);
     }
 }
@@ -134,34 +110,32 @@ TEST_F(AudioParamTest, NormalisedAndTextAccessGoThroughTheConverter)
 
 TEST_F(AudioParamTest, CurveElementsAreReplacedWholeAndClamped)
 {
-    CAudioParam param(define({{"element-size", "2"},
-                              {"converter", "/cvt.freq"},
-                              {"converter2", "/cvt.gain"},
-                              {"min-values", "20 -66"},
-                              {"max-values", "20000 6"},
-                              {"def-values", "20 0,1000 -6"}}),
+    CAudioParam param(define("element-size=2|converter=/cvt.freq|converter2=/cvt.gain|"
+                             "min-values=20 -66|max-values=20000 6|def-values=20 0,1000 -6"),
                       2);
     EXPECT_EQ(param.elementCount(0), 2);
     EXPECT_EQ(param.elementCount(1), 2);
     EXPECT_DOUBLE_EQ(param.value(1, 1, 0), 1000.0);
     ASSERT_FALSE(param.setElements(0, {10, 1, 500, 1, 30000, 100}));
-    EXPECT_EQ(param.elementCount(0), 3);
-    const std::vector<double> expected = {20, 1, 500, 1, 20000, std::pow(10.0, 6.0 / 20.0)};
+    const std::vector<double> expected = {20, 1, 500, 1, 20000, dbToFactor(6)};
     const std::vector<double> got = param.elements(0);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i)
         EXPECT_NEAR(got[i], expected[i], 1e-12) << i;
-    EXPECT_TRUE(param.setElements(0, {1, 2, 3}));
+    EXPECT_TRUE(param.setElements(0, {1, 2, 3})); // not whole elements
     EXPECT_EQ(param.elementCount(0), 3);
     EXPECT_NEAR(param.normValue(1, 1, 0), std::log(50.0) / std::log(1000.0), 1e-12);
+
+    CAudioParam single(gainInfo("|is-single-element=true"), 1);
+    EXPECT_EQ(single.elementCount(0), 1);
+    EXPECT_TRUE(single.setElements(0, {1.0, 1.0}));
+    EXPECT_FALSE(single.setElements(0, {0.5}));
 }
 
-TEST_F(AudioParamTest, StringsLiveInThePerInstanceDataTable)
+TEST_F(AudioParamTest, StringsAndRawBlocksLiveInThePerInstanceDataTable)
 {
-    const auto info = define({{"element-size", "1"},
-                              {"data-type", "string"},
-                              {"converter", "/cvt.text"},
-                              {"def-values", "L,R;IN3,IN4"}});
+    const auto info =
+        define("element-size=1|data-type=string|converter=/cvt.text|def-values=L,R;IN3,IN4");
     CAudioParam param(info, 3);
     EXPECT_EQ(param.string(0, 1).toUtf8(), "R");
     EXPECT_EQ(param.string(1, 0).toUtf8(), "IN3");
@@ -179,24 +153,17 @@ TEST_F(AudioParamTest, StringsLiveInThePerInstanceDataTable)
     CAudioParam second(info, 1);
     ASSERT_FALSE(second.setValue(0, 0, 0, 999.0));
     EXPECT_EQ(second.string(0, 0).toUtf8(), ""); // an id naming no item reads as empty
-}
 
-TEST_F(AudioParamTest, RawBlocksRoundTrip)
-{
-    CAudioParam param(define({{"element-size", "1"},
-                              {"data-type", "raw"},
-                              {"converter", "/cvt.text"},
-                              {"def-values", "xy"}}),
-                      1);
-    EXPECT_EQ(param.rawBlock(0, 0), (std::vector<std::uint8_t>{'x', 'y'}));
-    ASSERT_FALSE(param.setRawBlock(0, 0, {0, 255, 7}));
-    EXPECT_EQ(param.rawBlock(0, 0), (std::vector<std::uint8_t>{0, 255, 7}));
-    EXPECT_TRUE(param.setString(0, 0, "no"));
+    CAudioParam raw(define("element-size=1|data-type=raw|converter=/cvt.text|def-values=xy"), 1);
+    EXPECT_EQ(raw.rawBlock(0, 0), (std::vector<std::uint8_t>{'x', 'y'}));
+    ASSERT_FALSE(raw.setRawBlock(0, 0, {0, 255, 7}));
+    EXPECT_EQ(raw.rawBlock(0, 0), (std::vector<std::uint8_t>{0, 255, 7}));
+    EXPECT_TRUE(raw.setString(0, 0, "no"));
 }
 
 TEST_F(AudioParamTest, ListenersHearEveryChangeAfterTheLockIsReleased)
 {
-    CAudioParam single(gainInfo("is-single-group"), 4);
+    CAudioParam single(gainInfo("|is-single-group=true"), 4);
     EXPECT_EQ(single.groupCount(), 1);
     CRecordingListener listener;
     single.addListener(&listener);
@@ -225,18 +192,10 @@ TEST_F(AudioParamTest, LoadedValuesAreClampedWhenCommitted)
         param.loadStorage().groups = {{100.0}, {0.0, 0.5}};
     }
     param.commitLoaded(4);
-    EXPECT_NEAR(param.value(0, 0, 0), std::pow(10.0, 12.0 / 20.0), 1e-12);
+    EXPECT_NEAR(param.value(0, 0, 0), dbToFactor(12), 1e-12);
     EXPECT_NEAR(param.value(1, 0, 0), 0.001, 1e-15);
     EXPECT_DOUBLE_EQ(param.value(1, 1, 0), 0.5);
     EXPECT_EQ(listener.groups, (std::vector<std::int32_t>{0, 1}));
-}
-
-TEST_F(AudioParamTest, SingleElementParametersHoldExactlyOneElement)
-{
-    CAudioParam param(gainInfo("is-single-element"), 1);
-    EXPECT_EQ(param.elementCount(0), 1);
-    EXPECT_TRUE(param.setElements(0, {1.0, 1.0}));
-    EXPECT_FALSE(param.setElements(0, {0.5}));
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "Audio/AudioParamData.h"
 #include "Audio/AudioParamInfo.h"
-#include "Core/ObjectTestSupport.h"
+#include "Audio/AudioTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace zel
 namespace
 {
 
-using CAttrs = std::vector<std::pair<CText, CText>>;
+using kelvtest::CAttrs;
 
 // dB to factor, computed with the base-10 definition rather than the converter's constant.
 double dbToFactor(double db)
@@ -23,41 +23,21 @@ double dbToFactor(double db)
     return std::pow(10.0, db / 20.0);
 }
 
-class Converters : public ::testing::Test
+// A one-element parameter description with the range [min, max].
+void setRange(CAudioParamInfo& info, double min, double max)
+{
+    info.elementSize = 1;
+    info.minValues = {min};
+    info.maxValues = {max};
+}
+
+class Converters : public kelvtest::CAudioTest
 {
 protected:
-    void SetUp() override
+    CAudioParamConverter* make(const char* tag, const CAttrs& list, CErrorPtr* err = nullptr)
     {
-        ASSERT_FALSE(registerProductTypes(m_registration));
-        m_root = CObject::make<CObject>();
-        m_root->setRootName("r");
+        return dynamic_cast<CAudioParamConverter*>(load(tag, list, err));
     }
-
-    // Creates a converter of tag with attrs below the root; null (and err set) on failure.
-    CAudioParamConverter* make(const char* tag, const CAttrs& attrs, CErrorPtr* err = nullptr)
-    {
-        CObject* made = nullptr;
-        const CText name = CText("c") + CText(std::to_string(m_count++));
-        CErrorPtr result = ktest::loadElement(*m_root, {tag, name, attrs, {}}, &made);
-        if (err != nullptr)
-            *err = std::move(result);
-        else
-            EXPECT_FALSE(result) << tag << ": " << (result ? result->text() : "");
-        return dynamic_cast<CAudioParamConverter*>(made);
-    }
-
-    // A one-element parameter description with the range [min, max].
-    static void setRange(CAudioParamInfo& info, double min, double max)
-    {
-        info.elementSize = 1;
-        info.minValues = {min};
-        info.maxValues = {max};
-    }
-
-    ktest::CFakeApplication m_application;
-    CTypeRegistration m_registration;
-    CObjectPtr m_root;
-    int m_count = 0;
 };
 
 TEST_F(Converters, ParseTypedTexts)
@@ -372,21 +352,16 @@ TEST_F(Converters, InvalidAttributesStopInitialisation)
     {
         CErrorPtr err;
         make(c.tag, c.attrs, &err);
-        ASSERT_TRUE(err) << c.tag;
-        EXPECT_EQ(err->text(), c.message) << c.tag;
+        EXPECT_EQ(err ? err->text() : "no error", c.message) << c.tag;
     }
     // The ends of the valid ranges are accepted.
     EXPECT_NE(make("audio:cvt-gain", {{"decimals", "10"}}), nullptr);
     EXPECT_NE(make("audio:cvt-ratio", {{"decimals", "10"}}), nullptr);
     EXPECT_NE(make("audio:cvt-real", {{"decimals", "0"}}), nullptr);
-}
-
-TEST_F(Converters, BaseAttributes)
-{
-    const CAudioParamConverter* converter =
-        make("audio:cvt-real", {{"label", "dB"}, {"is-discrete", "true"}});
-    EXPECT_EQ(converter->label().toUtf8(), "dB");
-    EXPECT_TRUE(converter->isDiscrete());
+    // The base attributes every converter takes.
+    const auto* labelled = make("audio:cvt-real", {{"label", "dB"}, {"is-discrete", "true"}});
+    EXPECT_EQ(labelled->label().toUtf8(), "dB");
+    EXPECT_TRUE(labelled->isDiscrete());
     EXPECT_FALSE(make("audio:cvt-real", {})->isDiscrete());
 }
 

@@ -1,0 +1,110 @@
+#pragma once
+// Test support for the audio parameter tests: a fixture owning a root with the product types
+// registered, a compact attribute-list notation, and CRecordBytes, which assembles expected
+// stored bytes field by field, independently of the stream encoders.
+
+#include "Audio/AudioParamDef.h"
+#include "Core/ObjectTestSupport.h"
+#include "Support/ErrorText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvtest
+{
+
+using CAttrs = std::vector<std::pair<zel::CText, zel::CText>>;
+
+// "name=value|name=value": values may hold spaces, commas and semicolons.
+inline CAttrs attrs(const std::string& list)
+{
+    CAttrs out;
+    std::size_t start = 0;
+    while (start < list.size())
+    {
+        std::size_t end = list.find('|', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string item = list.substr(start, end - start);
+        const std::size_t eq = item.find('=');
+        out.push_back({zel::CText(item.substr(0, eq)), zel::CText(item.substr(eq + 1))});
+        start = end + 1;
+    }
+    return out;
+}
+
+struct CRecordBytes
+{
+    std::vector<std::uint8_t> bytes;
+
+    CRecordBytes& i32(std::int32_t value)
+    {
+        const auto u = static_cast<std::uint32_t>(value);
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<std::uint8_t>((u >> shift) & 0xFF));
+        return *this;
+    }
+    // A double given by its IEEE bit pattern (0.0 is 0, 1.0 is 0x3FF0000000000000).
+    CRecordBytes& f64bits(std::uint64_t bits)
+    {
+        for (int shift = 0; shift < 64; shift += 8)
+            bytes.push_back(static_cast<std::uint8_t>((bits >> shift) & 0xFF));
+        return *this;
+    }
+    CRecordBytes& str(const std::string& ascii)
+    {
+        i32(static_cast<std::int32_t>(ascii.size()));
+        bytes.insert(bytes.end(), ascii.begin(), ascii.end());
+        return *this;
+    }
+    CRecordBytes& raw(const std::vector<std::uint8_t>& more)
+    {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return *this;
+    }
+};
+
+// A root "r" with the product types registered and, below "cvt", the converters given.
+class CAudioTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(zel::registerProductTypes(m_registration));
+        m_root = zel::CObject::make<zel::CObject>();
+        m_root->setRootName("r");
+        ASSERT_FALSE(ktest::loadElement(*m_root, {"core:object", "cvt", {}, converters()}));
+    }
+    virtual std::vector<ktest::CFakeChild> converters() const { return {}; }
+
+    // Loads an element of tag with a fresh name below the root; null (and err set) on failure.
+    zel::CObject* load(const char* tag, const CAttrs& list, zel::CErrorPtr* err = nullptr)
+    {
+        zel::CObject* made = nullptr;
+        zel::CErrorPtr result = ktest::loadElement(
+            *m_root, {tag, zel::CText("e") + zel::CText(std::to_string(m_count++)), list, {}},
+            &made);
+        const bool failed = result != nullptr;
+        if (err != nullptr)
+            *err = std::move(result);
+        else
+            EXPECT_EQ(idAndText(result), "no error") << tag;
+        return failed ? nullptr : made;
+    }
+
+    std::shared_ptr<const zel::CAudioParamInfo> define(const std::string& list)
+    {
+        auto* def = dynamic_cast<zel::CAudioParamDef*>(load("audio:param", attrs(list)));
+        return def != nullptr ? def->sharedInfo() : nullptr;
+    }
+
+    ktest::CFakeApplication m_application;
+    zel::CTypeRegistration m_registration;
+    zel::CObjectPtr m_root;
+    int m_count = 0;
+};
+
+} // namespace kelvtest
