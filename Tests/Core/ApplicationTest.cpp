@@ -4,6 +4,7 @@
 #include "Platform/ErrorWindow.h"
 
 #include "Core/AppDataTestSupport.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -86,10 +87,8 @@ TEST_F(Application, ExistsOncePerProcessAndCanStartAgainAfterShutDown)
     EXPECT_TRUE(findCreator("core:shared-attribute", entry));
     EXPECT_TRUE(findCreator("core:attr-doubler", entry));
 
-    const CErrorPtr err = CApplication::initSharedObject();
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CApplication_initSharedObject");
-    EXPECT_EQ(err->text(), "Shared object already exists.");
+    EXPECT_EQ(kelvtest::idAndText(CApplication::initSharedObject()),
+              "zelstr_CApplication_initSharedObject: Shared object already exists.");
     EXPECT_EQ(CApplication::instance(), first);
     EXPECT_EQ(CApplicationAccess::instance()->sharedRoot(), first);
     EXPECT_EQ(logCount("Initializing application..."), 1u);
@@ -134,10 +133,8 @@ TEST_F(Application, SharedTreeAnswersSharedPathsAndGlobalTemplates)
 TEST_F(Application, KeepsTheListOfInstanceRoots)
 {
     TObjectPtr<CRootObject> root;
-    CErrorPtr err = CApplication::initRootObject(CText(), root);
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CApplication_initRootObject");
-    EXPECT_EQ(err->text(), "No shared object created.");
+    EXPECT_EQ(kelvtest::idAndText(CApplication::initRootObject(CText(), root)),
+              "zelstr_CApplication_initRootObject: No shared object created.");
     EXPECT_FALSE(root);
 
     ASSERT_FALSE(CApplication::initSharedObject());
@@ -153,8 +150,7 @@ TEST_F(Application, KeepsTheListOfInstanceRoots)
     EXPECT_EQ(app.roots(), (std::vector<CRootObject*>{b.get()}));
 
     // A description that cannot be loaded leaves no root behind.
-    err = CApplication::initRootObject("no-such-description.xml", root);
-    ASSERT_TRUE(err);
+    EXPECT_TRUE(CApplication::initRootObject("no-such-description.xml", root));
     EXPECT_FALSE(root);
     EXPECT_EQ(app.rootCount(), 1u);
 

@@ -1,7 +1,9 @@
 #include "Core/SharedAttribute.h"
+#include "Core/AttrDoubler.h"
 
 #include "Core/AppDataTestSupport.h"
 #include "Core/ObjectTestSupport.h"
+#include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -60,8 +62,16 @@ protected:
     {
         ktest::CConfigHomeTest::SetUp();
         ASSERT_FALSE(registerProductTypes(m_registration));
-        m_global = std::make_unique<CGlobalData>();
-        m_local = std::make_unique<CLocalData>("Kelvatrone");
+        install("Kelvatrone", true);
+    }
+    // Makes fresh local data of the plug-in type appName current, and fresh global data too.
+    void install(const char* appName, bool global)
+    {
+        CGlobalData::setCurrent(nullptr);
+        CLocalData::setCurrent(nullptr);
+        if (global)
+            m_global = std::make_unique<CGlobalData>();
+        m_local = std::make_unique<CLocalData>(appName);
         CGlobalData::setCurrent(m_global.get());
         CLocalData::setCurrent(m_local.get());
     }
@@ -142,41 +152,69 @@ TEST_F(SharedAttribute, LocalValuesStayWithThePluginTypeGlobalOnesReachAll)
             a->findObject("ui.global-data.drag-precision")->setAttribute("drag-precision", "0.6"));
     }
     // Another plug-in type of the maker: its own local data, the same global data file.
-    CGlobalData::setCurrent(nullptr);
-    CLocalData::setCurrent(nullptr);
-    m_global = std::make_unique<CGlobalData>();
-    m_local = std::make_unique<CLocalData>("Spectrafix");
-    CGlobalData::setCurrent(m_global.get());
-    CLocalData::setCurrent(m_local.get());
+    install("Spectrafix", true);
     CObjectPtr other = makeInstance("other");
     EXPECT_EQ(text(other->findObject("ui.local-data.ui-scale")->attribute("scale")), "1.0");
     EXPECT_EQ(text(other->findObject("ui.knob")->attribute("precision")), "0.6");
 
     // The same plug-in type loading afresh sees its stored local value.
-    CLocalData::setCurrent(nullptr);
-    m_local = std::make_unique<CLocalData>("Kelvatrone");
-    CLocalData::setCurrent(m_local.get());
+    install("Kelvatrone", false);
     CObjectPtr again = makeInstance("again");
     EXPECT_EQ(text(again->findObject("ui.knob")->attribute("zoom")), "2.0");
 }
 
-TEST_F(SharedAttribute, InitErrorsAndDataFreeOperation)
-{
-    CObjectPtr root = CObject::make<CObject>();
-    root->setRootName("r");
-    CErrorPtr err = ktest::loadElement(
-        *root, {"core:shared-attribute", "bad", {{"is-global", "true"}, {"def-value", "1"}}, {}});
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->id(), "zelstr_CSharedAttribute_init_NoAttribute");
-    EXPECT_EQ(err->text(), "No attached attribute name specified.");
-    EXPECT_NE(err->details().find("r.bad"), std::string::npos);
-}
-
-TEST_F(SharedAttribute, StoredValueWinsOverTheDefault)
+TEST_F(SharedAttribute, StoredValueWinsOverTheDefaultAndAnAttributeNameIsRequired)
 {
     ASSERT_FALSE(m_global->writeValue("drag-precision", "0.1"));
     CObjectPtr a = makeInstance("a");
     EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.1");
+
+    const CErrorPtr err =
+        ktest::loadElement(*a, sharedAttribute("bad", {{"is-global", "true"}, {"def-value", "1"}}));
+    EXPECT_EQ(kelvtest::idAndText(err),
+              "zelstr_CSharedAttribute_init_NoAttribute: No attached attribute name specified.");
+    EXPECT_NE(err->details().find("a.bad"), std::string::npos);
+}
+
+using AttrDoubler = SharedAttribute;
+
+TEST_F(AttrDoubler, CopiesItsValueToTheTargetWhileTheBindingChanges)
+{
+    CObjectPtr root = CObject::make<CObject>();
+    root->setRootName("r");
+    ASSERT_FALSE(ktest::loadElement(
+        *root, {"core:object",
+                "panel",
+                {},
+                {{"core:object",
+                  "view",
+                  {{"height", "120"}},
+                  {{"core:attr-doubler",
+                    "dbl",
+                    {{"value", "{*/^ height}"}, {"target", "^^"}, {"attr", "scroller-height"}},
+                    {}}}}}}));
+    CObject* view = root->findObject("panel.view");
+    CObject* panel = root->findObject("panel");
+    auto* doubler = dynamic_cast<CAttrDoubler*>(root->findObject("panel.view.dbl"));
+    ASSERT_TRUE(view && panel && doubler);
+    EXPECT_EQ(doubler->target(), panel);
+    EXPECT_EQ(text(panel->attribute("scroller-height")), "120");
+    ASSERT_FALSE(view->setAttribute("height", "75"));
+    EXPECT_EQ(text(panel->attribute("scroller-height")), "75");
+
+    // A missing or unresolved target stops initialisation.
+    for (const char* target : {"", "^nowhere"})
+    {
+        const CErrorPtr err =
+            ktest::loadElement(*root, {"core:attr-doubler",
+                                       *target == 0 ? "d1" : "d2",
+                                       {{"value", "1"}, {"target", target}, {"attr", "a"}},
+                                       {}});
+        EXPECT_EQ(kelvtest::idAndText(err),
+                  *target == 0 ? "zelstr_CAttrDoubler_init_NoTargets: No target objects specified."
+                               : "zelstr_CAttrDoubler_init_TargetNotFound: Target object "
+                                 "'^nowhere' not found.");
+    }
 }
 
 } // namespace
