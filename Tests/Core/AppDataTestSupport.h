@@ -81,14 +81,6 @@ inline void putString(CBytes& out, const std::string& s)
     out.insert(out.end(), s.begin(), s.end());
 }
 
-inline std::uint32_t getInt(const CBytes& in, std::size_t& pos)
-{
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-        v |= static_cast<std::uint32_t>(in.at(pos++)) << (8 * i);
-    return v;
-}
-
 // A compressed block: identifier, plain length, Adler-32 of the length bytes, zlib stream.
 inline CBytes makeBlock(const char (&id)[5], const CBytes& plain)
 {
@@ -107,9 +99,10 @@ inline CBytes makeBlock(const char (&id)[5], const CBytes& plain)
 // The identifier and plain content of a block (no checks beyond zlib's own).
 inline std::pair<std::string, CBytes> openBlock(const CBytes& block)
 {
-    std::size_t pos = 4;
-    const std::uint32_t length = getInt(block, pos);
-    pos += 4;
+    std::uint32_t length = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        length |= static_cast<std::uint32_t>(block.at(4 + i)) << (8 * i);
+    const std::size_t pos = 12; // identifier, length, check
     CBytes plain(length);
     uLongf size = length;
     EXPECT_EQ(

@@ -196,7 +196,7 @@ TEST_F(Converters, FormatValues)
     }
 }
 
-TEST_F(Converters, EnumIndexIsCountedFromTheRoundedMinimum)
+TEST_F(Converters, EnumStatesAreCountedFromTheRoundedMinimumAndReplacedWhole)
 {
     const CAudioParamConverter* converter = make("audio:cvt-enum", {{"state-names", "A;B;C"}});
     CAudioParamInfo info;
@@ -206,17 +206,15 @@ TEST_F(Converters, EnumIndexIsCountedFromTheRoundedMinimum)
     bool ok = true;
     EXPECT_EQ(converter->textToValue(info, 0, CText("x"), &ok), 2.0);
     EXPECT_FALSE(ok);
-}
 
-TEST_F(Converters, ReassigningStateNamesReplacesTheStates)
-{
-    auto* converter =
-        dynamic_cast<CAudioParamConverterEnum*>(make("audio:cvt-enum", {{"state-names", "A;B"}}));
-    ASSERT_NE(converter, nullptr);
-    ASSERT_FALSE(converter->setAttribute("state-names", "X|x1;Y;Z"));
-    EXPECT_EQ(converter->stateCount(), 3u);
-    EXPECT_EQ(converter->fullNames().front().toUtf8(), "X");
-    EXPECT_EQ(converter->shortNames().front().toUtf8(), "x1");
+    // Reassigning the state names replaces the states.
+    auto* states = dynamic_cast<CAudioParamConverterEnum*>(make("audio:cvt-enum", {}));
+    ASSERT_NE(states, nullptr);
+    ASSERT_FALSE(states->setAttribute("state-names", "A;B"));
+    ASSERT_FALSE(states->setAttribute("state-names", "X|x1;Y;Z"));
+    EXPECT_EQ(states->stateCount(), 3u);
+    EXPECT_EQ(states->fullNames().front().toUtf8(), "X");
+    EXPECT_EQ(states->shortNames().front().toUtf8(), "x1");
 }
 
 TEST_F(Converters, NormalisedMappingsHitTheEndsAndRoundTrip)
