@@ -34,7 +34,8 @@ CAudioParam::~CAudioParam()
     std::vector<CAudioParamListener*> listeners;
     {
         CCriticalSectionLock guard(m_lock);
-        listeners.swap(m_listeners);
+        listeners.swap(m_destructionWatchers);
+        m_listeners.clear();
     }
     for (CAudioParamListener* listener : listeners)
         listener->onAudioParamDestroyed(*this);
@@ -397,19 +398,23 @@ CErrorPtr CAudioParam::loadRecord(CInputStream& in, std::int32_t group, CText* p
     return nullptr;
 }
 
-void CAudioParam::addListener(CAudioParamListener* listener)
+void CAudioParam::addListener(CAudioParamListener* listener, bool watchDestruction)
 {
     CCriticalSectionLock guard(m_lock);
-    if (listener != nullptr &&
-        std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
+    if (listener == nullptr)
+        return;
+    if (std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
         m_listeners.push_back(listener);
+    if (watchDestruction && std::find(m_destructionWatchers.begin(), m_destructionWatchers.end(),
+                                      listener) == m_destructionWatchers.end())
+        m_destructionWatchers.push_back(listener);
 }
 
 void CAudioParam::removeListener(CAudioParamListener* listener)
 {
     CCriticalSectionLock guard(m_lock);
-    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener),
-                      m_listeners.end());
+    std::erase(m_listeners, listener);
+    std::erase(m_destructionWatchers, listener);
 }
 
 void CAudioParam::notify(std::int32_t group, std::int32_t origin)

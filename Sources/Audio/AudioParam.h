@@ -37,7 +37,8 @@ public:
     // the caller of the change passed (0 when it gave none).
     virtual void onAudioParamChanged(CAudioParam& param, std::int32_t group,
                                      std::int32_t origin) = 0;
-    // The parameter is being destroyed; the listener must forget it.
+    // The parameter is being destroyed; the listener must forget it. Only listeners added with
+    // watchDestruction are told.
     virtual void onAudioParamDestroyed(CAudioParam& param) { (void)param; }
 };
 
@@ -47,7 +48,7 @@ public:
     // groupCount is the number of channel groups of the instance (1 for a single-group
     // parameter whatever is passed). The values start as the definition's defaults.
     CAudioParam(std::shared_ptr<const CAudioParamInfo> info, std::int32_t groupCount);
-    // Tells the listeners still registered that the parameter goes away.
+    // Tells the listeners still registered with watchDestruction that the parameter goes away.
     ~CAudioParam();
     CAudioParam(const CAudioParam&) = delete;
     CAudioParam& operator=(const CAudioParam&) = delete;
@@ -94,7 +95,9 @@ public:
     // ---- Listeners ----
     // Notifying allocates nothing while at most kInlineListeners listeners are registered.
     static constexpr std::size_t kInlineListeners = 8;
-    void addListener(CAudioParamListener* listener);
+    // With watchDestruction the listener also hears onAudioParamDestroyed (it must then stay
+    // alive or remove itself before the parameter goes).
+    void addListener(CAudioParamListener* listener, bool watchDestruction = false);
     void removeListener(CAudioParamListener* listener);
 
     // ---- For the registry and loaders (hold lock() while using these) ----
@@ -140,6 +143,7 @@ private:
     CAudioParamStorage m_loading;
     CAudioParamData m_data;
     std::vector<CAudioParamListener*> m_listeners;
+    std::vector<CAudioParamListener*> m_destructionWatchers;
 };
 
 } // namespace zel

@@ -10,14 +10,17 @@ CAudioParamCollector::CAudioParamCollector() : m_pool(CAudioParamChangePool::cre
 
 CAudioParamCollector::~CAudioParamCollector()
 {
+    std::vector<CAudioParam*> params;
     {
         CCriticalSectionLock guard(m_lock);
         for (auto& [path, slot] : m_byPath)
-            slot.param->removeListener(this);
+            params.push_back(slot.param);
         m_byPath.clear();
         m_byParam.clear();
         dropPendingOf(nullptr);
     }
+    for (CAudioParam* param : params)
+        param->removeListener(this);
     // Entries still held by sinks keep the pool alive until they come back.
     m_pool->releaseOwner();
 }
@@ -47,6 +50,15 @@ CObject* CAudioParamCollector::env()
 CErrorPtr CAudioParamCollector::addParam(const CText& fullPath, CAudioParam& param,
                                          std::int32_t* id)
 {
+    ZEL_TRY(addLocked(fullPath, param, id), fullName().toUtf8());
+    // Outside the collector's lock: a parameter's lock is never taken inside it.
+    param.addListener(this, true);
+    return nullptr;
+}
+
+CErrorPtr CAudioParamCollector::addLocked(const CText& fullPath, CAudioParam& param,
+                                          std::int32_t* id)
+{
     CCriticalSectionLock guard(m_lock);
     if (fullPath.empty())
         return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioParamCollector_addParam_EmptyPath",
@@ -69,18 +81,15 @@ CErrorPtr CAudioParamCollector::addParam(const CText& fullPath, CAudioParam& par
     }
     auto it = m_byPath.emplace(fullPath, CSlot{given->second, &param}).first;
     m_byParam.emplace(&param, it);
-    param.addListener(this);
     m_generation.fetch_add(1, std::memory_order_acq_rel);
     if (id != nullptr)
         *id = given->second;
     return nullptr;
 }
 
-void CAudioParamCollector::removeLocked(std::map<CText, CSlot>::iterator it, bool stopListening)
+void CAudioParamCollector::removeLocked(std::map<CText, CSlot>::iterator it)
 {
     CAudioParam* param = it->second.param;
-    if (stopListening)
-        param->removeListener(this);
     dropPendingOf(param);
     m_byParam.erase(param);
     m_byPath.erase(it);
@@ -89,10 +98,16 @@ void CAudioParamCollector::removeLocked(std::map<CText, CSlot>::iterator it, boo
 
 void CAudioParamCollector::removeParam(const CText& fullPath)
 {
-    CCriticalSectionLock guard(m_lock);
-    auto it = m_byPath.find(fullPath);
-    if (it != m_byPath.end())
-        removeLocked(it, true);
+    CAudioParam* param = nullptr;
+    {
+        CCriticalSectionLock guard(m_lock);
+        auto it = m_byPath.find(fullPath);
+        if (it == m_byPath.end())
+            return;
+        param = it->second.param;
+        removeLocked(it);
+    }
+    param->removeListener(this);
 }
 
 void CAudioParamCollector::onAudioParamDestroyed(CAudioParam& param)
@@ -100,7 +115,7 @@ void CAudioParamCollector::onAudioParamDestroyed(CAudioParam& param)
     CCriticalSectionLock guard(m_lock);
     auto known = m_byParam.find(&param);
     if (known != m_byParam.end())
-        removeLocked(known->second, false);
+        removeLocked(known->second);
 }
 
 CAudioParam* CAudioParamCollector::findParam(const CText& fullPath) const
@@ -120,9 +135,16 @@ std::int32_t CAudioParamCollector::paramId(const CText& fullPath) const
 void CAudioParamCollector::forEachParam(
     const std::function<void(const CText& fullPath, CAudioParam&)>& fn) const
 {
-    CCriticalSectionLock guard(m_lock);
-    for (const auto& [path, slot] : m_byPath)
-        fn(path, *slot.param);
+    // fn runs without the lock, on a copy: it may take parameter locks and change values.
+    std::vector<std::pair<CText, CAudioParam*>> params;
+    {
+        CCriticalSectionLock guard(m_lock);
+        params.reserve(m_byPath.size());
+        for (const auto& [path, slot] : m_byPath)
+            params.emplace_back(path, slot.param);
+    }
+    for (const auto& [path, param] : params)
+        fn(path, *param);
 }
 
 // ---- Posting ----
@@ -131,6 +153,7 @@ void CAudioParamCollector::onAudioParamChanged(CAudioParam& param, std::int32_t 
                                                std::int32_t origin)
 {
     (void)origin;
+    CCriticalSectionLock paramGuard(param.lock());
     CCriticalSectionLock guard(m_lock);
     // A parameter removed while its notification was on the way is no longer posted.
     if (m_byParam.count(&param) != 0)
@@ -140,6 +163,7 @@ void CAudioParamCollector::onAudioParamChanged(CAudioParam& param, std::int32_t 
 CErrorPtr CAudioParamCollector::post(CAudioParam& param, std::int32_t group,
                                      std::int32_t elementIndex, std::int32_t elementCount)
 {
+    CCriticalSectionLock paramGuard(param.lock());
     CCriticalSectionLock guard(m_lock);
     if (m_byParam.count(&param) == 0)
         return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioParamCollector_post_Unknown",
@@ -162,7 +186,6 @@ CErrorPtr CAudioParamCollector::postLocked(const char* method, CAudioParam& para
         if (entry->m_param == &param && entry->m_group == group)
             latest = entry;
 
-    CCriticalSectionLock paramGuard(param.lock());
     const CAudioParamStorage& storage = param.storage();
     const auto size = static_cast<std::size_t>(storage.elementSize);
     const bool groupOk = group >= 0 && static_cast<std::size_t>(group) < storage.groups.size();

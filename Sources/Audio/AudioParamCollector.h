@@ -21,6 +21,9 @@
 // by itself (it tells its listeners); a collector that is destroyed stops listening to every
 // parameter it still indexes. Binding sinks may allocate and belongs to build time.
 //
+// Lock order: when both are needed, a parameter's lock is taken before the collector's; the
+// collector never calls into a parameter while holding only its own lock.
+//
 // Attribute "env": path of the audio environment object; kept as a path and resolved on
 // demand, its absence is no error.
 
@@ -65,7 +68,7 @@ public:
     CAudioParam* findParam(const CText& fullPath) const;
     // -1 when unknown.
     std::int32_t paramId(const CText& fullPath) const;
-    // Ascending path order. Runs under the collector's lock (fn may change parameters).
+    // Ascending path order, over a copy of the index taken under the lock; fn runs without it.
     void forEachParam(const std::function<void(const CText& fullPath, CAudioParam&)>& fn) const;
     // Changes whenever a parameter is added or removed.
     std::uint32_t generation() const { return m_generation.load(std::memory_order_acquire); }
@@ -110,12 +113,15 @@ private:
         CAudioParam* param = nullptr;
     };
 
+    // The parameter's lock and the collector's lock held.
     CErrorPtr postLocked(const char* method, CAudioParam& param, std::int32_t group,
                          std::int32_t elementIndex, std::int32_t elementCount);
     void appendPending(CAudioParamChange& entry);
     void dropPendingOf(const CAudioParam* param);
     void deliver(CAudioParamChange& entry);
-    void removeLocked(std::map<CText, CSlot>::iterator it, bool stopListening);
+    CErrorPtr addLocked(const CText& fullPath, CAudioParam& param, std::int32_t* id);
+    // The collector's lock held; the caller stops listening once it is released.
+    void removeLocked(std::map<CText, CSlot>::iterator it);
 
     mutable CCriticalSection m_lock;
     CText m_envPath;
