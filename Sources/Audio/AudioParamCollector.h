@@ -1,7 +1,7 @@
 #pragma once
 // CAudioParamCollector ("audio:param-collector"): the instance-wide index of the live audio
 // parameters by full path ("plugin.modMain.modKelvatrone.rms"), each with a stable int32 id,
-// and the road of their changes to the audio side.
+// and the carrier of their changes to the audio side.
 //
 // The collector listens to every parameter it indexes. A change notification (any thread)
 // posts a change entry holding the group's current values; an explicit post does the same for
@@ -18,8 +18,9 @@
 // and the value buffers have grown to the working size.
 //
 // The collector does not own the parameters. A parameter that is destroyed leaves the index
-// by itself (it tells its listeners); a collector that is destroyed stops listening to every
-// parameter it still indexes. Binding sinks may allocate and belongs to build time.
+// by itself (the collector watches for its destruction); a collector that is destroyed stops
+// listening to every parameter it still indexes. Binding sinks may allocate and belongs to build
+// time.
 //
 // Lock order: when both are needed, a parameter's lock is taken before the collector's; the
 // collector never calls into a parameter while holding only its own lock.
