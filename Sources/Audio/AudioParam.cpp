@@ -5,6 +5,8 @@
 #include "Core/OutputStream.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <string>
 
 namespace zel
@@ -25,6 +27,17 @@ CAudioParam::CAudioParam(std::shared_ptr<const CAudioParamInfo> info, std::int32
     m_loading.dataType = m_values.dataType;
     for (std::size_t group = 0; group < m_values.groups.size(); ++group)
         fillDefaults(group);
+}
+
+CAudioParam::~CAudioParam()
+{
+    std::vector<CAudioParamListener*> listeners;
+    {
+        CCriticalSectionLock guard(m_lock);
+        listeners.swap(m_listeners);
+    }
+    for (CAudioParamListener* listener : listeners)
+        listener->onAudioParamDestroyed(*this);
 }
 
 std::int32_t CAudioParam::groupCount() const
@@ -401,10 +414,23 @@ void CAudioParam::removeListener(CAudioParamListener* listener)
 
 void CAudioParam::notify(std::int32_t group, std::int32_t origin)
 {
-    std::vector<CAudioParamListener*> listeners;
+    // The listeners are copied so that they run without the lock (and may remove themselves);
+    // a short list is copied onto the stack so that a change allocates nothing.
+    std::array<CAudioParamListener*, kInlineListeners> inlineCopy{};
+    std::vector<CAudioParamListener*> heapCopy;
+    std::span<CAudioParamListener* const> listeners;
     {
         CCriticalSectionLock guard(m_lock);
-        listeners = m_listeners;
+        if (m_listeners.size() <= inlineCopy.size())
+        {
+            std::copy(m_listeners.begin(), m_listeners.end(), inlineCopy.begin());
+            listeners = std::span(inlineCopy.data(), m_listeners.size());
+        }
+        else
+        {
+            heapCopy = m_listeners;
+            listeners = heapCopy;
+        }
     }
     const auto reported = static_cast<std::int32_t>(storageGroup(group));
     for (CAudioParamListener* listener : listeners)

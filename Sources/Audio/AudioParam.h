@@ -37,6 +37,8 @@ public:
     // the caller of the change passed (0 when it gave none).
     virtual void onAudioParamChanged(CAudioParam& param, std::int32_t group,
                                      std::int32_t origin) = 0;
+    // The parameter is being destroyed; the listener must forget it.
+    virtual void onAudioParamDestroyed(CAudioParam& param) { (void)param; }
 };
 
 class CAudioParam
@@ -45,6 +47,8 @@ public:
     // groupCount is the number of channel groups of the instance (1 for a single-group
     // parameter whatever is passed). The values start as the definition's defaults.
     CAudioParam(std::shared_ptr<const CAudioParamInfo> info, std::int32_t groupCount);
+    // Tells the listeners still registered that the parameter goes away.
+    ~CAudioParam();
     CAudioParam(const CAudioParam&) = delete;
     CAudioParam& operator=(const CAudioParam&) = delete;
 
@@ -88,6 +92,8 @@ public:
                           std::int32_t origin = 0);
 
     // ---- Listeners ----
+    // Notifying allocates nothing while at most kInlineListeners listeners are registered.
+    static constexpr std::size_t kInlineListeners = 8;
     void addListener(CAudioParamListener* listener);
     void removeListener(CAudioParamListener* listener);
 

@@ -1,6 +1,7 @@
 #include "Core/TypeTable.h"
 
 #include "Audio/AudioParamBinding.h"
+#include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/Converters/Converters.h"
 #include "Core/AttrDoubler.h"
@@ -27,6 +28,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
+    {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
