@@ -41,6 +41,8 @@ public:
     static constexpr std::uint8_t kFlagStorable = 2;
     static constexpr std::uint8_t kFlagPersistent = 4;
     static constexpr std::uint8_t kFlagDiscrete = 8;
+    // Change origin that listeners see when a record is applied.
+    static constexpr std::int32_t kOriginUndo = 0x554E; // "UN"
 
     // The values of the captured element range of one group (whole elements; item ids in the
     // record's table for string and raw parameters).
@@ -93,18 +95,19 @@ public:
     void mergeAfter(const CAudioParamUndoRecord& record);
 
     // Write the before (undo) or after (redo) values back into the parameters, each group as a
-    // whole through CAudioParam::setElements. Only ranges captured on both sides are applied.
-    void applyBefore() const;
-    void applyAfter() const;
+    // whole through CAudioParam::setElements (listeners hear origin). Only ranges captured on
+    // both sides are applied; the captured range is spliced into the group's current elements.
+    void applyBefore(std::int32_t origin = kOriginUndo) const;
+    void applyAfter(std::int32_t origin = kOriginUndo) const;
 
     // Drops every capture of param.
     void forgetParam(const CAudioParam& param);
 
 private:
     void capture(CAudioParam& param, const CText& path, CDescriptor descriptor, bool after);
-    void apply(bool after) const;
-    bool sameElement(const CAudioParamUndoRecord::CDescriptor& descriptor, double a,
-                     double b) const;
+    void apply(bool after, std::int32_t origin) const;
+    bool sameValue(EAudioParamDataType type, double a, double b) const;
+    void dropItems(EAudioParamDataType type, const std::vector<CGroupValues>& groups);
 
     CText m_label;
     bool m_mergeable;
