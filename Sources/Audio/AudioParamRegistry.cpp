@@ -60,10 +60,10 @@ CErrorPtr checkRecord(const CAudioParam& param, const CAudioPreset::Blob& blob,
     const auto size = static_cast<std::size_t>(info.elementSize);
     for (const auto& values : stored.groups)
         if (info.singleElement && values.size() != size)
-            return ZEL_ERROR(owner, "zelstr_CAudioParamRegistry_checkRecord_ElementCount",
-                             "Invalid number of values %1 for parameter '%2'.",
-                             {str(static_cast<std::int64_t>(values.size())),
-                              info.paramName.toUtf8()});
+            return ZEL_ERROR(
+                owner, "zelstr_CAudioParamRegistry_checkRecord_ElementCount",
+                "Invalid number of values %1 for parameter '%2'.",
+                {str(static_cast<std::int64_t>(values.size())), info.paramName.toUtf8()});
     return nullptr;
 }
 
@@ -329,7 +329,7 @@ void CAudioParamRegistry::loadDefaultPreset()
     bool found = false;
     if (CErrorPtr err = data->readData(defaultPresetName(), kPresetBlockId, plain, found))
     {
-        diagLog("Default preset not read: " + err->message());
+        diagLog("Default preset not read: " + err->text());
         return;
     }
     if (!found)
@@ -338,7 +338,7 @@ void CAudioParamRegistry::loadDefaultPreset()
     CMemoryReader in(plain.data(), plain.size());
     if (CErrorPtr err = preset.load(in))
     {
-        diagLog("Default preset not read: " + err->message());
+        diagLog("Default preset not read: " + err->text());
         return;
     }
     CRegistryGuard guard(m_lock, m_undo.get());
@@ -410,7 +410,7 @@ void CAudioParamRegistry::refreshMap()
         const CAudioPreset preset = std::move(*m_pendingDefault);
         m_pendingDefault.reset();
         if (CErrorPtr err = checkPreset(preset, -1, "Incompatible preset."))
-            diagLog("Default preset not applied: " + err->message());
+            diagLog("Default preset not applied: " + err->text());
         else
             applyChecked(preset, -1);
     }
@@ -447,7 +447,7 @@ CAudioPreset CAudioParamRegistry::captureLocked(const CText& name, std::int32_t 
         CMemoryWriteBuffer out;
         if (CErrorPtr err = slot.param->saveRecord(out, slot.storedPath, group))
         {
-            diagLog("Parameter not captured: " + err->message());
+            diagLog("Parameter not captured: " + err->text());
             continue;
         }
         preset.entries[key] = out.toVector();
@@ -496,7 +496,7 @@ void CAudioParamRegistry::applyChecked(const CAudioPreset& preset, std::int32_t 
             continue;
         CMemoryReader in(it->second.data(), it->second.size());
         if (CErrorPtr err = slot.param->loadRecord(in, group))
-            diagLog("Parameter not applied: " + err->message());
+            diagLog("Parameter not applied: " + err->text());
     }
 }
 
@@ -523,8 +523,8 @@ CAudioParam* CAudioParamRegistry::nameParam(CText* path)
     CAudioParamCollector* collector = m_collector.get();
     if (collector == nullptr)
         return nullptr;
-    CText full = m_presetNameParam.startsWith("/") ? m_presetNameParam.substr(1)
-                                                   : m_presetNameParam;
+    CText full =
+        m_presetNameParam.startsWith("/") ? m_presetNameParam.substr(1) : m_presetNameParam;
     CAudioParam* param = collector->findParam(full);
     if (param == nullptr && !m_hierarchy.empty())
     {
@@ -540,7 +540,7 @@ void CAudioParamRegistry::publishProgramName(const CText& presetName)
 {
     if (CAudioParam* param = nameParam(nullptr))
         if (CErrorPtr err = param->setString(0, 0, visibleNameOf(presetName)))
-            diagLog("Program name not published: " + err->message());
+            diagLog("Program name not published: " + err->text());
 }
 
 void CAudioParamRegistry::recorded(const CText& label, const std::function<void()>& change,
