@@ -69,4 +69,55 @@ CErrorPtr CAudioPresetBank::loadList(CInputStream& in, std::vector<CAudioPresetB
     return nullptr;
 }
 
+CErrorPtr CAudioPresetBank::saveBlock(COutputStream& out) const
+{
+    return CAudioPreset::writeTaggedBlock(out, makeBlockId(kBlockTag),
+                                          [this](COutputStream& plain) { return save(plain); });
+}
+
+CErrorPtr CAudioPresetBank::loadBlock(CInputStream& in)
+{
+    CAudioPresetBank staged;
+    ZEL_TRY(CAudioPreset::readTaggedBlock(in, makeBlockId(kBlockTag),
+                                          [&staged](CInputStream& plain)
+                                          { return staged.load(plain); }),
+            kOwner);
+    *this = std::move(staged);
+    return nullptr;
+}
+
+CErrorPtr CAudioPresetBank::saveListBlock(COutputStream& out,
+                                          const std::vector<CAudioPresetBank>& banks)
+{
+    return CAudioPreset::writeTaggedBlock(out, makeBlockId(kListTag),
+                                          [&banks](COutputStream& plain)
+                                          { return saveList(plain, banks); });
+}
+
+CErrorPtr CAudioPresetBank::loadListBlock(CInputStream& in, std::vector<CAudioPresetBank>& banks)
+{
+    std::vector<CAudioPresetBank> staged;
+    ZEL_TRY(CAudioPreset::readTaggedBlock(in, makeBlockId(kListTag),
+                                          [&staged](CInputStream& plain)
+                                          { return loadList(plain, staged); }),
+            kOwner);
+    banks = std::move(staged);
+    return nullptr;
+}
+
+CErrorPtr CAudioPresetBank::saveFile(const CText& path) const
+{
+    return CAudioPreset::writeFile(path, [this](COutputStream& out) { return saveBlock(out); });
+}
+
+CErrorPtr CAudioPresetBank::loadFile(const CText& path)
+{
+    CAudioPresetBank staged;
+    ZEL_TRY(
+        CAudioPreset::readFile(path, [&staged](CInputStream& in) { return staged.loadBlock(in); }),
+        kOwner);
+    *this = std::move(staged);
+    return nullptr;
+}
+
 } // namespace zel

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,143 @@ TEST(AudioPresetTest, CorruptCountsFailWithoutHugeAllocations)
         EXPECT_TRUE(c.expected.empty() || kelvtest::idAndText(err) == c.expected)
             << kelvtest::idAndText(err);
     }
+}
+
+// Adler-32 written out from its definition (sums modulo 65521, starting at 1).
+std::uint32_t adler32Of(const std::vector<std::uint8_t>& bytes)
+{
+    std::uint32_t a = 1, b = 0;
+    for (std::uint8_t byte : bytes)
+    {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    return b << 16 | a;
+}
+
+TEST(AudioPresetTest, APresetBlockHoldsTheRecordUnderItsTag)
+{
+    CMemoryWriteBuffer out;
+    ASSERT_FALSE(examplePreset().saveBlock(out));
+    const std::vector<std::uint8_t> block = out.toVector();
+
+    const auto plain = examplePresetBytes();
+    const auto length = static_cast<std::int32_t>(plain.size());
+    const std::vector<std::uint8_t> lengthBytes = CRecordBytes().i32(length).bytes;
+    const std::vector<std::uint8_t> header =
+        CRecordBytes()
+            .raw({'a', 'p', 'r', 's'})
+            .i32(length)
+            .i32(static_cast<std::int32_t>(adler32Of(lengthBytes)))
+            .bytes;
+    ASSERT_GT(block.size(), header.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(block.begin(), block.begin() + 12), header);
+
+    CMemoryReader in(block.data(), block.size());
+    CByteBuffer content;
+    ASSERT_FALSE(in.readCompressedData(makeBlockId("aprs"), content));
+    EXPECT_EQ(std::vector<std::uint8_t>(content.begin(), content.end()), plain);
+}
+
+class AudioPresetFiles : public ::testing::Test
+{
+protected:
+    void SetUp() override { std::filesystem::create_directories(m_dir); }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    CText path(const std::string& leaf) const { return CText((m_dir / leaf).string()); }
+    static std::vector<std::uint8_t> contents(const CText& p)
+    {
+        std::ifstream in(p.toUtf8(), std::ios::binary);
+        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    static void write(const CText& p, const std::vector<std::uint8_t>& bytes)
+    {
+        std::ofstream out(p.toUtf8(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    static CAudioPresetBank exampleBank()
+    {
+        CAudioPresetBank bank;
+        bank.name = "Bank";
+        bank.presets = {examplePreset(), CAudioPreset()};
+        bank.presets[1].name = "KVTR:Second";
+        return bank;
+    }
+
+    const std::filesystem::path m_dir = std::filesystem::temp_directory_path() /
+                                        ("kelv_presets_" + std::to_string(std::random_device()()));
+};
+
+TEST_F(AudioPresetFiles, PresetsBanksAndListsRoundTrip)
+{
+    EXPECT_EQ(std::string(CAudioPreset::kFileExtension) + CAudioPresetBank::kFileExtension,
+              "cpfcbf");
+    ASSERT_FALSE(examplePreset().saveFile(path("p.cpf")));
+    CAudioPreset preset;
+    ASSERT_FALSE(preset.loadFile(path("p.cpf")));
+    EXPECT_EQ(saved(preset), examplePresetBytes());
+
+    ASSERT_FALSE(exampleBank().saveFile(path("b.cbf")));
+    CAudioPresetBank bank;
+    ASSERT_FALSE(bank.loadFile(path("b.cbf")));
+    EXPECT_EQ(saved(bank), saved(exampleBank()));
+    EXPECT_EQ(contents(path("b.cbf"))[3], 'k'); // "abnk"
+
+    // Blocks follow each other on one stream; each load stops at its own block's end.
+    CMemoryWriteBuffer out;
+    ASSERT_FALSE(CAudioPresetBank::saveListBlock(out, {exampleBank(), CAudioPresetBank()}));
+    ASSERT_FALSE(exampleBank().saveBlock(out));
+    const auto bytes = out.toVector();
+    CMemoryReader in(bytes.data(), bytes.size());
+    std::vector<CAudioPresetBank> banks;
+    ASSERT_FALSE(CAudioPresetBank::loadListBlock(in, banks));
+    ASSERT_EQ(banks.size(), 2u);
+    EXPECT_EQ(saved(banks[0]), saved(exampleBank()));
+    ASSERT_FALSE(bank.loadBlock(in));
+    EXPECT_EQ(in.remaining(), 0);
+}
+
+TEST_F(AudioPresetFiles, DamagedOrForeignDataIsRefusedAndChangesNothing)
+{
+    ASSERT_FALSE(exampleBank().saveFile(path("b.cbf")));
+    ASSERT_FALSE(examplePreset().saveFile(path("p.cpf")));
+    const auto presetFile = contents(path("p.cpf"));
+    const auto kept = [&](const CAudioPreset& p) { return saved(p) == examplePresetBytes(); };
+
+    CAudioPreset preset = examplePreset();
+    EXPECT_EQ(kelvtest::idAndText(preset.loadFile(path("b.cbf"))).substr(0, 51),
+              "zelstr_CInputStream_readCompressedData_InvalidData:");
+    EXPECT_TRUE(kept(preset));
+    CAudioPresetBank bank = exampleBank();
+    EXPECT_TRUE(bank.loadFile(path("p.cpf")));
+    EXPECT_TRUE(preset.loadFile(path("missing.cpf")));
+    EXPECT_EQ(saved(bank), saved(exampleBank()));
+
+    for (std::size_t length = 0; length < presetFile.size(); ++length)
+    {
+        write(path("cut.cpf"), {presetFile.begin(), presetFile.begin() + length});
+        ASSERT_TRUE(preset.loadFile(path("cut.cpf"))) << length;
+        ASSERT_TRUE(kept(preset)) << length;
+    }
+    std::vector<std::uint8_t> longer = presetFile;
+    longer.push_back(0);
+    write(path("long.cpf"), longer);
+    EXPECT_EQ(kelvtest::idAndText(preset.loadFile(path("long.cpf"))).substr(0, 42),
+              "zelstr_CAudioPreset_readFile_TrailingData:");
+
+    // A block whose content has a byte after the record.
+    std::vector<std::uint8_t> plain = examplePresetBytes();
+    plain.push_back(7);
+    CMemoryWriteBuffer out;
+    ASSERT_FALSE(out.writeCompressedData(makeBlockId("aprs"), plain.data(), plain.size()));
+    const auto block = out.toVector();
+    CMemoryReader in(block.data(), block.size());
+    preset.name = "kept";
+    EXPECT_EQ(kelvtest::idAndText(preset.loadBlock(in)),
+              "zelstr_CAudioPreset_readTaggedBlock_TrailingData: Block 'aprs' holds 1 bytes "
+              "after its record.");
+    EXPECT_EQ(preset.name.toUtf8(), "kept");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// Arbitrary bytes through the preset, bank and bank-list loaders and the storage record loader.
-// The first byte picks the loader; for the storage record the next two bytes choose the expected
-// element size and data type. A successful load must save and load back to the same bytes.
+// Arbitrary bytes through the preset, bank and bank-list loaders, their tagged-block loaders and
+// the storage record loader. The first byte picks the loader; for the storage record the next two
+// bytes choose the expected element size and data type. A successful load must save and load
+// back, and a block must be consumed to its end.
 #include "Audio/AudioParamStorage.h"
 #include "Audio/AudioPresetBank.h"
 #include "Core/MemoryReader.h"
@@ -26,13 +27,26 @@ void checkRoundTrip(const T& record)
         std::abort();
 }
 
+template <typename T>
+void checkBlockRoundTrip(const T& record)
+{
+    zel::CMemoryWriteBuffer out;
+    if (record.saveBlock(out))
+        std::abort();
+    const std::vector<std::uint8_t> bytes = out.toVector();
+    T again;
+    zel::CMemoryReader in(bytes.data(), bytes.size());
+    if (again.loadBlock(in) || in.remaining() != 0)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 3)
         return 0;
-    const std::uint8_t mode = data[0] % 4;
+    const std::uint8_t mode = data[0] % 7;
     zel::CMemoryReader in(data + 3, size - 3);
     switch (mode)
     {
@@ -56,7 +70,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)zel::CAudioPresetBank::loadList(in, banks);
         break;
     }
-    default:
+    case 4:
+    {
+        zel::CAudioPreset preset;
+        if (!preset.loadBlock(in))
+            checkBlockRoundTrip(preset);
+        break;
+    }
+    case 5:
+    {
+        zel::CAudioPresetBank bank;
+        if (!bank.loadBlock(in))
+            checkBlockRoundTrip(bank);
+        break;
+    }
+    case 6:
+    {
+        std::vector<zel::CAudioPresetBank> banks;
+        if (!zel::CAudioPresetBank::loadListBlock(in, banks))
+        {
+            zel::CMemoryWriteBuffer out;
+            if (zel::CAudioPresetBank::saveListBlock(out, banks))
+                std::abort();
+        }
+        break;
+    }
+    case 3:
     {
         zel::CAudioParamStorage storage;
         storage.elementSize = data[1] % 4 + 1;
