@@ -24,7 +24,6 @@ namespace
 {
 
 constexpr std::uint32_t kPresetBlockId = makeBlockId("aprs");
-constexpr std::uint32_t kBankBlockId = makeBlockId("abnk");
 constexpr std::uint32_t kListBlockId = makeBlockId("alst");
 
 bool startsWithText(const CText& text, const CText& prefix)
@@ -297,13 +296,7 @@ CErrorPtr CAudioParamRegistry::loadFactoryBank()
     {
         std::unique_ptr<CResourceReader> reader;
         ZEL_TRY(openResource(m_file, reader), owner);
-        CByteBuffer plain;
-        ZEL_TRY(reader->readCompressedData(kBankBlockId, plain), owner);
-        CMemoryReader in(plain.data(), plain.size());
-        ZEL_TRY(factory.load(in), owner);
-        if (in.remaining() != 0)
-            return ZEL_ERROR(owner, "zelstr_CAudioParamRegistry_loadFactoryBank_TrailingData",
-                             "Unexpected data after the factory bank '%1'.", {m_file.toUtf8()});
+        ZEL_TRY(factory.loadBlock(*reader), owner);
     }
     factory.name = kFactoryBankName;
     CRegistryGuard guard(m_lock, m_undo.get());
@@ -339,6 +332,11 @@ void CAudioParamRegistry::loadDefaultPreset()
     if (CErrorPtr err = preset.load(in))
     {
         diagLog("Default preset not read: " + err->text());
+        return;
+    }
+    if (in.remaining() != 0)
+    {
+        diagLog("Default preset not read: unexpected data after the record.");
         return;
     }
     CRegistryGuard guard(m_lock, m_undo.get());
@@ -572,21 +570,24 @@ void CAudioParamRegistry::recorded(const CText& label, const std::function<void(
     undo->addRecord(std::move(record), true);
 }
 
-void CAudioParamRegistry::refreshCurrentProgram()
+CAudioPreset* CAudioParamRegistry::currentLocked()
 {
     if (!m_isMaster || m_current < 0 ||
         m_current >= static_cast<std::int32_t>(m_session.presets.size()))
-        return;
-    CAudioPreset& program = m_session.presets[static_cast<std::size_t>(m_current)];
-    program = captureLocked(program.name, -1);
+        return nullptr;
+    return &m_session.presets[static_cast<std::size_t>(m_current)];
 }
 
-CText CAudioParamRegistry::currentNameLocked() const
+void CAudioParamRegistry::refreshCurrentProgram()
 {
-    if (m_isMaster && m_current >= 0 &&
-        m_current < static_cast<std::int32_t>(m_session.presets.size()))
-        return m_session.presets[static_cast<std::size_t>(m_current)].name;
-    return m_id + CText(":");
+    if (CAudioPreset* program = currentLocked())
+        *program = captureLocked(program->name, -1);
+}
+
+CText CAudioParamRegistry::currentNameLocked()
+{
+    const CAudioPreset* program = currentLocked();
+    return program != nullptr ? program->name : m_id + CText(":");
 }
 
 // ---- Records ----
@@ -612,8 +613,10 @@ CErrorPtr CAudioParamRegistry::acquirePreset(bool fromFactory, std::int32_t inde
             if (!fromFactory && (index == -1 || index == m_current))
             {
                 refreshCurrentProgram();
-                preset = group < 0 ? m_session.presets[static_cast<std::size_t>(m_current)]
-                                   : captureLocked(currentNameLocked(), group);
+                const CAudioPreset* program = currentLocked();
+                preset = group < 0 && program != nullptr
+                             ? *program
+                             : captureLocked(currentNameLocked(), group);
             }
             else
                 preset = bank.presets[static_cast<std::size_t>(index)];
@@ -666,9 +669,8 @@ CErrorPtr CAudioParamRegistry::activatePreset(CInputStream& in, std::int32_t ind
                          applyChecked(preset, group);
                          publishProgramName(preset.name);
                      });
-            if (m_isMaster)
-                m_session.presets[static_cast<std::size_t>(m_current)] =
-                    captureLocked(preset.name, -1);
+            if (CAudioPreset* program = currentLocked())
+                *program = captureLocked(preset.name, -1);
         }
         m_changed = true;
     }
@@ -801,7 +803,8 @@ CErrorPtr CAudioParamRegistry::activateFactoryPreset(std::int32_t index)
                      applyChecked(preset, -1);
                      publishProgramName(preset.name);
                  });
-        m_session.presets[static_cast<std::size_t>(m_current)] = captureLocked(preset.name, -1);
+        if (CAudioPreset* program = currentLocked())
+            *program = captureLocked(preset.name, -1);
         m_changed = true;
     }
     notifyListeners();
@@ -868,10 +871,9 @@ CErrorPtr CAudioParamRegistry::exchangeShadowPreset()
         const CAudioPreset shadow = *m_shadow;
         ZEL_TRY(checkPreset(shadow, -1, "Incompatible preset."), fullName().toUtf8());
         applyChecked(shadow, -1);
-        if (m_isMaster && m_current >= 0 &&
-            m_current < static_cast<std::int32_t>(m_session.presets.size()))
+        if (CAudioPreset* program = currentLocked())
         {
-            m_session.presets[static_cast<std::size_t>(m_current)].name = shadow.name;
+            program->name = shadow.name;
             m_changed = true;
         }
         publishProgramName(shadow.name);

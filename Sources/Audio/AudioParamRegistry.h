@@ -253,8 +253,10 @@ private:
     void recorded(const CText& label, const std::function<void()>& change, bool nameOnly = false);
     CAudioParam* nameParam(CText* path);
     void publishProgramName(const CText& presetName);
+    // The current program of a master registry, or null.
+    CAudioPreset* currentLocked();
     void refreshCurrentProgram();
-    CText currentNameLocked() const;
+    CText currentNameLocked();
     void notifyListeners();
 
     CErrorPtr parseFlag(const CText& value, bool& out) const;

@@ -220,6 +220,8 @@ TEST_F(AudioParamRegistryTest, KeysStoredPathsAndAttributeErrors)
     registry("param-collector=/collector|def-name-remap=plugin=audio bad", &err);
     EXPECT_EQ(idAndText(err), "zelstr_CAudioParamRegistry_onDefNameRemap_InvalidRemap: "
                               "Invalid remapping string 'bad' defined.");
+    registry(kMaster + std::string("|file=") + (m_home / "missing.cbf").string(), &err);
+    EXPECT_TRUE(err);
     registry("hierarchy=plugin", &err);
     EXPECT_EQ(idAndText(err), "zelstr_CAudioParamRegistry_init_NoCollector: "
                               "No parameter collector specified.");
