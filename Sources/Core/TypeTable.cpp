@@ -3,6 +3,7 @@
 #include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
+#include "Audio/AudioParamRegistry.h"
 #include "Audio/Converters/Converters.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -29,6 +30,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
+    {"audio:param-registry", &createObjectOf<CAudioParamRegistry>, &CAudioParamRegistry::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
