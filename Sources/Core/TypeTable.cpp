@@ -3,6 +3,7 @@
 #include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/Converters/Converters.h"
+#include "Audio/DCDAWContext.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -25,6 +26,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-real", &createObjectOf<CAudioParamConverterReal>, &CAudioParamConverterReal::registerClass},
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
+    {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
