@@ -23,6 +23,49 @@ double onePoleCoefficient(double f, double fs)
 constexpr double kDenormScale = 2.384185791015625e-18;
 constexpr double kDenormOffset = 1e-11;
 
+// The anti-denormal seed sequence seed' = seed * 30013 + 30011 (mod 2^32), run as two
+// interleaved lanes (even and odd samples) that each advance two steps at a time, so that the
+// two multiplications of a pair do not wait for each other. The sequence is the same.
+class CDenormSeeds
+{
+public:
+    static constexpr std::uint32_t kMul = 30013u;
+    static constexpr std::uint32_t kAdd = 30011u;
+    static constexpr std::uint32_t kMul2 = kMul * kMul;
+    static constexpr std::uint32_t kAdd2 = kAdd * kMul + kAdd;
+
+    explicit CDenormSeeds(std::uint32_t seed)
+        : m_seed0(seed * kMul + kAdd), m_seed1(m_seed0 * kMul + kAdd)
+    {
+    }
+    double noise0() const { return static_cast<double>(m_seed0 & 0x800000u) * kDenormScale; }
+    double noise1() const { return static_cast<double>(m_seed1 & 0x800000u) * kDenormScale; }
+    void advance()
+    {
+        m_seed0 = m_seed0 * kMul2 + kAdd2;
+        m_seed1 = m_seed1 * kMul2 + kAdd2;
+    }
+    // The seed of the last sample produced: the even lane's own when a single sample ended the
+    // block, else the step before it (the even lane is then one step ahead).
+    std::uint32_t last(bool endedOnEvenLane) const
+    {
+        return endedOnEvenLane ? m_seed0 : (m_seed0 - kAdd) * inverse(kMul);
+    }
+
+private:
+    // The multiplicative inverse of an odd number modulo 2^32.
+    static constexpr std::uint32_t inverse(std::uint32_t odd)
+    {
+        std::uint32_t x = odd; // Newton iteration: each step doubles the correct low bits
+        for (int k = 0; k < 5; ++k)
+            x *= 2u - odd * x;
+        return x;
+    }
+
+    std::uint32_t m_seed0;
+    std::uint32_t m_seed1;
+};
+
 // Carry constants of the lagged-table generator.
 constexpr double kCarryStart = 362436.0 / 16777216.0;
 constexpr double kCarryStep = 7654321.0 / 16777216.0;
@@ -93,13 +136,18 @@ void dcdawDenorm(CDCDAWCall* call)
     double* out = call->data[0];
     double* st = call->data[1];
     const double* in = call->data[2];
-    std::uint32_t seed = CDCDAWDenormState::seed(st);
-    for (std::int32_t i = 0; i < n; ++i)
+    CDenormSeeds seeds(CDCDAWDenormState::seed(st));
+    std::int32_t i = 0;
+    for (; i + 2 <= n; i += 2)
     {
-        seed = seed * 30013u + 30011u;
-        out[i] = (in[i] - kDenormOffset) + static_cast<double>(seed & 0x800000u) * kDenormScale;
+        const double in0 = in[i], in1 = in[i + 1];
+        out[i] = (in0 - kDenormOffset) + seeds.noise0();
+        out[i + 1] = (in1 - kDenormOffset) + seeds.noise1();
+        seeds.advance();
     }
-    CDCDAWDenormState::setSeed(st, seed);
+    if (i < n)
+        out[i] = (in[i] - kDenormOffset) + seeds.noise0();
+    CDCDAWDenormState::setSeed(st, seeds.last(i < n));
 }
 
 void dcdawDenormNoise(CDCDAWCall* call)
@@ -109,13 +157,17 @@ void dcdawDenormNoise(CDCDAWCall* call)
         return;
     double* out = call->data[0];
     double* st = call->data[1];
-    std::uint32_t seed = CDCDAWDenormState::seed(st);
-    for (std::int32_t i = 0; i < n; ++i)
+    CDenormSeeds seeds(CDCDAWDenormState::seed(st));
+    std::int32_t i = 0;
+    for (; i + 2 <= n; i += 2)
     {
-        seed = seed * 30013u + 30011u;
-        out[i] = static_cast<double>(seed & 0x800000u) * kDenormScale - kDenormOffset;
+        out[i] = seeds.noise0() - kDenormOffset;
+        out[i + 1] = seeds.noise1() - kDenormOffset;
+        seeds.advance();
     }
-    CDCDAWDenormState::setSeed(st, seed);
+    if (i < n)
+        out[i] = seeds.noise0() - kDenormOffset;
+    CDCDAWDenormState::setSeed(st, seeds.last(i < n));
 }
 
 // ---- Sine ----
@@ -223,22 +275,19 @@ void dcdawFltNoise(CDCDAWCall* call)
     const double gain = st[S::kGain];
     const double coef = st[S::kCoef];
     double y = st[S::kY];
+    // The wraps are written as additions of 0 or the wrap amount so that they compile to
+    // selects rather than unpredictable branches; adding 0.0 leaves every value unchanged.
     for (std::int32_t s = 0; s < n; ++s)
     {
         double u = table[i] - table[j];
-        if (u <= 0.0)
-            u += 1.0;
+        u += u <= 0.0 ? 1.0 : 0.0;
         table[i] = u;
-        if (--i < 0)
-            i = S::kTableSize - 1;
-        if (--j < 0)
-            j = S::kTableSize - 1;
+        i = i == 0 ? S::kTableSize - 1 : i - 1;
+        j = j == 0 ? S::kTableSize - 1 : j - 1;
         carry -= carryStep;
-        if (carry < 0.0)
-            carry += carryMod;
+        carry += carry < 0.0 ? carryMod : 0.0;
         u -= carry;
-        if (u < 0.0)
-            u += 1.0;
+        u += u < 0.0 ? 1.0 : 0.0;
         y += ((u - 0.5) * gain - y) * coef;
         out[s] = y;
     }
