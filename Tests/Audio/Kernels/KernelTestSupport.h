@@ -1,12 +1,12 @@
 #pragma once
-// Helpers for kernel tests: look a kernel up by name, run it on plain vectors through a call
-// record built by hand (no context), and make reproducible random signals.
+// Helpers for kernel tests: run a kernel on plain vectors through a call record built by hand
+// (no context) and make reproducible random signals.
 
+#include "Audio/Kernels/BasicKernels.h"
 #include "Audio/Kernels/DCDAWKernel.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -14,15 +14,6 @@
 
 namespace kelvtest
 {
-
-inline const zel::CDCDAWKernel& kernel(const std::string& name)
-{
-    const zel::CDCDAWKernel* k = zel::findDCDAWKernel(name);
-    if (k == nullptr)
-        ADD_FAILURE() << "no kernel " << name;
-    static const zel::CDCDAWKernel kNone = {[](zel::CDCDAWCall*) {}, 1, 0, "none"};
-    return k != nullptr ? *k : kNone;
-}
 
 inline void runKernel(const zel::CDCDAWKernel& k, std::int32_t n, double x,
                       std::initializer_list<double*> args)
@@ -36,11 +27,12 @@ inline void runKernel(const zel::CDCDAWKernel& k, std::int32_t n, double x,
         call.data[i++] = p;
     k.function(&call);
 }
-
 inline void runKernel(const std::string& name, std::int32_t n, double x,
                       std::initializer_list<double*> args)
 {
-    runKernel(kernel(name), n, x, args);
+    const zel::CDCDAWKernel* k = zel::findDCDAWKernel(name);
+    ASSERT_NE(k, nullptr) << name;
+    runKernel(*k, n, x, args);
 }
 
 inline std::vector<double> randomSignal(std::size_t size, std::uint32_t seed, double lo = -1.0,
@@ -54,12 +46,8 @@ inline std::vector<double> randomSignal(std::size_t size, std::uint32_t seed, do
     return v;
 }
 
-// Sample counts that cover the pair loops' heads, tails and odd sizes.
-inline const std::vector<std::int32_t>& testLengths()
-{
-    static const std::vector<std::int32_t> kLengths = {1,  2,  3,  4,  5,  7,  8,   15,  16,
-                                                       17, 31, 32, 33, 64, 65, 100, 999, 4095};
-    return kLengths;
-}
+// Sample counts that cover the pair loops' odd tails and sizes around powers of two.
+constexpr std::int32_t kTestLengths[] = {1,  2,  3,  4,  5,  7,  8,   15,  16,
+                                         17, 31, 32, 33, 64, 65, 100, 999, 4095};
 
 } // namespace kelvtest
