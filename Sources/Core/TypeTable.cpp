@@ -1,11 +1,15 @@
 #include "Core/TypeTable.h"
 
+#include "Audio/AudioEnv.h"
 #include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/Converters/Converters.h"
+#include "Audio/AudioProcessDef.h"
+#include "Audio/AudioProcessLinkDef.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -18,6 +22,7 @@ namespace
 // Sorted by tag (ordinal order); keep it sorted when adding rows.
 // clang-format off
 const CTypeTableRow kProductTypes[] = {
+    {"audio:audio-env", &createObjectOf<CAudioEnv>, &CAudioEnv::registerClass},
     {"audio:cvt-bw", &createObjectOf<CAudioParamConverterBW>, &CAudioParamConverterBW::registerClass},
     {"audio:cvt-enum", &createObjectOf<CAudioParamConverterEnum>, &CAudioParamConverterEnum::registerClass},
     {"audio:cvt-freq", &createObjectOf<CAudioParamConverterFreq>, &CAudioParamConverterFreq::registerClass},
@@ -29,12 +34,16 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
     {"audio:param-registry", &createObjectOf<CAudioParamRegistry>, &CAudioParamRegistry::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
+    {"audio:process-bypass-state", &createObjectOf<CAudioProcessBypassStateDef>, &CAudioProcessBypassStateDef::registerClass},
+    {"audio:process-def", &createObjectOf<CAudioProcessDef>, &CAudioProcessDef::registerClass},
+    {"audio:process-link", &createObjectOf<CAudioProcessLinkDef>, &CAudioProcessLinkDef::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
     {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},

@@ -1,0 +1,75 @@
+#include "Audio/AudioConnection.h"
+
+#include "Audio/DCDAWContext.h"
+
+namespace zel
+{
+
+CAudioConnection::CAudioConnection(CDCDAWContextObject& context, std::size_t capacity)
+    : m_context(context), m_ring(capacity < 1 ? 1 : capacity)
+{
+}
+
+CAudioConnection::~CAudioConnection()
+{
+    clear();
+}
+
+CErrorPtr CAudioConnection::push(std::uint32_t ref, std::int32_t start, std::int32_t length)
+{
+    if (length <= 0)
+        return nullptr;
+    ZEL_TRY(m_context.addReference(ref), "CAudioConnection");
+    if (m_count == m_ring.size())
+    {
+        // Unroll the ring into a larger one.
+        std::vector<CAudioSegment> larger(m_ring.size() * 2);
+        for (std::size_t i = 0; i < m_count; ++i)
+            larger[i] = m_ring[(m_head + i) % m_ring.size()];
+        m_ring.swap(larger);
+        m_head = 0;
+    }
+    m_ring[(m_head + m_count) % m_ring.size()] = CAudioSegment{ref, start, length};
+    ++m_count;
+    m_samples += length;
+    return nullptr;
+}
+
+std::uint32_t CAudioConnection::frontRef() const
+{
+    const CAudioSegment& seg = m_ring[m_head];
+    return CDCDAWContextObject::offsetReference(seg.ref, static_cast<std::uint32_t>(seg.start));
+}
+
+void CAudioConnection::consume(std::int32_t n)
+{
+    while (n > 0 && m_count > 0)
+    {
+        CAudioSegment& seg = m_ring[m_head];
+        const std::int32_t take = n < seg.length ? n : seg.length;
+        seg.start += take;
+        seg.length -= take;
+        m_samples -= take;
+        n -= take;
+        if (seg.length == 0)
+        {
+            (void)m_context.releaseReference(seg.ref);
+            m_head = (m_head + 1) % m_ring.size();
+            --m_count;
+        }
+    }
+}
+
+void CAudioConnection::clear()
+{
+    while (m_count > 0)
+    {
+        (void)m_context.releaseReference(m_ring[m_head].ref);
+        m_head = (m_head + 1) % m_ring.size();
+        --m_count;
+    }
+    m_head = 0;
+    m_samples = 0;
+}
+
+} // namespace zel

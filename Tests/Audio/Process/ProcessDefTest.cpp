@@ -1,0 +1,136 @@
+#include "Audio/AudioProcessLinkDef.h"
+#include "Audio/Process/ProcessTestSupport.h"
+
+namespace kelvtest
+{
+namespace
+{
+
+using zel::CAudioInterval;
+
+class ProcessDefTest : public CProcessTest
+{
+};
+
+// Each broken definition is rejected with its message, whether the fault is caught by an
+// attribute handler, by the definition's init, or when the container checks its children.
+TEST_F(ProcessDefTest, BrokenDefinitionsAreRejectedWithTheirMessage)
+{
+    struct CCase
+    {
+        CChild def;
+        const char* text;
+    };
+    const CCase cases[] = {
+        {container("p", {gain("a"), link("dst=a")}), "No 'src' attribute defined."},
+        {container("p", {gain("a"), link("src=a")}), "No 'dst' attribute defined."},
+        {container("p", {gain("a"), gain("m"), link("src=a|dst=m/x")}),
+         "Invalid port in the 'dst' attribute value 'm/x' specified."},
+        {container("p", {gain("a"), link("src=a/-1|dst=*")}),
+         "Invalid port in the 'src' attribute value 'a/-1' specified."},
+        {container("p", {gain("a"), link("src=*|dst=b")}),
+         "Invalid process in the 'dst' attribute value 'b' specified."},
+        {container("p", {gain("a"), link("src=zz/1|dst=a")}),
+         "Invalid process in the 'src' attribute value 'zz/1' specified."},
+        {container("p", {gain("a"), link("src=*|dst=a|state-id=x1")}),
+         "Invalid state identifier 'x1' specified."},
+        {container("p", {{"audio:process-bypass-state", "s", attrs("id=1|value=1"), {}}}),
+         "Invalid parameter name specified."},
+        {container("p",
+                   {{"audio:process-bypass-state", "s", attrs("id=1|param=x|range=[0;1"), {}}}),
+         "Invalid 'range' attribute value '[0;1' specified."},
+        {container("p", {{"audio:process-bypass-state",
+                          "s",
+                          attrs("id=1|param=x|and-param=y|and-range=<0;1>"),
+                          {}}}),
+         "Invalid 'and-range' attribute value '<0;1>' specified."},
+        {container("p", {}, "stack-index-shift=1.5"),
+         "Invalid stack index shift value '1.5' specified."},
+        {gain("g", "", "is-stacked=yes"), "Invalid boolean value 'yes'."},
+    };
+    for (const CCase& c : cases)
+    {
+        const zel::CErrorPtr err = define(c.def);
+        ASSERT_NE(err, nullptr) << c.text;
+        EXPECT_EQ(err->text(), c.text);
+    }
+}
+
+TEST_F(ProcessDefTest, LinksAndDefinitionsCarryTheirAttributes)
+{
+    ASSERT_FALSE(define(container(
+        "p",
+        {gain("a", "", "bypass-state-id=7|is-outoforder=true|is-terminal-whole=true"), gain("m"),
+         link("src=a|dst=m/1|state-id=3|bypass-state-id=54"), link("src=*|dst=a")},
+        "is-auto-links=true|stack-index-shift=-2|multiband-freq-param=freqs")));
+    const auto& def = dynamic_cast<const zel::CAudioProcessDef&>(*m_def);
+    EXPECT_TRUE(def.isAutoLinks());
+    EXPECT_EQ(def.stackIndexShift(), -2);
+    EXPECT_EQ(def.multibandFreqParam(), zel::CText("freqs"));
+    const auto defs = def.processDefs();
+    ASSERT_EQ(defs.size(), 2u);
+    EXPECT_EQ(defs[0]->plainName(), zel::CText("a")); // declaration order, not name order
+    EXPECT_EQ(defs[0]->bypassStateId(), 7);
+    EXPECT_TRUE(defs[0]->isOutOfOrder() && defs[0]->isTerminalWhole());
+    EXPECT_EQ(defs[1]->bypassStateId(), -1);
+
+    const auto* link = dynamic_cast<const zel::CAudioProcessLinkDef*>(m_def->findChild("link"));
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->srcName(), zel::CText("a"));
+    EXPECT_EQ(link->srcPort(), 0);
+    EXPECT_EQ(link->dstName(), zel::CText("m"));
+    EXPECT_EQ(link->dstPort(), 1);
+    EXPECT_EQ(link->stateId(), 3);
+    EXPECT_EQ(link->bypassStateId(), 54);
+}
+
+TEST(AudioIntervalTest, BracketsIncludeParenthesesExcludeAndTheThirdFieldWidens)
+{
+    struct CCase
+    {
+        const char* text;
+        double value;
+        bool inside;
+    };
+    const CCase cases[] = {
+        {"[0;1]", 0.0, true},      {"[0;1]", 1.0, true},       {"[0;1]", 1.0001, false},
+        {"(0;1)", 0.0, false},     {"(0;1)", 1.0, false},      {"(0;1)", 0.5, true},
+        {"[0;1)", 1.0, false},     {"(0;1]", 1.0, true},       {"[-2,5;-1]", -2.5, true},
+        {"[0;1;0,1]", 1.05, true}, {"[0;1;0.1]", -0.05, true}, {"(0;1;0.1)", 0.05, false},
+        {"(0;1;0.1)", 0.5, true},  {"[2;2]", 2.0, true},
+    };
+    for (const CCase& c : cases)
+    {
+        CAudioInterval interval;
+        ASSERT_TRUE(CAudioInterval::parse(c.text, interval)) << c.text;
+        EXPECT_EQ(interval.contains(c.value), c.inside) << c.text << " " << c.value;
+    }
+    for (const char* bad : {"[0;1", "0;1]", "[01]", "[0;]", "[1;0]", "[0;1;2;3]", "[a;1]",
+                            "[0;1;-1]", "{0;1}", "[;1]", "[1e1;2]", ""})
+    {
+        CAudioInterval interval;
+        EXPECT_FALSE(CAudioInterval::parse(bad, interval)) << bad;
+    }
+}
+
+TEST_F(ProcessDefTest, BypassConditionsCombineAndInvert)
+{
+    ASSERT_FALSE(define(container(
+        "p",
+        {{"audio:process-bypass-state", "eq", attrs("id=1|param=a|value=1|is-inverted=true"), {}},
+         {"audio:process-bypass-state",
+          "both",
+          attrs("id=2|param=a|range=[0;0.5)|and-param=b|and-value=3"),
+          {}}})));
+    const auto& eq = dynamic_cast<const zel::CAudioProcessBypassStateDef&>(*m_def->findChild("eq"));
+    const auto& both =
+        dynamic_cast<const zel::CAudioProcessBypassStateDef&>(*m_def->findChild("both"));
+    EXPECT_FALSE(eq.evaluate(1.0, 0.0));
+    EXPECT_TRUE(eq.evaluate(0.0, 0.0));
+    EXPECT_TRUE(both.evaluate(0.2, 3.0));
+    EXPECT_FALSE(both.evaluate(0.5, 3.0));
+    EXPECT_FALSE(both.evaluate(0.2, 2.0));
+}
+
+} // namespace
+} // namespace kelvtest
