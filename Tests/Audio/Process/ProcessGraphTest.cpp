@@ -1,0 +1,315 @@
+#include "Audio/Process/ProcessTestSupport.h"
+#include "Audio/Processes/ModNode.h"
+#include "Support/AllocationCounter.h"
+
+#include <numeric>
+
+namespace kelvtest
+{
+namespace
+{
+
+class ProcessGraphTest : public CProcessTest
+{
+protected:
+    static CSamples ramp(std::size_t n)
+    {
+        CSamples s(n);
+        std::iota(s.begin(), s.end(), 1.0);
+        return s;
+    }
+    static CSamples scaled(const CSamples& in, double factor)
+    {
+        CSamples out(in);
+        for (double& v : out)
+            v *= factor;
+        return out;
+    }
+};
+
+TEST_F(ProcessGraphTest, AudioRunsThroughNestedContainersFanOutAndSumming)
+{
+    // * -> inner(* -> a(x2) -> *) -> b(x3) -> *, and in parallel * -> c(x5) -> node, b -> node:
+    // out = in x (6 + 5) per channel.
+    ASSERT_EQ(idAndText(build(container(
+                  "modMain",
+                  {container("inner", {gain("a", "ga"), link("src=*|dst=a"), link("src=a|dst=*")}),
+                   gain("b", "gb"),
+                   gain("c", "gc"),
+                   {"audio:modNode", "node", {}, {}},
+                   param("ga", "2"),
+                   param("gb", "3"),
+                   param("gc", "5"),
+                   link("src=*|dst=inner"),
+                   link("src=inner|dst=b"),
+                   link("src=b|dst=node"),
+                   link("src=*|dst=c"),
+                   link("src=c|dst=node"),
+                   link("src=node|dst=*")}))),
+              "no error");
+    const std::uint32_t freeBefore = m_context->freeSlotCount();
+    const CSamples in = ramp(16);
+    for (int block = 0; block < 3; ++block)
+    {
+        const auto out = run(in);
+        EXPECT_EQ(out[0], scaled(in, 11.0));
+        EXPECT_EQ(out[1], scaled(in, 22.0)); // channel 1 is fed twice the input
+    }
+    // Every segment was released by its last reader: the pool is as full as before.
+    EXPECT_EQ(m_context->freeSlotCount(), freeBefore);
+    EXPECT_EQ(m_main->position(), 48);
+    EXPECT_DOUBLE_EQ(m_main->processTime(), 0.048);
+}
+
+TEST_F(ProcessGraphTest, SequenceFollowsLinksThenDeclarationOrder)
+{
+    // Declared b, c, a with a -> b: each step takes the first child in declaration order whose
+    // feeders have run, so c (free) goes first, then a, then b.
+    ASSERT_EQ(
+        idAndText(build(container("modMain", {gain("b"), gain("c"), gain("a"), link("src=a|dst=b"),
+                                              link("src=*|dst=a"), link("src=b|dst=*")}))),
+        "no error");
+    auto& main = dynamic_cast<zel::CAudioProcess&>(*m_main);
+    EXPECT_EQ(main.sequence(), (std::vector<std::int32_t>{1, 2, 0}));
+
+    // A cycle cannot be ordered; an out-of-order member breaks it.
+    ASSERT_FALSE(define(
+        container("loop", {gain("x"), gain("y"), link("src=x|dst=y"), link("src=y|dst=x")})));
+    zel::CAudioProcessBase* loop = nullptr;
+    ASSERT_FALSE(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "loop", m_setup,
+                                                     "plugin.loop", loop));
+    EXPECT_EQ(idAndText(loop->connect()), "zelstr_CAudioProcess_process_SeqErr: process seq err");
+
+    ASSERT_FALSE(define(container("loose", {gain("x", "", "is-outoforder=true"), gain("y"),
+                                            link("src=x|dst=y"), link("src=y|dst=x")})));
+    zel::CAudioProcessBase* loose = nullptr;
+    ASSERT_FALSE(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "loose", m_setup,
+                                                     "plugin.loose", loose));
+    EXPECT_EQ(idAndText(loose->connect()), "no error");
+}
+
+TEST_F(ProcessGraphTest, BuildErrorsOfTheRunTimeTree)
+{
+    // Duplicate child names.
+    ASSERT_FALSE(define(container("modMain", {gain("a"), gain("a")})));
+    EXPECT_EQ(idAndText(instantiate()),
+              "zelstr_CAudioProcess_addProcess_Duplicate: Duplicate audio process name 'a'.");
+
+    // A container made from a module definition.
+    ASSERT_FALSE(define(gain("lonely")));
+    auto process = zel::CObject::make<zel::CAudioProcess>();
+    EXPECT_EQ(idAndText(process->initFromDef(*m_def, m_setup, "plugin.x")),
+              "zelstr_CAudioProcess_init_InvalidDef: Audio process def of invalid class supplied.");
+
+    // A link to a prototype, which is never instantiated.
+    ASSERT_FALSE(
+        define(container("proto", {gain("p", "", "is-prototype=true"), link("src=*|dst=p")})));
+    zel::CAudioProcessBase* made = nullptr;
+    EXPECT_EQ(idAndText(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "proto", m_setup,
+                                                            "plugin.proto", made)),
+              "zelstr_CAudioProcessLinkDef_init_DstProc: "
+              "Invalid process in the 'dst' attribute value 'p' specified.");
+
+    // A binding to a parameter that exists nowhere.
+    ASSERT_FALSE(define(container("unbound", {gain("g", "nothing")})));
+    EXPECT_EQ(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "unbound", m_setup,
+                                                  "plugin.unbound", made)
+                  ->text(),
+              "Audio parameter 'nothing' not found.");
+}
+
+TEST_F(ProcessGraphTest, ChangesLandOnTheFirstSubBlockAtOrAfterTheirStamp)
+{
+    ASSERT_FALSE(build(container("modMain", {param("level", "2"), gain("g", "level"),
+                                             link("src=*|dst=g"), link("src=g|dst=*")})));
+    const CSamples in = constant(64, 1.0);
+    EXPECT_EQ(run(in)[0], constant(64, 2.0));
+
+    // Stamped at 0.104 s = sample 104 of the next block (which starts at 64): 40 samples at
+    // the old gain, then the new one.
+    change("plugin.modMain.level", 5.0, 0.104);
+    CSamples expected = constant(40, 2.0);
+    expected.resize(64, 5.0);
+    const auto out = run(in);
+    EXPECT_EQ(out[0], expected);
+    EXPECT_EQ(out[1], scaled(expected, 2.0));
+
+    // A stamp between samples rounds up to the next sample; a stale stamp applies at once.
+    change("plugin.modMain.level", 3.0, 0.1505);
+    expected = constant(23, 5.0);
+    expected.resize(64, 3.0);
+    EXPECT_EQ(run(in)[0], expected);
+    change("plugin.modMain.level", 4.0, 0.0);
+    EXPECT_EQ(run(in)[0], constant(64, 4.0));
+}
+
+TEST_F(ProcessGraphTest, GroupsAndWildcardEntries)
+{
+    ASSERT_FALSE(build(container(
+        "modMain", {param("level", "2;7"), gain("g", "level"), gain("h", "level", "is-group0=true"),
+                    link("src=*|dst=g"), link("src=g|dst=h"), link("src=h|dst=*")})));
+    const CSamples in = constant(8, 1.0);
+    // Channel 1 is in group 1: g reads 7 there, h (group 0 only) reads 2 everywhere.
+    auto out = run(in);
+    EXPECT_EQ(out[0], constant(8, 4.0));
+    EXPECT_EQ(out[1], constant(8, 28.0));
+
+    // A value changed without an entry of its own reaches the processes through a change of
+    // all parameters (id 9999), which makes them copy the parameter again.
+    zel::CAudioParam& level = liveParam("plugin.modMain.level");
+    level.removeListener(m_collector);
+    ASSERT_FALSE(level.setValue(1, 0, 0, 1.0));
+    EXPECT_EQ(run(in)[1], constant(8, 28.0));
+    m_collector->postAll();
+    ASSERT_TRUE(m_collector->takeIn(0.0));
+    out = run(in);
+    EXPECT_EQ(out[0], constant(8, 4.0));
+    EXPECT_EQ(out[1], constant(8, 4.0));
+    level.addListener(m_collector);
+}
+
+TEST_F(ProcessGraphTest, StructuralInputsMarkDirtyOnlyWhenTheirIntegerChanges)
+{
+    ASSERT_FALSE(build(container(
+        "modMain", {param("mode", "1.2"),
+                    gain("g"),
+                    link("src=*|dst=g"),
+                    link("src=g|dst=*"),
+                    {"audio:param-alloc", "alloc", attrs("index=0|param-name=mode"), {}}})));
+    auto& main = dynamic_cast<zel::CAudioProcess&>(*m_main);
+    ASSERT_FALSE(main.isDirty()); // connect built the sequence
+    struct CStep
+    {
+        double value;
+        bool dirty;
+    };
+    const CStep steps[] = {{1.4, false}, {1.5, true},  {2.49, false}, {-0.4, true},
+                           {0.4, false}, {-0.5, true}, {-1.0, false}};
+    for (const CStep& step : steps)
+    {
+        change("plugin.modMain.mode", step.value, 0.0);
+        ASSERT_FALSE(main.applyParamChanges(main.position()));
+        EXPECT_EQ(main.isDirty(), step.dirty) << step.value;
+        EXPECT_EQ(main.queuedChangeCount(), 0u);
+        run(constant(4, 1.0)); // rebuilds
+        EXPECT_FALSE(main.isDirty());
+    }
+}
+
+TEST_F(ProcessGraphTest, BypassStatesSwitchProcessesAndLinks)
+{
+    // g (x2) is bypassed while "en" is not 1; the link into k (x3) carries a bypass state that
+    // is active while "lvl" lies in [0;0.5) and "en" is 1.
+    ASSERT_FALSE(build(container(
+        "modMain",
+        {param("en", "1"),
+         param("lvl", "0.7"),
+         param("gg", "2"),
+         param("gk", "3"),
+         {"audio:process-bypass-state", "s1", attrs("id=1|param=en|value=1|is-inverted=true"), {}},
+         {"audio:process-bypass-state",
+          "s2",
+          attrs("id=2|param=lvl|range=[0;0.5)|and-param=en|and-value=1"),
+          {}},
+         gain("g", "gg", "bypass-state-id=1"),
+         gain("k", "gk"),
+         link("src=*|dst=g"),
+         link("src=g|dst=k|bypass-state-id=2"),
+         link("src=k|dst=*")})));
+    auto& main = dynamic_cast<zel::CAudioProcess&>(*m_main);
+    struct CStep
+    {
+        const char* param;
+        double value;
+        double factor;
+    };
+    const CStep steps[] = {
+        {"lvl", 0.7, 6.0}, // nothing bypassed
+        {"en", 0.0, 3.0},  // g bypassed
+        {"lvl", 0.2, 3.0}, // s2 needs en = 1 too
+        {"en", 1.0, 2.0},  // k bypassed: g's signal passes on unchanged
+        {"lvl", 0.5, 6.0}, // 0.5 is outside [0;0.5)
+    };
+    const CSamples in = constant(8, 1.0);
+    for (const CStep& step : steps)
+    {
+        change((std::string("plugin.modMain.") + step.param).c_str(), step.value, 0.0);
+        const auto out = run(in);
+        EXPECT_EQ(out[0], constant(8, step.factor)) << step.param << "=" << step.value;
+        EXPECT_EQ(out[1], constant(8, 2.0 * step.factor));
+    }
+    EXPECT_FALSE(main.isStateActive(1));
+    EXPECT_FALSE(main.isStateActive(2));
+}
+
+TEST_F(ProcessGraphTest, FlushDropsQueuedAudioAndTeardownReturnsEveryBuffer)
+{
+    const std::uint32_t freeAtStart = m_context->freeSlotCount();
+    ASSERT_FALSE(build(container("modMain", {param("level", "2"), gain("g", "level"),
+                                             link("src=*|dst=g"), link("src=g|dst=*")})));
+    run(constant(8, 1.0));
+    // Queue input without processing it, and leave output in the taps.
+    std::uint32_t ref = 0;
+    ASSERT_FALSE(m_context->takeBuffer(64, ref));
+    ASSERT_FALSE(m_feeds[0]->push(ref, 0, 8));
+    ASSERT_FALSE(m_context->releaseReference(ref));
+    EXPECT_EQ(m_feeds[0]->queuedSamples(), 8);
+    m_main->flush();
+    EXPECT_EQ(m_feeds[0]->queuedSamples(), 0);
+    run(constant(8, 1.0));
+    ASSERT_FALSE(m_context->takeBuffer(64, ref));
+    ASSERT_FALSE(m_feeds[1]->push(ref, 0, 8));
+    ASSERT_FALSE(m_context->releaseReference(ref));
+    m_taps.clear();
+    m_feeds.clear();
+    m_instances.reset();
+    EXPECT_EQ(m_context->freeSlotCount(), freeAtStart);
+    EXPECT_EQ(m_collector->findParam("plugin.modMain.level"), nullptr);
+}
+
+TEST_F(ProcessGraphTest, SteadyStateProcessingAllocatesNothing)
+{
+    ASSERT_FALSE(build(container(
+        "modMain",
+        {param("level", "2"),
+         param("en", "1"),
+         {"audio:process-bypass-state", "s1", attrs("id=1|param=en|value=1|is-inverted=true"), {}},
+         container("inner", {gain("a", "level"), link("src=*|dst=a"), link("src=a|dst=*")}),
+         gain("b", "level", "bypass-state-id=1"),
+         {"audio:modNode", "node", {}, {}},
+         link("src=*|dst=inner"),
+         link("src=inner|dst=b"),
+         link("src=b|dst=node"),
+         link("src=*|dst=node"),
+         link("src=node|dst=*")})));
+    zel::CAudioParam& level = liveParam("plugin.modMain.level");
+    zel::CAudioParam& en = liveParam("plugin.modMain.en");
+    double stamp = 0.0;
+    const auto cycle = [&](int blocks)
+    {
+        for (int i = 0; i < blocks; ++i)
+        {
+            // Stamped mid-block so that sub-blocks split.
+            stamp += 0.064;
+            (void)m_collector->takeIn(stamp - 0.032);
+            runQuiet(64);
+        }
+    };
+    for (int i = 0; i < 4; ++i)
+    {
+        ASSERT_FALSE(level.setValue(0, 0, 0, 1.0 + i));
+        ASSERT_FALSE(en.setValue(0, 0, 0, i % 2));
+        cycle(2);
+    }
+    for (int i = 0; i < 4; ++i)
+    {
+        ASSERT_FALSE(level.setValue(0, 0, 0, 3.0 + i));
+        ASSERT_FALSE(en.setValue(0, 0, 0, i % 2));
+        CCountAllocations count;
+        cycle(2);
+        EXPECT_EQ(count.count(), 0u) << i;
+    }
+}
+
+} // namespace
+} // namespace kelvtest
