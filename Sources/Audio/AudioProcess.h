@@ -21,8 +21,9 @@
 //   4. each child in sequence applies its due changes, runs its per-block update, and
 //      processes (or passes its input on when bypassed); consumed segments are released;
 //   5. repeat while input remains.
-// Sequence: every child runs after the children that feed it; children that no link orders
-// keep declaration order. Links from or to an "is-outoforder" child do not order.
+// Sequence: every child runs after the children that feed it; among the children that are
+// free to run, the first in declaration order goes next (so unlinked children keep declaration
+// order). Links from or to an "is-outoforder" child do not order.
 //
 // Structural inputs are the container's own "audio:param-alloc" bindings: only a change of a
 // value's integer rounding (half away from zero; -99999 when there is no value) marks the

@@ -58,7 +58,8 @@ CAudioProcessBase::~CAudioProcessBase()
             m_setup->collector->removeParam(path);
     }
     releaseQueue();
-    clearPorts();
+    // Only the connections this process owns: those in its ports may belong to an enclosing
+    // container, which is destroyed first (children go after their parent's destructor).
     m_ownedConnections.clear();
 }
 

@@ -6,7 +6,15 @@
 //     connections (AudioConnection.h) from or to other processes, made by connect() from the
 //     links of the enclosing container, matched by channel number;
 //   - the parameter instances of the "audio:param" definitions of its definition, registered in
-//     the collector under "<instance path>.<parameter name>";
+//     the collector under "<instance path>.<parameter name>". A child's instance path is its
+//     container's path, ".", and its definition's name, so the instance tree repeats the
+//     names of the definition tree: the root definition "audio.modMain" instantiated as
+//     "plugin.modMain" puts every parameter at its definition's path with "audio" replaced by
+//     "plugin" (which the registry's "def-name-remap" plugin=audio maps back);
+//   - parameter lookup for bindings: the name is first replaced by the nearest
+//     "audio:param-remap" whose "orig" matches (this definition, then its enclosing ones);
+//     "/a.b" is the instance path a.b; any other name is tried below this process's path, then
+//     below each enclosing process's path, then as a full path;
 //   - its bound parameter inputs (AudioParamInput.h), numbered by the "index" of the
 //     "audio:param-alloc" bindings of its definition;
 //   - its change queue: the process is a CAudioParamChangeSink bound in the collector to the
