@@ -168,6 +168,31 @@ TEST_F(ProcessGraphTest, GroupsAndWildcardEntries)
     level.addListener(m_collector);
 }
 
+TEST_F(ProcessGraphTest, BindingsFollowRemapsScopesAndTheNearestEnclosingParameter)
+{
+    // a finds inner's own "level" (3) before modMain's; b's "x" is remapped to modMain's
+    // "level" (2 in group 0, 7 in group 1); c sees group 0 of "other" only (5, not 9).
+    ASSERT_FALSE(build(container(
+        "modMain",
+        {param("level", "2;7"), param("other", "5;9"),
+         container("inner",
+                   {param("level", "3"),
+                    gain("a", "level"),
+                    gain("b", "x"),
+                    gain("c", "other"),
+                    {"audio:param-remap", "remap", attrs("orig=x|new=/plugin.modMain.level"), {}},
+                    {"audio:param-scope", "scope", attrs("param-name=other|is-group0=true"), {}},
+                    link("src=*|dst=a"),
+                    link("src=a|dst=b"),
+                    link("src=b|dst=c"),
+                    link("src=c|dst=*")}),
+         link("src=*|dst=inner"), link("src=inner|dst=*")})));
+    const auto out = run(constant(4, 1.0));
+    EXPECT_EQ(out[0], constant(4, 3.0 * 2.0 * 5.0));
+    EXPECT_EQ(out[1], constant(4, 2.0 * 3.0 * 7.0 * 5.0));
+    EXPECT_NE(m_collector->findParam("plugin.modMain.inner.level"), nullptr);
+}
+
 TEST_F(ProcessGraphTest, StructuralInputsMarkDirtyOnlyWhenTheirIntegerChanges)
 {
     ASSERT_FALSE(build(container(
