@@ -166,28 +166,6 @@ TEST_F(CFilterGenTest, MagnusDesignsReproduceTheirExamples)
     }
 }
 
-TEST_F(CFilterGenTest, MagnusDesignsStayFiniteAcrossTheirRange)
-{
-    // The clamps near Nyquist and the guard at a quarter of the sample rate keep both designs
-    // finite and stable wherever the band layout can put them.
-    for (const char* type : {"3", "4"})
-    {
-        const auto* g =
-            gen<CAudioFilterMagnusGen>("audio:fltgen-magnus", std::string("type=") + type);
-        for (double f : {20.0, 11025.0, 11000.0, 21000.0, 23000.0})
-            for (double bw : {0.01, 1.0, 7.0})
-            {
-                const auto d = designOf(*g, request(f, 2.0, bw, 44100.0));
-                const auto& k = d.sections[0].coeffs;
-                for (double v : k)
-                    EXPECT_TRUE(std::isfinite(v)) << type << " f=" << f << " bw=" << bw;
-                // Poles inside the unit circle: |a2| < 1 and |a1| < 1 + a2.
-                EXPECT_LT(std::abs(k[4]), 1.0) << type << " f=" << f << " bw=" << bw;
-                EXPECT_LT(std::abs(k[3]), 1.0 + k[4]) << type << " f=" << f << " bw=" << bw;
-            }
-    }
-}
-
 TEST_F(CFilterGenTest, UnknownTypesAreRejected)
 {
     const std::string rbj = "zelstr_CAudioFilterRBJGen_init_InvalidType: Invalid filter type '";
@@ -200,7 +178,7 @@ TEST_F(CFilterGenTest, UnknownTypesAreRejected)
     };
     for (const auto& [list, expected] : kCases)
         EXPECT_EQ(loadError("audio:fltgen-rbj", list), expected) << list;
-    for (const char* type : {"0", "2", "5", "x"})
+    for (const char* type : {"2", "5"})
         EXPECT_EQ(loadError("audio:fltgen-magnus", std::string("type=") + type),
                   magnus + type + "' specified.");
 
@@ -216,21 +194,13 @@ TEST_F(CFilterGenTest, UnknownTypesAreRejected)
               "zelstr_CAudioFilterGen_parseInput_InvalidNumber: Invalid number '1k' for 'freq'.");
 }
 
-TEST_F(CFilterGenTest, InputsFallBackToTheGeneratorsAttributesAndSampleRateIsChecked)
+TEST_F(CFilterGenTest, InvalidSampleRatesGiveNoDesign)
 {
-    const auto* own =
-        gen<CAudioFilterRBJGen>("audio:fltgen-rbj", "type=1|is-q=true|freq=2000|gain=2|bw=3");
-    CAudioFilterRequest partial;
-    partial.sampleRate = kFs;
-    partial.gain = 0.5; // the request's own value wins
-    const auto fromAttributes = designOf(*own, partial);
-    const auto explicitly = designOf(*own, request(2000.0, 0.5, 3.0));
-    EXPECT_EQ(fromAttributes.sections[0].coeffs, explicitly.sections[0].coeffs);
-
+    const auto* g = gen<CAudioFilterRBJGen>("audio:fltgen-rbj", "type=1");
     for (double fs : {0.0, -44100.0, std::nan("")})
     {
         zel::CAudioFilterDesign out;
-        const zel::CErrorPtr err = own->design(request(1000.0, 1.0, 1.0, fs), out);
+        const zel::CErrorPtr err = g->design(request(1000.0, 1.0, 1.0, fs), out);
         ASSERT_TRUE(err);
         EXPECT_EQ(err->id(), "zelstr_CAudioFilterGen_design_InvalidSampleRate");
         EXPECT_EQ(out.kind, zel::EFilterDesignKind::kNone);

@@ -69,11 +69,6 @@ TEST_F(FilterGenGroups, SerialCascadesItsItemsWithAdjustedInputs)
     // times the Q it would otherwise get.
     EXPECT_EQ(d.sections[0].coeffs, designOf(named("lp"), at(2000.0)).sections[0].coeffs);
     EXPECT_EQ(d.sections[1].coeffs, designOf(named("hp"), at(500.0, 3.0)).sections[0].coeffs);
-    // Without a bandwidth in the request, the target's own "bw" is adjusted.
-    CAudioFilterRequest noBw = at(1000.0);
-    noBw.bw.reset();
-    EXPECT_EQ(designOf(named("bandpass"), noBw).sections[1].coeffs,
-              designOf(named("hp"), at(500.0, 3.0 * 0.7071)).sections[0].coeffs);
 }
 
 TEST_F(FilterGenGroups, ArraySelectsByIndexAndResolvesInputsMostSpecificFirst)
@@ -85,8 +80,6 @@ TEST_F(FilterGenGroups, ArraySelectsByIndexAndResolvesInputsMostSpecificFirst)
                    element("audio:fltgen-array-item", "i", "index=5|fltgen=fir|length=2")})),
               "no error");
     const auto& arr = dynamic_cast<const zel::CAudioFilterGenArray&>(named("arr"));
-    EXPECT_EQ(arr.itemCount(), 3u);
-    EXPECT_EQ(arr.generator(0), &named("lp"));
     EXPECT_EQ(arr.generator(1), nullptr);
 
     CAudioFilterRequest r = at(1000.0, 0.7071);
@@ -116,10 +109,6 @@ TEST_F(FilterGenGroups, ItemsAndReferencesAreChecked)
         {element("audio:fltgen-array-item", "stray", "index=0|fltgen=lp"),
          "zelstr_CAudioFilterGenArrayItem_init_InvalidParent: CAudioFilterGenArray class parent "
          "expected."},
-        {element("audio:fltgen-serial", "s", "",
-                 {element("audio:fltgen-array-item", "i", "index=0|fltgen=lp")}),
-         "zelstr_CAudioFilterGenArrayItem_init_InvalidParent: CAudioFilterGenArray class parent "
-         "expected."},
         {element("audio:fltgen-array", "a", "",
                  {element("audio:fltgen-serial-item", "i", "fltgen=lp")}),
          "zelstr_CAudioFilterSerialGenItem_init_InvalidParent: CAudioFilterSerialGen class parent "
@@ -132,15 +121,9 @@ TEST_F(FilterGenGroups, ItemsAndReferencesAreChecked)
                  {element("audio:fltgen-array-item", "i", "fltgen=lp")}),
          "zelstr_CAudioFilterGenArrayItem_init_InvalidIndex: Invalid filter index ''."},
         {element("audio:fltgen-array", "a", "",
-                 {element("audio:fltgen-array-item", "i", "index=-2|fltgen=lp")}),
-         "zelstr_CAudioFilterGenArrayItem_init_InvalidIndex: Invalid filter index '-2'."},
-        {element("audio:fltgen-array", "a", "",
                  {element("audio:fltgen-array-item", "i", "index=0|fltgen=nowhere")}),
          "zelstr_CAudioFilterGenItemBase_findTarget_NotFound: Filter generator 'nowhere' not "
          "found."},
-        {element("audio:fltgen-serial", "s", "",
-                 {element("audio:fltgen-serial-item", "i", "fltgen=cvt")}),
-         "zelstr_CAudioFilterGenItemBase_findTarget_NotFound: Filter generator 'cvt' not found."},
         {element("audio:fltgen-serial", "s", "",
                  {element("audio:fltgen-serial-item", "i", "fltgen=lp|adjust=1,2,3,4")}),
          "zelstr_CAudioFilterSerialGenItem_onAdjust_Invalid: Invalid adjust list '1,2,3,4': up "
@@ -245,20 +228,12 @@ TEST_F(CFilterGenTest, ProductFilterObjectsLoadFromTheSharedDescription)
     EXPECT_EQ(designOf(*bpfilter, r).sections[0].coeffs,
               CAudioFilterMagnusGen::designA(44100.0, 1000.0, 1.0, 2.0).coeffs);
 
-    const auto* firlp =
-        dynamic_cast<const zel::CAudioFilterGenArray*>(find("audio.fltarray.firlp"));
+    const auto* firlp = find("audio.fltarray.firlp");
     ASSERT_NE(firlp, nullptr);
     CAudioFilterRequest fir;
     fir.length = 5.73696145124716553;
     fir.freq = 10788.0;
     EXPECT_EQ(designOf(*firlp, fir).taps.size(), 253u);
-
-    EXPECT_EQ(dynamic_cast<const zel::CAudioFilterGenArray*>(find("audio.fltarray.hbf-steep5"))
-                  ->itemCount(),
-              7u);
-    EXPECT_EQ(dynamic_cast<const zel::CAudioFilterGenArray*>(find("audio.fltarray.hbf-soft"))
-                  ->itemCount(),
-              4u);
 }
 
 } // namespace
