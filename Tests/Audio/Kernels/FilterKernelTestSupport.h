@@ -1,7 +1,7 @@
 #pragma once
-// Test support for the filter kernel family: kernel lookup by name in the family table, a call
-// helper over std::vector storage, seeded random signals, a floating-point trap fixture and a
-// naive single-frequency DFT used as the measuring oracle.
+// Test support for the filter kernel family: kernels called by name through the family table
+// on std::vector storage, seeded random signals, a single-bin naive DFT as the measuring oracle,
+// and a fixture that traps invalid operations, division by zero and overflow where they happen.
 
 #include "Audio/Kernels/DCDAWFilterKernels.h"
 
@@ -10,7 +10,6 @@
 #include <cfenv>
 #include <cmath>
 #include <complex>
-#include <cstdint>
 #include <initializer_list>
 #include <numbers>
 #include <random>
@@ -20,22 +19,14 @@
 namespace kelvtest
 {
 
-inline const zel::CDCDAWKernel& filterKernel(std::string_view name)
-{
-    for (const zel::CDCDAWKernel& k : zel::dcdawFilterKernels())
-        if (name == k.name)
-            return k;
-    ADD_FAILURE() << "no kernel " << name;
-    static const zel::CDCDAWKernel none{[](zel::CDCDAWCall*) {}, 1, 0, "none"};
-    return none;
-}
-
-// Runs kernel `name` with the given buffers as arguments 0, 1, ...
 inline void runKernel(std::string_view name, std::int32_t n, double x,
                       std::initializer_list<double*> args)
 {
     zel::CDCDAWCall call;
-    call.kernel = &filterKernel(name);
+    for (const zel::CDCDAWKernel& k : zel::dcdawFilterKernels())
+        if (name == k.name)
+            call.kernel = &k;
+    ASSERT_NE(call.kernel, nullptr) << name;
     call.n = n;
     call.x = x;
     int i = 0;
@@ -44,26 +35,23 @@ inline void runKernel(std::string_view name, std::int32_t n, double x,
     call.kernel->function(&call);
 }
 
-inline std::vector<double> randomSignal(std::size_t n, std::uint32_t seed, double scale = 1.0)
+inline std::vector<double> randomSignal(std::size_t n, std::uint32_t seed)
 {
     std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-scale, scale);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
     std::vector<double> v(n);
     for (double& s : v)
         s = dist(gen);
     return v;
 }
 
-// Complex amplitude of the component at `cycles` cycles per `samples` (an exact bin).
+// sum x[i] e^(-2 pi i cycles i / samples)
 inline std::complex<double> dftBin(const double* x, std::size_t samples, double cycles)
 {
     std::complex<double> acc = 0.0;
     for (std::size_t i = 0; i < samples; ++i)
-    {
-        const double angle = -2.0 * std::numbers::pi * cycles * static_cast<double>(i) /
-                             static_cast<double>(samples);
-        acc += x[i] * std::complex<double>(std::cos(angle), std::sin(angle));
-    }
+        acc +=
+            x[i] * std::polar(1.0, -2.0 * std::numbers::pi * cycles * double(i) / double(samples));
     return acc;
 }
 
@@ -72,29 +60,24 @@ inline double toDb(double gain)
     return 20.0 * std::log10(gain);
 }
 
-// Traps invalid operations, division by zero and overflow, so the first NaN or infinity a
-// kernel makes fails the test where it is made.
-class CFloatTrapTest : public ::testing::Test
+template <class Base = ::testing::Test>
+class CFloatTrapTest : public Base
 {
 protected:
+#if defined(__GLIBC__)
     void SetUp() override
     {
-#if defined(__GLIBC__)
         std::feclearexcept(FE_ALL_EXCEPT);
         feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
-#endif
     }
     void TearDown() override
     {
-#if defined(__GLIBC__)
         fedisableexcept(FE_ALL_EXCEPT);
-#endif
     }
+#endif
 };
 
 template <class T>
-class CFloatTrapParamTest : public CFloatTrapTest, public ::testing::WithParamInterface<T>
-{
-};
+using CFloatTrapParamTest = CFloatTrapTest<::testing::TestWithParam<T>>;
 
 } // namespace kelvtest
