@@ -99,7 +99,8 @@ void runSteady(double* out, const double* in, std::int32_t n, double* state)
     double w2 = state[S::kHistory + 1];
     for (std::int32_t i = 0; i < n; ++i)
     {
-        const double w0 = in[i] + fa1 * w1 + fa2 * w2;
+        // w[n-2] first: the loop-carried path is then one multiply and one add.
+        const double w0 = (in[i] + fa2 * w2) + fa1 * w1;
         out[i] = outputOf<F>(b0, b1, b2, w0, w1, w2);
         w2 = w1;
         w1 = w0;
@@ -122,8 +123,8 @@ void runTransition(double* out, const double* in, std::int32_t n, double* state)
     for (std::int32_t i = 0; i < n; ++i)
     {
         const double x = in[i];
-        const double w0 = x + fa1 * w1 + fa2 * w2;
-        const double v0 = x + ga1 * v1 + ga2 * v2;
+        const double w0 = (x + fa2 * w2) + fa1 * w1;
+        const double v0 = (x + ga2 * v2) + ga1 * v1;
         const double oldOut = outputOf<F>(b0, b1, b2, w0, w1, w2);
         const double newOut = outputOf<F>(e0, e1, e2, v0, v1, v2);
         out[i] = (0.5 - s) * newOut + (0.5 + s) * oldOut;

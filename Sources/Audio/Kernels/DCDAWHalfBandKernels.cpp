@@ -1,7 +1,8 @@
 // Half-band kernels: two chains of second-order allpass stages run on the same input, the
 // second chain's output delayed by one sample, averaged. Each stage only looks two samples
-// back, so samples n and n+1 are independent inside a stage: the loop runs them as a pair,
-// which halves the dependency chain and lets the compiler use both SIMD lanes.
+// back, so samples n and n+1 are independent inside a stage: the loop runs them as a pair in
+// the two lanes of one SSE2 register (a compiler vector type that gcc and clang lower to
+// plain SSE2 on every x86-64 target).
 
 #include "Audio/Kernels/DCDAWFilterKernels.h"
 
@@ -23,11 +24,9 @@ void initHalfBand(CDCDAWCall* call)
     std::fill_n(state + K, halfBandStateSize(K) - K, 0.0);
 }
 
-// One allpass stage per chain on one sample: history (x[n-2], x[n-1], y[n-2], y[n-1]).
-struct CStageHistory
-{
-    double x2, x1, y2, y1;
-};
+// Two doubles in one SSE2 register: samples n and n+1 of a pair, or the history
+// (x[n-2], x[n-1]) and (y[n-2], y[n-1]) of a stage.
+typedef double CPair __attribute__((vector_size(16)));
 
 template <int K>
 void runHalfBand(CDCDAWCall* call)
@@ -40,62 +39,51 @@ void runHalfBand(CDCDAWCall* call)
     double* state = call->data[1];
     const double* in = call->data[2];
 
-    double coeff[K];
-    CStageHistory hist[K];
-    std::copy_n(state, K, coeff);
-    double bDelayed = state[K];
+    CPair coeff[K], xh[K], yh[K];
     for (int j = 0; j < K; ++j)
     {
         const double* h = &state[K + 1 + 4 * j];
-        hist[j] = {h[0], h[1], h[2], h[3]};
+        coeff[j] = CPair{state[j], state[j]};
+        xh[j] = CPair{h[0], h[1]};
+        yh[j] = CPair{h[2], h[3]};
     }
+    double bDelayed = state[K];
 
     std::int32_t i = 0;
     for (; i + 1 < n; i += 2)
     {
-        const double x0 = in[i], x1 = in[i + 1];
-        double a0 = x0, a1 = x1, b0 = x0, b1 = x1;
+        const CPair x = {in[i], in[i + 1]};
+        CPair a = x, b = x;
         for (int j = 0; j < H; ++j)
         {
-            CStageHistory& h = hist[j];
-            const double c = coeff[j];
-            const double y0 = c * (a0 - h.y2) + h.x2;
-            const double y1 = c * (a1 - h.y1) + h.x1;
-            h = {a0, a1, y0, y1};
-            a0 = y0;
-            a1 = y1;
-        }
-        for (int j = H; j < K; ++j)
-        {
-            CStageHistory& h = hist[j];
-            const double c = coeff[j];
-            const double y0 = c * (b0 - h.y2) + h.x2;
-            const double y1 = c * (b1 - h.y1) + h.x1;
-            h = {b0, b1, y0, y1};
-            b0 = y0;
-            b1 = y1;
-        }
-        out[i] = 0.5 * (a0 + bDelayed);
-        out[i + 1] = 0.5 * (a1 + b0);
-        bDelayed = b1;
-    }
-    if (i < n)
-    {
-        const double x = in[i];
-        double a = x, b = x;
-        for (int j = 0; j < H; ++j)
-        {
-            CStageHistory& h = hist[j];
-            const double y = coeff[j] * (a - h.y2) + h.x2;
-            h = {h.x1, a, h.y1, y};
+            const CPair y = coeff[j] * (a - yh[j]) + xh[j];
+            xh[j] = a;
+            yh[j] = y;
             a = y;
         }
         for (int j = H; j < K; ++j)
         {
-            CStageHistory& h = hist[j];
-            const double y = coeff[j] * (b - h.y2) + h.x2;
-            h = {h.x1, b, h.y1, y};
+            const CPair y = coeff[j] * (b - yh[j]) + xh[j];
+            xh[j] = b;
+            yh[j] = y;
             b = y;
+        }
+        out[i] = 0.5 * (a[0] + bDelayed);
+        out[i + 1] = 0.5 * (a[1] + b[0]);
+        bDelayed = b[1];
+    }
+    if (i < n)
+    {
+        // One sample: the newer history lane moves to the older one.
+        const double x = in[i];
+        double a = x, b = x;
+        for (int j = 0; j < K; ++j)
+        {
+            double& v = j < H ? a : b;
+            const double y = coeff[j][0] * (v - yh[j][0]) + xh[j][0];
+            xh[j] = CPair{xh[j][1], v};
+            yh[j] = CPair{yh[j][1], y};
+            v = y;
         }
         out[i] = 0.5 * (a + bDelayed);
         bDelayed = b;
@@ -105,10 +93,10 @@ void runHalfBand(CDCDAWCall* call)
     for (int j = 0; j < K; ++j)
     {
         double* h = &state[K + 1 + 4 * j];
-        h[0] = hist[j].x2;
-        h[1] = hist[j].x1;
-        h[2] = hist[j].y2;
-        h[3] = hist[j].y1;
+        h[0] = xh[j][0];
+        h[1] = xh[j][1];
+        h[2] = yh[j][0];
+        h[3] = yh[j][1];
     }
 }
 
