@@ -5,6 +5,7 @@
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/Converters/Converters.h"
+#include "Audio/DCDAWContext.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -27,6 +28,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-real", &createObjectOf<CAudioParamConverterReal>, &CAudioParamConverterReal::registerClass},
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
+    {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},

@@ -1,0 +1,22 @@
+// findDCDAWKernel: the name-to-descriptor lookup over every kernel family linked into the
+// library. Modules resolve kernel names once, when the process graph is built.
+#include "Audio/Kernels/DCDAWKernel.h"
+
+namespace zel
+{
+
+const CDCDAWKernel* findDCDAWKernel(std::string_view name)
+{
+    // Every family linked into the library is listed here; a new family adds its function.
+    for (const auto family : {dcdawBasicKernels})
+    {
+        for (const CDCDAWKernel& kernel : family())
+        {
+            if (name == kernel.name)
+                return &kernel;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace zel

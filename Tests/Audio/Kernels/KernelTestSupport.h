@@ -1,0 +1,53 @@
+#pragma once
+// Helpers for kernel tests: run a kernel on plain vectors through a call record built by hand
+// (no context) and make reproducible random signals.
+
+#include "Audio/Kernels/BasicKernels.h"
+#include "Audio/Kernels/DCDAWKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kelvtest
+{
+
+inline void runKernel(const zel::CDCDAWKernel& k, std::int32_t n, double x,
+                      std::initializer_list<double*> args)
+{
+    zel::CDCDAWCall call;
+    call.kernel = &k;
+    call.n = n;
+    call.x = x;
+    int i = 0;
+    for (double* p : args)
+        call.data[i++] = p;
+    k.function(&call);
+}
+inline void runKernel(const std::string& name, std::int32_t n, double x,
+                      std::initializer_list<double*> args)
+{
+    const zel::CDCDAWKernel* k = zel::findDCDAWKernel(name);
+    ASSERT_NE(k, nullptr) << name;
+    runKernel(*k, n, x, args);
+}
+
+inline std::vector<double> randomSignal(std::size_t size, std::uint32_t seed, double lo = -1.0,
+                                        double hi = 1.0)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> dist(lo, hi);
+    std::vector<double> v(size);
+    for (double& d : v)
+        d = dist(gen);
+    return v;
+}
+
+// Sample counts that cover the pair loops' odd tails and sizes around powers of two.
+constexpr std::int32_t kTestLengths[] = {1,  2,  3,  4,  5,  7,  8,   15,  16,
+                                         17, 31, 32, 33, 64, 65, 100, 999, 4095};
+
+} // namespace kelvtest
