@@ -30,7 +30,7 @@ double timeCoefficient(double seconds, double fs)
 {
     if (!(seconds > 0.0))
         return 1.0;
-    return dcdawOnePoleCoefficient(1.0 / seconds, fs);
+    return dynamicsOnePoleCoefficient(1.0 / seconds, fs);
 }
 
 // Coefficients, 1/L and (in inverse mode) 1/T from the parameter fields.
@@ -38,7 +38,7 @@ void initialiseRecord(double* state, double fs)
 {
     state[kKelvCompAttackCoef] = timeCoefficient(state[kKelvCompAttackTime], fs);
     state[kKelvCompReleaseCoef] = timeCoefficient(state[kKelvCompReleaseTime], fs);
-    state[kKelvCompMeanSquareCoef] = dcdawOnePoleCoefficient(kMeanSquareFrequency, fs);
+    state[kKelvCompMeanSquareCoef] = dynamicsOnePoleCoefficient(kMeanSquareFrequency, fs);
     state[kKelvCompInvRange] = reciprocalOrInfinity(state[kKelvCompRange]);
     if (kelvCompInverse(state))
         state[kKelvCompThreshold] = reciprocalOrInfinity(state[kKelvCompThreshold]);
@@ -243,7 +243,7 @@ bool kelvCompInverse(const double* state)
     return flag != 0;
 }
 
-double dcdawOnePoleCoefficient(double f, double fs)
+double dynamicsOnePoleCoefficient(double f, double fs)
 {
     if (!(f > 0.0) || !(fs > 0.0) || !std::isfinite(f) || !std::isfinite(fs))
         return 1.0;

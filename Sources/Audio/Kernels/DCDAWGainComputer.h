@@ -42,7 +42,7 @@ bool kelvCompInverse(const double* state);
 // One-pole smoothing coefficient for a frequency f at sample rate fs:
 // c = 1 - b + sqrt(b^2 - 1), b = 2 - cos(2*pi*f/fs). A non-positive or non-finite f or fs
 // (a zero time, an unset rate) gives 1.0: the smoothed value then follows its input at once.
-double dcdawOnePoleCoefficient(double f, double fs);
+double dynamicsOnePoleCoefficient(double f, double fs);
 
 // Kernels (descriptors in dcdawDynamicsKernels()). x is the sample rate for the initialiser
 // and the update; n <= 0 makes every one of them do nothing (the module issues the

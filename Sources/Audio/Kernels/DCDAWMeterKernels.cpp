@@ -369,7 +369,7 @@ void dcdawMeterCorrInit(CDCDAWCall* call)
     if (call->n <= 0)
         return;
     double* state = call->data[0];
-    state[kCorrCoef] = dcdawOnePoleCoefficient(state[kCorrFrequency], call->x);
+    state[kCorrCoef] = dynamicsOnePoleCoefficient(state[kCorrFrequency], call->x);
     state[kCorrLL] = 0.0;
     state[kCorrRR] = 0.0;
     state[kCorrLR] = 0.0;
