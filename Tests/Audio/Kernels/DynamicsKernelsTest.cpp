@@ -1,6 +1,4 @@
-// The dynamics family as a whole: its descriptor table, calls without samples, and recursive
-// state that stays out of the subnormal range on the graph's noise floor.
-#include "Audio/Kernels/DCDAWGainComputer.h"
+// The dynamics family as a whole: its descriptor table and calls without samples.
 #include "Audio/Kernels/DCDAWMeterKernels.h"
 
 #include "Audio/Kernels/DynamicsTestSupport.h"
@@ -13,8 +11,6 @@
 
 namespace
 {
-
-using namespace kelvtest;
 
 TEST(DynamicsKernels, TableMatchesTheVocabulary)
 {
@@ -45,36 +41,6 @@ TEST(DynamicsKernels, NoSamplesLeaveEverythingAlone)
             k.function(&call);
             EXPECT_EQ(args, before) << k.name << " n=" << n;
         }
-}
-
-// An impulse, then seconds of the anti-denormal floor (1e-11): no value in any recursive
-// state becomes subnormal.
-TEST(DynamicsKernels, StateStaysNormalOnTheNoiseFloor)
-{
-    std::vector<double> in(240000, 1e-11), out(in.size());
-    in[0] = 1.0;
-    const auto n = static_cast<std::int32_t>(in.size());
-    std::vector<double> comp(zel::kKelvCompFieldCount, 0.0), ring(30);
-    std::vector<double> meter(zel::kMeterFieldCount, 0.0), corr(zel::kCorrFieldCount, 0.0);
-    comp[zel::kKelvCompAttackTime] = comp[zel::kKelvCompReleaseTime] = 0.001;
-    comp[zel::kKelvCompSlope] = 0.25;
-    runKernel("DCDAW_kelvcompi", 1, 48000.0, {comp.data()});
-    runKernel("DCDAW_kelvcomprms", n, 0.0, {out.data(), comp.data(), in.data()});
-    zel::setMeterSizes(meter.data(), 30, 1600);
-    meter[zel::kMeterIntegrationTime] = meter[zel::kMeterReleaseTime] = 0.001;
-    runKernel("DCDAW_meteri", 1, 48000.0, {ring.data(), meter.data()});
-    runKernel("DCDAW_meter", n, 0.0, {ring.data(), meter.data(), in.data()});
-    corr[zel::kCorrFrequency] = 1000.0;
-    runKernel("DCDAW_metercorri", 1, 48000.0, {corr.data()});
-    runKernel("DCDAW_metercorr", n, 0.0, {corr.data(), in.data(), in.data()});
-    // Integer and flag fields are bit patterns, not values.
-    for (int f : {zel::kMeterSizes, zel::kMeterFlags, zel::kMeterPeakLife, zel::kMeterBlockLeft,
-                  zel::kMeterRingPos, zel::kMeterRingLast})
-        meter[std::size_t(f)] = 0.0;
-    comp[zel::kKelvCompInverse] = 0.0;
-    for (const auto* values : {&comp, &meter, &ring, &corr})
-        for (double v : *values)
-            EXPECT_NE(std::fpclassify(v), FP_SUBNORMAL);
 }
 
 } // namespace

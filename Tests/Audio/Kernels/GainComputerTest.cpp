@@ -100,7 +100,8 @@ TEST(GainComputer, EveryVariantMatchesTheReference)
                     }
 }
 
-// Initialisation derives the coefficients, 1/L and 1/T; an update carries g and m over.
+// Initialisation derives 1/L and 1/T (the coefficients are checked through the reference); an
+// update carries g and m over.
 TEST(GainComputer, InitialisesAndUpdatesRecords)
 {
     std::vector<double> st = record({0.25, true, 0.01, 0.15, 0.05, 4.0});
@@ -108,16 +109,6 @@ TEST(GainComputer, InitialisesAndUpdatesRecords)
     EXPECT_DOUBLE_EQ(st[zel::kKelvCompInvRange], 0.25);
     EXPECT_EQ(st[zel::kKelvCompGain], 1.0);
     EXPECT_EQ(st[zel::kKelvCompMeanSquare], 0.0);
-    // 1 - c is the pole of the smoother: the root below 1 of z^2 - 2bz + 1.
-    for (const auto& [field, f] : {std::pair{zel::kKelvCompAttackCoef, 100.0},
-                                   {zel::kKelvCompReleaseCoef, 1.0 / 0.15},
-                                   {zel::kKelvCompMeanSquareCoef, 500.0}})
-    {
-        const double b = 2.0 - std::cos(2.0 * 3.14159265358979323846 * f / kFs);
-        const double pole = 1.0 - st[field];
-        EXPECT_TRUE(pole > 0.0 && pole < 1.0);
-        EXPECT_NEAR(pole * pole - 2.0 * b * pole + 1.0, 0.0, 1e-14) << field;
-    }
     std::vector<double> in = noise(4000, 0.0, 1.0, 3), out(in.size());
     runKernel("DCDAW_kelvcomprms", 4000, 0.0, {out.data(), st.data(), in.data()});
     ASSERT_NE(st[zel::kKelvCompGain], 1.0);

@@ -134,23 +134,6 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
         EXPECT_TRUE(c.kind != EKind::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
         EXPECT_EQ(meter.ring[c.setup.ring], -7.0); // nothing written past the ring
     }
-}
-
-TEST(MeterKernels, InitialisesFromTheSetUp)
-{
-    CMeter meter({4, 1470, 0.25, 0.00009}, EKind::kMax);
-    const double* st = meter.state.data();
-    EXPECT_DOUBLE_EQ(st[zel::kMeterIntegrationCoef], meterCoef(0.002));
-    EXPECT_EQ(st[zel::kMeterReleaseCoef], 1.0); // below 0.0001 s
-    EXPECT_DOUBLE_EQ(st[zel::kMeterThirdCoef], meterCoef(0.01));
-    for (int f : {zel::kMeterMeanSquare, zel::kMeterMeanSquare2, zel::kMeterReleased,
-                  zel::kMeterBlockMax, zel::kMeterPeak})
-        EXPECT_EQ(st[f], 0.25) << f;
-    EXPECT_EQ(meter.ring, (std::vector<double>{0.25, 0.25, 0.25, 0.25, -7.0, -7.0}));
-    EXPECT_EQ(zel::meterCount(st, zel::kMeterBlockLeft), 1470u);
-    EXPECT_EQ(zel::meterCount(st, zel::kMeterRingPos), 3u);
-    EXPECT_EQ(zel::meterCount(st, zel::kMeterRingLast), 3u);
-    EXPECT_EQ(zel::meterCount(st, zel::kMeterPeakLife), 4u);
     CMeter degenerate({0, 0, 0.0, 0.05}, EKind::kMax); // zero sizes count as one
     EXPECT_EQ(zel::meterRingLength(degenerate.state.data()), 1u);
     EXPECT_EQ(zel::meterSubBlockLength(degenerate.state.data()), 1u);
