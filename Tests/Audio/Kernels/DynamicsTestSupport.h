@@ -4,6 +4,8 @@
 
 #include "Audio/Kernels/DCDAWKernel.h"
 
+#include "KernelTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,22 +17,6 @@
 
 namespace kelvtest
 {
-
-inline void runKernel(std::string_view name, std::int32_t n, double x,
-                      std::initializer_list<double*> args)
-{
-    zel::CDCDAWCall call;
-    for (const zel::CDCDAWKernel& k : zel::dcdawDynamicsKernels())
-        if (name == k.name)
-            call.kernel = &k;
-    ASSERT_NE(call.kernel, nullptr) << name;
-    call.n = n;
-    call.x = x;
-    int i = 0;
-    for (double* a : args)
-        call.data[i++] = a;
-    call.kernel->function(&call);
-}
 
 inline std::vector<double> noise(std::size_t n, double lo, double hi, std::uint32_t seed)
 {
