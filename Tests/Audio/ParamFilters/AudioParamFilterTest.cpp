@@ -29,7 +29,8 @@ protected:
     {
         return {{"audio:cvt-real", "real", {}, {}},
                 {"audio:cvt-freq", "freq", {}, {}},
-                {"audio:cvt-gain", "gain", {}, {}}};
+                {"audio:cvt-gain", "gain", {}, {}},
+                {"audio:cvt-bw", "bw", {}, {}}};
     }
     std::unique_ptr<CAudioParam> param(const std::string& list, std::int32_t groups = 1)
     {
@@ -173,6 +174,32 @@ TEST_F(AudioParamFilterTest, CurveEditsReachEveryBandThroughTheLayout)
     EXPECT_DOUBLE_EQ(m_postgain->value(0, 0, 0), 1.0);
     expectDb(*m_threshold, 1, {-54.0});
     EXPECT_EQ(env->takeLastError(), nullptr);
+}
+
+TEST_F(AudioParamFilterTest, CurveBeyondItsPointsStopsAtTheDestinationRange)
+{
+    // A line from 0 at 632.46 Hz to 1 at 20000 Hz (y = 2x - 1 on the log axis) continues below
+    // 0 toward 20 Hz. The bandwidth converter squares its normalised value, so only clamping
+    // the normalised mean keeps the low band at the bottom of the range.
+    auto curve = param("element-size=2|converter=/cvt.freq|converter2=/cvt.real|"
+                       "min-values=20 0|max-values=20000 1|def-values=632.46 0,20000 1");
+    auto freqs = param("element-size=1|converter=/cvt.freq|min-values=20|max-values=20000|"
+                       "def-values=20,632.46,20000");
+    auto widths = param("element-size=1|converter=/cvt.bw|min-values=0,01|max-values=7|"
+                        "def-values=2");
+    auto* env =
+        filter<CAudioParamFilterEnv>("audio:param-filter-env", "sources=c,f|destinations=w");
+    ASSERT_TRUE(curve && freqs && widths && env);
+    CAudioParam* sources[] = {curve.get(), freqs.get()};
+    CAudioParam* destinations[] = {widths.get()};
+    ASSERT_EQ(idAndText(env->connect(sources, destinations)), "no error");
+    // The curve's point sits at 632.46 Hz, a hair off the axis' middle.
+    const double mid = std::log(632.46 / 20.0) / std::log(1000.0);
+    const double slope = 1.0 / (1.0 - mid);
+    // The last band averages 20000 Hz and 20000/h, h a third of the first spacing.
+    const double top = ((1.0 - slope * (mid / 3.0)) + 1.0) / 2.0;
+    EXPECT_NEAR(widths->value(0, 0, 0), 0.01, 1e-12);
+    EXPECT_NEAR(widths->value(0, 2, 0), 0.01 + top * top * 6.99, 1e-9);
 }
 
 TEST_F(AudioParamFilterTest, IsoLayoutReportsItsBandCount)

@@ -106,7 +106,11 @@ TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
         {6, 20, 999, {62.5, 250}},                      // no 1000 Hz below it
         {99, 100, 20000, {1000 / std::pow(2.0, 2.5), 1000, 1000 * std::pow(2.0, 2.5)}}, // 2.5 oct
         {4, 2000, 20000, {1000, 2000, 4000, 8000, 16000}}, // the anchor stays
-        {4, 600, 900, {600}},                              // nothing fits
+        {4, 600, 900, {600}},
+        {4,
+         31.25,
+         16000,
+         {31.25, 62.5, 125, 250, 500, 1000, 2000, 4000, 8000, 16000}}, // nothing fits
     };
     for (const CCase& c : cases)
     {
@@ -119,6 +123,10 @@ TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
     CFreqs freqs;
     EXPECT_DOUBLE_EQ(layoutIsoBands(0, 20, 20000, freqs), std::cbrt(2.0));
     EXPECT_NEAR(bandwidthForRatio(2.0), 1.52709, 1e-5);
+    // The post-gain polynomial summed term by term at wider spacings, where every
+    // coefficient shows.
+    EXPECT_NEAR(postGainForRatio(2.0), 0.51677410528, 1e-10);
+    EXPECT_NEAR(postGainForRatio(std::pow(2.0, 2.5)), 0.73196330184, 1e-10);
 }
 
 TEST(ParamFilterMath, CurveSegmentsByBisection)
