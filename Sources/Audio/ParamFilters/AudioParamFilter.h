@@ -87,11 +87,11 @@ public:
     virtual CAudioParamFilterLimits limits() const = 0;
 
     // Finds every named parameter in the collector (see the class comment for the path rule)
-    // and connects to them; an unknown name fails with nothing connected.
+    // and connects to them; an unknown name fails and leaves the filter as it was.
     CErrorPtr connect(const CAudioParamCollector& collector, const CText& scopePath);
     // Connects to the parameters given, in the lists' order. The counts must equal the lists'
     // sizes; null leaves a place unconnected, which a required source may not be. Computes
-    // once.
+    // once; when that computation fails its error is returned and the filter stays connected.
     CErrorPtr connect(std::span<CAudioParam* const> sources,
                       std::span<CAudioParam* const> destinations);
     // Stops listening and forgets the parameters.
