@@ -6,6 +6,7 @@
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/Converters/Converters.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/ParamFilters/AudioParamFilters.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -32,6 +33,9 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
+    {"audio:param-filter-env", &createObjectOf<CAudioParamFilterEnv>, &CAudioParamFilterEnv::registerClass},
+    {"audio:param-filter-mb", &createObjectOf<CAudioParamFilterMB>, &CAudioParamFilterMB::registerClass},
+    {"audio:param-filter-mbslope", &createObjectOf<CAudioParamFilterMBSlope>, &CAudioParamFilterMBSlope::registerClass},
     {"audio:param-registry", &createObjectOf<CAudioParamRegistry>, &CAudioParamRegistry::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},
