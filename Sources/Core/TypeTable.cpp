@@ -7,6 +7,10 @@
 #include "Audio/Converters/Converters.h"
 #include "Audio/DCDAWContext.h"
 #include "Audio/ParamFilters/AudioParamFilters.h"
+#include "Audio/Filters/AudioFilterBiquadGens.h"
+#include "Audio/Filters/AudioFilterFIRLPGen.h"
+#include "Audio/Filters/AudioFilterGenGroups.h"
+#include "Audio/Filters/AudioFilterHBFGen.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -30,6 +34,15 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:fltgen-array", &createObjectOf<CAudioFilterGenArray>, &CAudioFilterGenArray::registerClass},
+    {"audio:fltgen-array-item", &createObjectOf<CAudioFilterGenArrayItem>, &CAudioFilterGenArrayItem::registerClass},
+    {"audio:fltgen-bypass", &createObjectOf<CAudioFilterBypassGen>, &CAudioFilterBypassGen::registerClass},
+    {"audio:fltgen-firlp", &createObjectOf<CAudioFilterFIRLPGen>, &CAudioFilterFIRLPGen::registerClass},
+    {"audio:fltgen-hbf", &createObjectOf<CAudioFilterHBFGen>, &CAudioFilterHBFGen::registerClass},
+    {"audio:fltgen-magnus", &createObjectOf<CAudioFilterMagnusGen>, &CAudioFilterMagnusGen::registerClass},
+    {"audio:fltgen-rbj", &createObjectOf<CAudioFilterRBJGen>, &CAudioFilterRBJGen::registerClass},
+    {"audio:fltgen-serial", &createObjectOf<CAudioFilterSerialGen>, &CAudioFilterSerialGen::registerClass},
+    {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
