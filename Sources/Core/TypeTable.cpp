@@ -5,14 +5,15 @@
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioParamRegistry.h"
-#include "Audio/Converters/Converters.h"
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessLinkDef.h"
+#include "Audio/Converters/Converters.h"
 #include "Audio/DCDAWContext.h"
 #include "Audio/Filters/AudioFilterBiquadGens.h"
 #include "Audio/Filters/AudioFilterFIRLPGen.h"
 #include "Audio/Filters/AudioFilterGenGroups.h"
 #include "Audio/Filters/AudioFilterHBFGen.h"
+#include "Audio/ParamFilters/AudioParamFilters.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -51,6 +52,9 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
+    {"audio:param-filter-env", &createObjectOf<CAudioParamFilterEnv>, &CAudioParamFilterEnv::registerClass},
+    {"audio:param-filter-mb", &createObjectOf<CAudioParamFilterMB>, &CAudioParamFilterMB::registerClass},
+    {"audio:param-filter-mbslope", &createObjectOf<CAudioParamFilterMBSlope>, &CAudioParamFilterMBSlope::registerClass},
     {"audio:param-registry", &createObjectOf<CAudioParamRegistry>, &CAudioParamRegistry::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},

@@ -5,6 +5,8 @@
 
 #include "Audio/Kernels/DCDAWFilterKernels.h"
 
+#include "KernelTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -18,32 +20,6 @@
 
 namespace kelvtest
 {
-
-inline void runKernel(std::string_view name, std::int32_t n, double x,
-                      std::initializer_list<double*> args)
-{
-    zel::CDCDAWCall call;
-    for (const zel::CDCDAWKernel& k : zel::dcdawFilterKernels())
-        if (name == k.name)
-            call.kernel = &k;
-    ASSERT_NE(call.kernel, nullptr) << name;
-    call.n = n;
-    call.x = x;
-    int i = 0;
-    for (double* p : args)
-        call.data[i++] = p;
-    call.kernel->function(&call);
-}
-
-inline std::vector<double> randomSignal(std::size_t n, std::uint32_t seed)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    std::vector<double> v(n);
-    for (double& s : v)
-        s = dist(gen);
-    return v;
-}
 
 // sum x[i] e^(-2 pi i cycles i / samples)
 inline std::complex<double> dftBin(const double* x, std::size_t samples, double cycles)
