@@ -14,6 +14,7 @@
 #include "Audio/Filters/AudioFilterGenGroups.h"
 #include "Audio/Filters/AudioFilterHBFGen.h"
 #include "Audio/ParamFilters/AudioParamFilters.h"
+#include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
@@ -49,6 +50,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:fltgen-rbj", &createObjectOf<CAudioFilterRBJGen>, &CAudioFilterRBJGen::registerClass},
     {"audio:fltgen-serial", &createObjectOf<CAudioFilterSerialGen>, &CAudioFilterSerialGen::registerClass},
     {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
+    {"audio:modFilterFIR", &createObjectOf<CModFilterFIRDef>, &CModFilterFIRDef::registerClass},
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
