@@ -1,0 +1,444 @@
+// The filter modules on small descriptions at 44100 Hz, against references written out sample
+// by sample from their textbook definitions (direct form II biquads with the raised-cosine
+// coefficient transition, half-band allpass pairs, direct convolution), independent of the
+// kernels and modules under test.
+#include "Audio/Filters/AudioFilterGen.h"
+#include "Audio/Process/ProcessTestSupport.h"
+#include "Audio/Processes/ModFilterFIR.h"
+#include "Audio/Processes/ModFilterIIR.h"
+#include "Support/AllocationCounter.h"
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace kelvtest
+{
+namespace
+{
+
+using Coeffs = std::array<double, 5>;
+constexpr Coeffs kIdentity{1.0, 0.0, 0.0, 0.0, 0.0};
+
+CChild element(const char* tag, const char* name, const std::string& list,
+               std::vector<CChild> children = {})
+{
+    return {tag, name, attrs(list), std::move(children)};
+}
+
+CChild realParam(const char* name, double def)
+{
+    return element("audio:param", name,
+                   "element-size=1|converter=/cvt.real|min-values=-100000|max-values=100000|"
+                   "def-values=" +
+                       std::to_string(def));
+}
+
+// "modMain" running module "f" from its input to its output.
+CChild chainOf(CChild module, std::vector<CChild> params = {})
+{
+    params.push_back(std::move(module));
+    params.push_back(link("src=*|dst=f"));
+    params.push_back(link("src=f|dst=*"));
+    return container("modMain", std::move(params));
+}
+
+// Three sines and a slow ramp, so that every band carries energy.
+CSamples testSignal(std::size_t n)
+{
+    CSamples out(n);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        const auto t = static_cast<double>(i);
+        out[i] = 0.4 * std::sin(0.031 * t) + 0.3 * std::sin(0.29 * t + 1.0) +
+                 0.2 * std::sin(2.1 * t) + 0.0001 * t;
+    }
+    return out;
+}
+
+// Biquads in cascade; a new set fades in over n samples along (0.5 - s) new + (0.5 + s) old,
+// s = 0.5 cos(pi k / n), the new filter starting from the old one's history (from silence when
+// the stage rested on the identity).
+class CBiquadCascadeSim
+{
+public:
+    explicit CBiquadCascadeSim(const zel::CAudioFilterDesign& d, int transition = 1103)
+        : m_length(transition)
+    {
+        for (std::size_t i = 0; i < d.sectionCount; ++i)
+            m_stages.push_back({d.sections[i].coeffs, kIdentity, {}, {}, -1});
+    }
+    void retune(const zel::CAudioFilterDesign& d)
+    {
+        m_stages.resize(std::max(d.sectionCount, m_stages.size()),
+                        {kIdentity, kIdentity, {}, {}, -1});
+        for (std::size_t i = 0; i < m_stages.size(); ++i)
+        {
+            CStage& s = m_stages[i];
+            const Coeffs target = i < d.sectionCount ? d.sections[i].coeffs : kIdentity;
+            if (target == s.cur)
+                continue;
+            if (s.cur == kIdentity)
+                s.w = {};
+            s.next = target;
+            s.v = s.w;
+            s.k = 0;
+        }
+    }
+    double step(double x)
+    {
+        for (CStage& s : m_stages)
+        {
+            const double yOld = run(s.cur, s.w, x);
+            if (s.k < 0)
+            {
+                x = yOld;
+                continue;
+            }
+            const double c = 0.5 * std::cos(std::numbers::pi * s.k / m_length);
+            x = (0.5 - c) * run(s.next, s.v, x) + (0.5 + c) * yOld;
+            if (++s.k == m_length)
+                s = {s.next, kIdentity, s.v, {}, -1};
+        }
+        return x;
+    }
+
+private:
+    struct CStage
+    {
+        Coeffs cur, next;
+        std::array<double, 2> w, v;
+        int k; // -1: no transition
+    };
+    static double run(const Coeffs& c, std::array<double, 2>& w, double x)
+    {
+        const double w0 = x - c[3] * w[0] - c[4] * w[1];
+        const double y = c[0] * w0 + c[1] * w[0] + c[2] * w[1];
+        w = {w0, w[0]};
+        return y;
+    }
+
+    int m_length;
+    std::vector<CStage> m_stages;
+};
+
+// Allpass stages y[n] = c (x[n] - y[n-2]) + x[n-2] in two chains; out = 0.5 (A[n] + B[n-1]).
+class CHalfBandSim
+{
+public:
+    explicit CHalfBandSim(const zel::CAudioFilterDesign& d)
+    {
+        for (std::size_t i = 0; i < d.halfBandOrder; ++i)
+            (i < d.halfBandOrder / 2 ? m_a : m_b).push_back({d.halfBand[i], 0, 0, 0, 0});
+    }
+    double step(double x)
+    {
+        const double out = 0.5 * (chain(m_a, x) + m_bPrev);
+        m_bPrev = chain(m_b, x);
+        return out;
+    }
+
+private:
+    static double chain(std::vector<std::array<double, 5>>& stages, double x)
+    {
+        for (auto& [c, x1, x2, y1, y2] : stages)
+        {
+            const double y = c * (x - y2) + x2;
+            x2 = std::exchange(x1, x);
+            y2 = std::exchange(y1, y);
+            x = y;
+        }
+        return x;
+    }
+    std::vector<std::array<double, 5>> m_a, m_b;
+    double m_bPrev = 0.0;
+};
+
+class ModFilterTest : public CProcessTest
+{
+protected:
+    static constexpr double kFs = 44100.0;
+
+    // Generators below the root; "arr" holds 0 bypass, 1 low-pass 1 kHz, 2 peaking 3 kHz +6 dB,
+    // 3 high-pass then low-pass in cascade, 4 a half-band pair of order 4, 5 a 4-tap FIR.
+    void SetUp() override
+    {
+        CProcessTest::SetUp();
+        m_env->setSampleRate(kFs);
+        const CChild gens[] = {
+            element("audio:fltgen-bypass", "byp", ""),
+            element("audio:fltgen-rbj", "lp", "type=4|freq=1000|bw=1"),
+            element("audio:fltgen-rbj", "peak", "type=1|freq=3000|gain=2|bw=1"),
+            element("audio:fltgen-rbj", "hp", "type=5|freq=200|bw=1"),
+            element("audio:fltgen-rbj", "bp", "type=2|is-type2=true|freq=2000|bw=0.5"),
+            element("audio:fltgen-rbj", "notch", "type=0|is-type2=true|freq=2000|bw=0.5"),
+            element("audio:fltgen-magnus", "mb", "type=4|freq=1000|bw=1"),
+            element("audio:fltgen-serial", "band", "",
+                    {element("audio:fltgen-serial-item", "s1", "fltgen=hp"),
+                     element("audio:fltgen-serial-item", "s2", "fltgen=lp|adjust=5")}),
+            element("audio:fltgen-hbf", "hbf",
+                    "a=0.120732117516754470, 0.663202022419399520|"
+                    "b=0.390362187234500670, 0.890786832653498230"),
+            element("audio:fltgen-firlp", "fir", "length=5.73696145124716553|freq=10788"),
+            element("audio:fltgen-array", "arr", "",
+                    {element("audio:fltgen-array-item", "i", "index=0|fltgen=byp"),
+                     element("audio:fltgen-array-item", "i", "index=1|fltgen=lp"),
+                     element("audio:fltgen-array-item", "i", "index=2|fltgen=peak"),
+                     element("audio:fltgen-array-item", "i", "index=3|fltgen=band"),
+                     element("audio:fltgen-array-item", "i", "index=4|fltgen=hbf"),
+                     element("audio:fltgen-array-item", "i", "index=5|fltgen=fir|length=0.1")})};
+        for (const CChild& g : gens)
+            ASSERT_EQ(idAndText(ktest::loadElement(*m_root, g)), "no error");
+    }
+    // Drops the instance and the definitions, then builds def afresh.
+    zel::CErrorPtr rebuild(const CChild& def)
+    {
+        m_taps.clear();
+        m_feeds.clear();
+        m_instances = zel::CObject::make<zel::CObject>();
+        m_instances->setRootName("plugin");
+        if (zel::CObject* audio = m_root->findChild("audio"))
+            (void)audio->destroy();
+        return build(def);
+    }
+    // An IIR module on "arr" driven by the parameters "type" (input 0) and "freq" (input 1).
+    void buildDriven(int index, const std::string& extra = "")
+    {
+        ASSERT_FALSE(
+            rebuild(chainOf(element("audio:modFilterIIR", "f", "fltgen=arr" + extra,
+                                    {element("audio:param-alloc", "a", "index=0|param-name=type"),
+                                     element("audio:param-alloc", "a", "index=1|param-name=freq")}),
+                            {realParam("type", index), realParam("freq", 1000.0)})));
+    }
+    zel::CAudioFilterDesign design(const char* gen, int index, std::optional<double> freq = {})
+    {
+        zel::CAudioFilterRequest request;
+        request.sampleRate = kFs;
+        request.index = index;
+        request.freq = freq;
+        zel::CAudioFilterDesign d;
+        const auto* g = dynamic_cast<const zel::CAudioFilterGen*>(m_root->findChild(gen));
+        EXPECT_EQ(idAndText(g->design(request, d)), "no error");
+        return d;
+    }
+    // Channel 0's output of in[from, to) run in blocks of the given length.
+    CSamples runBlocks(const CSamples& in, std::size_t from, std::size_t to, std::size_t length)
+    {
+        CSamples out;
+        for (std::size_t at = from; at < to; at += length)
+        {
+            const auto got =
+                run(CSamples(in.begin() + static_cast<std::ptrdiff_t>(at),
+                             in.begin() + static_cast<std::ptrdiff_t>(std::min(to, at + length))));
+            out.insert(out.end(), got[0].begin(), got[0].end());
+        }
+        return out;
+    }
+};
+
+// The impulse response, measured at a few frequencies, is the design's transfer function.
+TEST_F(ModFilterTest, IIRImpulseResponseIsTheGeneratorsTransferFunction)
+{
+    const std::pair<const char*, int> cases[] = {{"lp", 0},    {"peak", 0}, {"band", 0}, {"bp", 0},
+                                                 {"notch", 0}, {"mb", 0},   {"arr", 3}};
+    CSamples in(8192, 0.0);
+    in[0] = 1.0;
+    for (const auto& [gen, index] : cases)
+    {
+        SCOPED_TRACE(gen);
+        ASSERT_FALSE(rebuild(chainOf(
+            element("audio:modFilterIIR", "f",
+                    std::string("fltgen=") + gen + "|filter-index=" + std::to_string(index)))));
+        const CSamples h = runBlocks(in, 0, in.size(), 64);
+        const zel::CAudioFilterDesign d = design(gen, index);
+        for (const double f : {100.0, 707.0, 1000.0, 1414.0, 2000.0, 5000.0, 15000.0})
+        {
+            const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
+            std::complex<double> want = 1.0, got = 0.0, zn = 1.0;
+            for (std::size_t i = 0; i < d.sectionCount; ++i)
+            {
+                const Coeffs& c = d.sections[i].coeffs;
+                want *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
+            }
+            for (const double v : h)
+                got += v * std::exchange(zn, zn * zi);
+            EXPECT_LT(std::abs(got - want), 1e-9 * std::max(1.0, std::abs(want))) << f;
+        }
+    }
+}
+
+// Coefficient changes follow the biquads' 25 ms raised-cosine transition, whatever the
+// numerator shapes and section counts on either side; a resting identity passes its input on.
+TEST_F(ModFilterTest, IIRCoefficientChangesFadeWithoutClicks)
+{
+    struct CCase
+    {
+        const char* what;
+        int from, to;
+        double toFreq;
+    };
+    const CCase cases[] = {{"frequency of a low-pass", 1, 1, 3000.0},
+                           {"peaking to low-pass (another numerator shape)", 2, 1, 1000.0},
+                           {"bypass to a cascade of two", 0, 3, 1000.0},
+                           {"cascade of two to bypass", 3, 0, 1000.0}};
+    const CSamples in = testSignal(640 + 2048);
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        buildDriven(c.from);
+        CBiquadCascadeSim sim(design("arr", c.from, 1000.0));
+        CSamples out = runBlocks(in, 0, 640, 64);
+        change("plugin.modMain.type", c.to, 0.0);
+        change("plugin.modMain.freq", c.toFreq, 0.0);
+        const CSamples after = runBlocks(in, 640, in.size(), 64);
+        out.insert(out.end(), after.begin(), after.end());
+        double worst = 0.0;
+        for (std::size_t i = 0; i < in.size(); ++i)
+        {
+            if (i == 640)
+                sim.retune(design("arr", c.to, c.toFreq));
+            worst = std::max(worst, std::abs(out[i] - sim.step(in[i])));
+        }
+        EXPECT_LT(worst, 1e-9);
+    }
+    // The cascade came to rest on the identity: no kernel runs, the output is the input slot.
+    std::uint32_t ref = 0;
+    ASSERT_FALSE(m_context->takeBuffer(64 * 8, ref));
+    for (zel::CAudioConnection* feed : m_feeds)
+        ASSERT_FALSE(feed->push(ref, 0, 64));
+    ASSERT_EQ(idAndText(m_main->process(64)), "no error");
+    for (zel::CAudioConnection* tap : m_taps)
+        EXPECT_EQ(tap->frontRef(), ref);
+    ASSERT_FALSE(m_context->releaseReference(ref));
+}
+
+// A change of kind has no coefficient transition: a fresh filter fades in over "xfade-length"
+// (44 samples here), starting on the old filter's output and ending on the new one's.
+TEST_F(ModFilterTest, IIRKindChangeCrossfadesToAFreshFilter)
+{
+    buildDriven(1, "|xfade-length=0.001");
+    const CSamples in = testSignal(640 + 256);
+    CBiquadCascadeSim old(design("arr", 1, 1000.0));
+    CHalfBandSim fresh(design("arr", 4));
+    CSamples out = runBlocks(in, 0, 640, 64);
+    change("plugin.modMain.type", 4, 0.0);
+    const CSamples after = runBlocks(in, 640, in.size(), 64);
+    out.insert(out.end(), after.begin(), after.end());
+    for (std::size_t i = 0; i < in.size(); ++i)
+    {
+        const double yOld = old.step(in[i]);
+        const double k = static_cast<double>(i) - 640.0;
+        const double s = k < 0.0    ? 0.5
+                         : k < 44.0 ? 0.5 * std::cos(std::numbers::pi * k / 44.0)
+                                    : -0.5;
+        const double want = (0.5 - s) * (k < 0.0 ? 0.0 : fresh.step(in[i])) + (0.5 + s) * yOld;
+        ASSERT_NEAR(out[i], want, 1e-9) << i;
+    }
+    auto& process = dynamic_cast<zel::CModFilterIIR&>(*m_main->findChild("f"));
+    EXPECT_FALSE(process.module(0).isCrossfading());
+}
+
+// The FIR output is the plain convolution with the taps, delayed by the partition size B,
+// which is the latency the definition reports, for any block length.
+TEST_F(ModFilterTest, FIROutputIsTheDirectConvolutionDelayedByOnePartition)
+{
+    struct CCase
+    {
+        const char* gen;
+        const char* attrs;
+        std::size_t block;
+        std::int32_t latency;
+        std::size_t partitions;
+    };
+    const CCase cases[] = {{"fir", "fltgen=fir", 64, 256, 1}, // 253 taps fit one partition
+                           {"fir", "fltgen=fir|latency=7", 37, 128, 2},
+                           {"fir", "fltgen=fir|latency=5", 64, 32, 8},       // two frames per block
+                           {"arr", "fltgen=arr|filter-index=5", 23, 16, 1}}; // 4 taps
+    const CSamples in = testSignal(1500);
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.attrs);
+        ASSERT_FALSE(rebuild(chainOf(element("audio:modFilterFIR", "f", c.attrs))));
+        const auto& def = dynamic_cast<const zel::CModFilterFIRDef&>(*m_def->findChild("f"));
+        EXPECT_EQ(def.latencySamples(kFs), c.latency);
+        auto& process = dynamic_cast<zel::CModFilterFIR&>(*m_main->findChild("f"));
+        EXPECT_EQ(process.module(0).partitionCount(), c.partitions);
+
+        const std::vector<double> taps = design(c.gen, 5).taps;
+        const CSamples out = runBlocks(in, 0, in.size(), c.block);
+        ASSERT_EQ(out.size(), in.size());
+        const auto delay = static_cast<std::size_t>(c.latency);
+        double worst = 0.0;
+        for (std::size_t t = 0; t < out.size(); ++t)
+        {
+            double want = 0.0;
+            for (std::size_t k = 0; k < taps.size() && k + delay <= t; ++k)
+                want += taps[k] * in[t - delay - k];
+            worst = std::max(worst, std::abs(out[t] - want));
+        }
+        EXPECT_LT(worst, 1e-12);
+    }
+}
+
+TEST_F(ModFilterTest, ConfigurationErrors)
+{
+    struct CCase
+    {
+        const char* tag;
+        const char* attrs;
+        const char* message; // at load, or (after '!') when the module starts
+    };
+    const CCase cases[] = {
+        {"audio:modFilterIIR", "fltgen=nowhere",
+         "zelstr_CModFilterDefBase_initChilds_NoGenerator: Filter generator 'nowhere' not found."},
+        {"audio:modFilterIIR", "fltgen=lp|filter-index=x",
+         "zelstr_CModFilterDefBase_onFilterIndex_Invalid: Invalid filter index 'x' specified."},
+        {"audio:modFilterFIR", "fltgen=fir|latency=17",
+         "zelstr_CModFilterFIRDef_onLatency_Invalid: Invalid latency '17' specified."},
+        {"audio:modFilterIIR", "fltgen=fir",
+         "!zelstr_CModFilterIIRModule_loadDesign_NotRecursive: Filter generator "
+         "'r.audio.modMain.f' does not design a recursive filter."},
+        {"audio:modFilterFIR", "fltgen=lp",
+         "!zelstr_CModFilterFIRDef_designTaps_NotFIR: Filter generator 'r.audio.modMain.f' does "
+         "not design FIR taps."},
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.attrs);
+        m_instances = zel::CObject::make<zel::CObject>();
+        if (zel::CObject* audio = m_root->findChild("audio"))
+            (void)audio->destroy();
+        const zel::CErrorPtr loaded = define(chainOf(element(c.tag, "f", c.attrs)));
+        if (c.message[0] != '!')
+        {
+            EXPECT_EQ(idAndText(loaded), c.message);
+            continue;
+        }
+        ASSERT_EQ(idAndText(loaded), "no error");
+        EXPECT_EQ(idAndText(instantiate()), c.message + 1);
+    }
+}
+
+// Running and retuning allocate nothing (a change of kind may grow pool buffers once).
+TEST_F(ModFilterTest, SteadyStateAndRetuningAllocateNothing)
+{
+    ASSERT_FALSE(rebuild(container(
+        "modMain", {realParam("freq", 1000.0),
+                    element("audio:modFilterIIR", "f", "fltgen=band",
+                            {element("audio:param-alloc", "a", "index=1|param-name=freq")}),
+                    element("audio:modFilterFIR", "g", "fltgen=fir|latency=6"), link("src=*|dst=f"),
+                    link("src=f|dst=g"), link("src=g|dst=*")})));
+    for (int b = 0; b < 30; ++b)
+        runQuiet(64);
+    for (const double freq : {500.0, 2000.0, 4000.0})
+    {
+        change("plugin.modMain.freq", freq, 0.0);
+        CCountAllocations count;
+        for (int b = 0; b < 30; ++b)
+            runQuiet(b % 2 == 0 ? 64 : 29);
+        EXPECT_EQ(count.count(), 0u) << freq;
+    }
+}
+
+} // namespace
+} // namespace kelvtest
