@@ -27,6 +27,8 @@ public:
 
     // Null before the definition is loaded or once the generator is gone.
     const CAudioFilterGen* generator() const;
+    // The "fltgen" text, for messages.
+    const CText& generatorPath() const { return m_path; }
     std::int32_t filterIndex() const { return m_index; }
     // The request of the definition's own inputs at a sample rate.
     CAudioFilterRequest baseRequest(double sampleRate) const;

@@ -193,11 +193,12 @@ CErrorPtr CModFilterFIRDef::designTaps(double sampleRate, CAudioFilterDesign& ou
     const CAudioFilterGen* gen = generator();
     if (gen == nullptr)
         return ZEL_ERROR(where, "zelstr_CModFilterFIRDef_designTaps_NoGenerator",
-                         "Filter generator '%1' not found.", {fullName().toUtf8()});
+                         "Filter generator '%1' not found.", {generatorPath().toUtf8()});
     ZEL_TRY(gen->design(baseRequest(sampleRate), out), where);
     if (out.kind != EFilterDesignKind::kFIR || out.taps.empty())
         return ZEL_ERROR(where, "zelstr_CModFilterFIRDef_designTaps_NotFIR",
-                         "Filter generator '%1' does not design FIR taps.", {fullName().toUtf8()});
+                         "Filter generator '%1' does not design FIR taps.",
+                         {generatorPath().toUtf8()});
     return nullptr;
 }
 

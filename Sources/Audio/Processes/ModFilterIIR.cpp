@@ -77,7 +77,7 @@ CErrorPtr CModFilterIIRModule::start(CAudioProcessTerminalBase& owner, std::int3
     const CAudioFilterGen* gen = m_def->generator();
     if (gen == nullptr)
         return ZEL_ERROR(where, "zelstr_CModFilterIIRModule_start_NoGenerator",
-                         "Filter generator '%1' not found.", {m_def->fullName().toUtf8()});
+                         "Filter generator '%1' not found.", {m_def->generatorPath().toUtf8()});
     ZEL_TRY(gen->design(m_request, m_design), where);
     ZEL_TRY(loadDesign(ctx, m_chain, m_design), where);
     return nullptr;
@@ -108,7 +108,7 @@ CErrorPtr CModFilterIIRModule::update(CAudioProcessTerminalBase& owner)
     const CAudioFilterGen* gen = m_def->generator();
     if (gen == nullptr)
         return ZEL_ERROR(where, "zelstr_CModFilterIIRModule_update_NoGenerator",
-                         "Filter generator '%1' not found.", {m_def->fullName().toUtf8()});
+                         "Filter generator '%1' not found.", {m_def->generatorPath().toUtf8()});
     // A failed design keeps the running filter.
     ZEL_TRY(gen->design(request, m_design), where);
     m_request = request;
@@ -198,7 +198,7 @@ CErrorPtr CModFilterIIRModule::loadDesign(CDCDAWContextObject& ctx, CChain& chai
     chain.kind = EFilterDesignKind::kNone;
     return ZEL_ERROR(where, "zelstr_CModFilterIIRModule_loadDesign_NotRecursive",
                      "Filter generator '%1' does not design a recursive filter.",
-                     {m_def->fullName().toUtf8()});
+                     {m_def->generatorPath().toUtf8()});
 }
 
 CErrorPtr CModFilterIIRModule::retuneBiquads(CDCDAWContextObject& ctx, CChain& chain,

@@ -397,10 +397,10 @@ TEST_F(ModFilterTest, ConfigurationErrors)
          "zelstr_CModFilterFIRDef_onLatency_Invalid: Invalid latency '17' specified."},
         {"audio:modFilterIIR", "fltgen=fir",
          "!zelstr_CModFilterIIRModule_loadDesign_NotRecursive: Filter generator "
-         "'r.audio.modMain.f' does not design a recursive filter."},
+         "'fir' does not design a recursive filter."},
         {"audio:modFilterFIR", "fltgen=lp",
-         "!zelstr_CModFilterFIRDef_designTaps_NotFIR: Filter generator 'r.audio.modMain.f' does "
-         "not design FIR taps."},
+         "!zelstr_CModFilterFIRDef_designTaps_NotFIR: Filter generator 'lp' does not design "
+         "FIR taps."},
     };
     for (const CCase& c : cases)
     {
