@@ -9,6 +9,12 @@
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessLinkDef.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/Processes/ModAbs.h"
+#include "Audio/Processes/ModBypass.h"
+#include "Audio/Processes/ModDenorm.h"
+#include "Audio/Processes/ModGain.h"
+#include "Audio/Processes/ModLeveler.h"
+#include "Audio/Processes/ModMult.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -34,6 +40,12 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:modAbs", &createObjectOf<CModAbsDef>, &CModAbsDef::registerClass},
+    {"audio:modBypass", &createObjectOf<CModBypassDef>, &CModBypassDef::registerClass},
+    {"audio:modDenorm", &createObjectOf<CModDenormDef>, &CModDenormDef::registerClass},
+    {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
+    {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
+    {"audio:modMult", &createObjectOf<CModMultDef>, &CModMultDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
