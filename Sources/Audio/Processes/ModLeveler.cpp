@@ -92,26 +92,51 @@ CErrorPtr CModLevelerModule::start(CAudioProcessTerminalBase& owner, std::int32_
         }
         found->channels.push_back(c);
     }
-    m_inputs.reserve(static_cast<std::size_t>(owner.channelCount()));
-    m_connected.reserve(static_cast<std::size_t>(owner.channelCount()));
-    return update(owner);
+    const auto channels = static_cast<std::size_t>(owner.channelCount());
+    for (std::vector<std::uint32_t>* refs :
+         {&m_inputs, &m_outputs, &m_results, &m_oldResults, &m_scratch})
+        refs->reserve(channels);
+    m_connected.reserve(channels);
+    m_fadeSeconds = CAudioCrossfade::lengthOf(*owner.definition());
+    for (CGroup& group : m_groups)
+    {
+        group.fades.resize(group.channels.size());
+        group.current = settingsOf(owner, group);
+    }
+    return nullptr;
+}
+
+CModLevelerModule::CSettings CModLevelerModule::settingsOf(const CAudioProcessTerminalBase& owner,
+                                                           const CGroup& group)
+{
+    const std::int32_t c = group.channels.front();
+    CSettings settings;
+    settings.minimum = std::round(owner.paramValue(kModeInput, c, 0.0)) != 0.0;
+    settings.blend = owner.paramValue(kMixInput, c, 0.0);
+    settings.link = 1.0 - owner.paramValue(kLinkingInput, c, 1.0);
+    return settings;
 }
 
 CErrorPtr CModLevelerModule::update(CAudioProcessTerminalBase& owner)
 {
     for (CGroup& group : m_groups)
     {
-        const std::int32_t c = group.channels.front();
-        group.minimum = std::round(owner.paramValue(kModeInput, c, 0.0)) != 0.0;
-        group.blend = owner.paramValue(kMixInput, c, 0.0);
-        group.link = 1.0 - owner.paramValue(kLinkingInput, c, 1.0);
+        const CSettings next = settingsOf(owner, group);
+        if (next == group.current)
+            continue;
+        // A change during a blend restarts it from the current settings.
+        group.previous = group.current;
+        group.current = next;
+        for (CAudioCrossfade& fade : group.fades)
+            ZEL_TRY(fade.start(owner.context(), m_fadeSeconds, owner.sampleRate()), kName);
+        group.fading = true;
     }
     return nullptr;
 }
 
 CErrorPtr CModLevelerModule::process(CAudioModuleBlock& block)
 {
-    for (const CGroup& group : m_groups)
+    for (CGroup& group : m_groups)
         ZEL_TRY(processGroup(block, group), kName);
     return nullptr;
 }
@@ -162,57 +187,122 @@ CErrorPtr CModLevelerModule::reduce(CAudioModuleBlock& block, const CKernels& ke
     }
 }
 
-CErrorPtr CModLevelerModule::processGroup(CAudioModuleBlock& block, const CGroup& group)
+bool CModLevelerModule::CSettings::operator==(const CSettings& other) const
 {
-    m_inputs.clear();
-    m_connected.clear();
-    for (const std::int32_t c : group.channels)
-    {
-        const std::uint32_t in = block.input(0, c);
-        if (in == CAudioProcessBase::kNoInput)
-            continue;
-        m_inputs.push_back(in);
-        m_connected.push_back(c);
-    }
-    if (m_inputs.empty())
-        return nullptr;
-    if (isOne(group.link) || m_inputs.size() == 1)
-    {
-        for (const std::int32_t c : m_connected)
-            ZEL_TRY(block.passInput(0, 0, c), kName);
-        return nullptr;
-    }
+    return minimum == other.minimum && blend == other.blend && link == other.link;
+}
 
+bool CModLevelerModule::isIdentity(const CSettings& settings) const
+{
+    return isOne(settings.link) || m_inputs.size() == 1;
+}
+
+CErrorPtr CModLevelerModule::render(CAudioModuleBlock& block, const CSettings& settings,
+                                    const std::vector<std::uint32_t>& dst,
+                                    std::vector<std::uint32_t>& results) const
+{
+    if (isIdentity(settings))
+    {
+        for (std::size_t i = 0; i < m_inputs.size(); ++i)
+            results[i] = m_inputs[i];
+        return nullptr;
+    }
     CDCDAWContextObject& context = block.context();
     CScratch extremeBuffer(context), averageBuffer(context);
     std::uint32_t extreme = CAudioProcessBase::kNoInput;
     std::uint32_t level = CAudioProcessBase::kNoInput;
-    if (!isOne(group.blend))
+    if (!isOne(settings.blend))
     {
         ZEL_TRY(extremeBuffer.take(block), kName);
-        ZEL_TRY(reduce(block, group.minimum ? m_min : m_max, false, extremeBuffer.ref(), extreme),
-                kName);
+        ZEL_TRY(
+            reduce(block, settings.minimum ? m_min : m_max, false, extremeBuffer.ref(), extreme),
+            kName);
         level = extreme;
     }
-    if (!isZero(group.blend))
+    if (!isZero(settings.blend))
     {
         ZEL_TRY(averageBuffer.take(block), kName);
         ZEL_TRY(reduce(block, m_add, true, averageBuffer.ref(), level), kName);
         if (extreme != CAudioProcessBase::kNoInput)
-            ZEL_TRY(block.issue(*m_mix, group.blend, {level, level, extreme}), kName);
+            ZEL_TRY(block.issue(*m_mix, settings.blend, {level, level, extreme}), kName);
     }
-
-    const bool shared = isZero(group.link);
-    for (std::size_t i = 0; i < m_connected.size(); ++i)
+    const bool shared = isZero(settings.link);
+    for (std::size_t i = 0; i < m_inputs.size(); ++i)
     {
-        std::uint32_t out = 0;
-        ZEL_TRY(block.output(0, out, m_connected[i]), kName);
         if (shared)
-            ZEL_TRY(block.issue(*m_copy, 0.0, {out, level}), kName);
+            ZEL_TRY(block.issue(*m_copy, 0.0, {dst[i], level}), kName);
         else
-            ZEL_TRY(block.issue(*m_mix, group.link, {out, m_inputs[i], level}), kName);
+            ZEL_TRY(block.issue(*m_mix, settings.link, {dst[i], m_inputs[i], level}), kName);
+        results[i] = dst[i];
     }
     return nullptr;
+}
+
+CErrorPtr CModLevelerModule::processGroup(CAudioModuleBlock& block, CGroup& group)
+{
+    m_inputs.clear();
+    m_connected.clear();
+    for (std::size_t i = 0; i < group.channels.size(); ++i)
+    {
+        const std::uint32_t in = block.input(0, group.channels[i]);
+        if (in == CAudioProcessBase::kNoInput)
+            continue;
+        m_inputs.push_back(in);
+        m_connected.push_back(i);
+    }
+    if (m_inputs.empty())
+        return nullptr;
+    const std::size_t count = m_inputs.size();
+    if (!group.fading && isIdentity(group.current))
+    {
+        for (const std::size_t i : m_connected)
+            ZEL_TRY(block.passInput(0, 0, group.channels[i]), kName);
+        return nullptr;
+    }
+    m_outputs.resize(count);
+    m_results.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        ZEL_TRY(block.output(0, m_outputs[i], group.channels[m_connected[i]]), kName);
+    if (!group.fading)
+        return render(block, group.current, m_outputs, m_results);
+
+    // Blend every channel from the previous settings' output to the current one's.
+    CDCDAWContextObject& context = block.context();
+    const auto bytes = static_cast<std::uint32_t>(
+                           std::max(block.length(), block.owner().setup().maxBlockLength())) *
+                       8u;
+    m_scratch.clear();
+    CErrorPtr err;
+    for (std::size_t i = 0; i < count && !err; ++i)
+    {
+        std::uint32_t ref = 0;
+        err = context.takeBuffer(bytes, ref);
+        if (!err)
+            m_scratch.push_back(ref);
+    }
+    m_oldResults.resize(count);
+    if (!err)
+        err = render(block, group.current, m_outputs, m_results);
+    if (!err)
+        err = render(block, group.previous, m_scratch, m_oldResults);
+    group.fading = false;
+    for (std::size_t i = 0; i < count && !err; ++i)
+    {
+        CAudioCrossfade& fade = group.fades[m_connected[i]];
+        err = fade.run(context, block.length(), m_outputs[i], m_results[i], m_oldResults[i]);
+        group.fading = group.fading || fade.isRunning();
+    }
+    for (const std::uint32_t ref : m_scratch)
+        (void)context.releaseReference(ref);
+    ZEL_TRY(std::move(err), kName);
+    return nullptr;
+}
+
+void CModLevelerModule::stop(CAudioProcessTerminalBase& owner)
+{
+    for (CGroup& group : m_groups)
+        for (CAudioCrossfade& fade : group.fades)
+            fade.release(owner.context());
 }
 
 void CModLevelerDef::registerClass(CClassInfo& info)

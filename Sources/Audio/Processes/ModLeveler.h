@@ -15,10 +15,11 @@
 //     scale 1/N (mulc, add2mul, add3mul; four left: add4 then mulci);
 //   L = (A - M) b + M ("DCDAW_mix"), or whichever of A and M is needed;
 //   k = 1: every output is L; otherwise output c = (ec - L)(1 - k) + L.
-// Comparisons with 0 and 1 use the double epsilon. Changes of the inputs apply from the next
-// block on without a crossfade: the level signal feeds detectors that smooth it anyway.
-// A channel whose input is not connected gets no output.
+// Comparisons with 0 and 1 use the double epsilon. A change of the settings is crossfaded per
+// channel over "xfade-length": while the blend runs, the group is linked with both the previous
+// and the current settings. A channel whose input is not connected gets no output.
 
+#include "Audio/AudioCrossfade.h"
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessTerminal.h"
 
@@ -39,14 +40,23 @@ public:
     CErrorPtr start(CAudioProcessTerminalBase& owner, std::int32_t channel) override;
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
+    void stop(CAudioProcessTerminalBase& owner) override;
 
 private:
-    struct CGroup
+    struct CSettings
     {
-        std::vector<std::int32_t> channels;
         bool minimum = false;
         double blend = 0.0; // b
         double link = 0.0;  // 1 - k
+        bool operator==(const CSettings& other) const;
+    };
+    struct CGroup
+    {
+        std::vector<std::int32_t> channels;
+        CSettings current;
+        CSettings previous;                 // while fading
+        std::vector<CAudioCrossfade> fades; // per channel of the group
+        bool fading = false;
     };
     struct CKernels
     {
@@ -54,14 +64,28 @@ private:
         const CDCDAWKernel* scaled[4] = {}; // sum times x by input count, 2 and 3 (add only)
     };
 
-    CErrorPtr processGroup(CAudioModuleBlock& block, const CGroup& group);
+    static CSettings settingsOf(const CAudioProcessTerminalBase& owner, const CGroup& group);
+    // Outputs equal inputs: nothing to link, or a single connected input.
+    bool isIdentity(const CSettings& settings) const;
+    CErrorPtr processGroup(CAudioModuleBlock& block, CGroup& group);
+    // Links m_inputs with settings into dst (one buffer per connected input); results gets dst
+    // or, for an identity, the inputs themselves.
+    CErrorPtr render(CAudioModuleBlock& block, const CSettings& settings,
+                     const std::vector<std::uint32_t>& dst,
+                     std::vector<std::uint32_t>& results) const;
     // Reduces m_inputs into dst (or gives the single input itself); average scales by 1/N.
     CErrorPtr reduce(CAudioModuleBlock& block, const CKernels& kernels, bool average,
                      std::uint32_t dst, std::uint32_t& result) const;
 
     std::vector<CGroup> m_groups;
-    std::vector<std::uint32_t> m_inputs;   // connected inputs of the group being processed
-    std::vector<std::int32_t> m_connected; // their channels
+    double m_fadeSeconds = CAudioCrossfade::kMinLength;
+    // Per connected input of the group being processed.
+    std::vector<std::uint32_t> m_inputs;
+    std::vector<std::size_t> m_connected; // index in the group's channel list
+    std::vector<std::uint32_t> m_outputs;
+    std::vector<std::uint32_t> m_results;
+    std::vector<std::uint32_t> m_oldResults;
+    std::vector<std::uint32_t> m_scratch;
     CKernels m_max, m_min, m_add;
     const CDCDAWKernel* m_mulc = nullptr;
     const CDCDAWKernel* m_mulci = nullptr;
