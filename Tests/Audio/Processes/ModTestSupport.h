@@ -117,18 +117,16 @@ protected:
         return runBlock(std::vector<CSamples>(static_cast<std::size_t>(channels()), in));
     }
 
-    // Sets one group's value of a parameter and hands the change over, stamped at the start of
-    // the coming block.
-    void setGroupValue(const char* path, std::int32_t group, double value)
-    {
-        EXPECT_FALSE(liveParam(path).setValue(group, 0, 0, value));
-        EXPECT_TRUE(m_collector->takeIn((static_cast<double>(m_main->position()) - 0.5) / kRate));
-    }
-    void setValue(const char* path, double value)
+    // Sets a parameter's value in one group (all groups for -1) and hands the change over,
+    // stamped at the start of the coming block.
+    void setValue(const char* path, double value, std::int32_t group = -1)
     {
         zel::CAudioParam& p = liveParam(path);
         for (std::int32_t g = 0; g < p.groupCount(); ++g)
-            EXPECT_FALSE(p.setValue(g, 0, 0, value));
+            if (group < 0 || g == group)
+            {
+                EXPECT_FALSE(p.setValue(g, 0, 0, value));
+            }
         EXPECT_TRUE(m_collector->takeIn((static_cast<double>(m_main->position()) - 0.5) / kRate));
     }
 };

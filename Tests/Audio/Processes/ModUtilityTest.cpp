@@ -111,8 +111,8 @@ TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
     {
         SCOPED_TRACE(tc.expected);
         setValue("plugin.modMain.en", tc.enable);
-        setGroupValue("plugin.modMain.solo", 0, tc.solo0);
-        setGroupValue("plugin.modMain.solo", 1, tc.solo1);
+        setValue("plugin.modMain.solo", tc.solo0, 0);
+        setValue("plugin.modMain.solo", tc.solo1, 1);
         (void)runSame(in); // a one-sample blend
         const CBlockResult got = runSame(in);
         for (std::size_t c = 0; c < 2; ++c)
