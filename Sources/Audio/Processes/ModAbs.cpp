@@ -1,13 +1,14 @@
 #include "Audio/Processes/ModAbs.h"
 
 #include "Audio/DCDAWContext.h"
+#include "Audio/Processes/ModSwitchedOutput.h"
 
 namespace zel
 {
 
 CErrorPtr CModAbsModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
 {
-    (void)channel;
+    ZEL_TRY(requirePerChannel(owner, channel), "CModAbsModule");
     m_abs = findDCDAWKernel("DCDAW_abs");
     m_fill0 = findDCDAWKernel("DCDAW_fill0");
     if (!m_abs || !m_fill0)

@@ -32,7 +32,8 @@ CModBypassModule::sourceFor(const CAudioProcessTerminalBase& owner) const
 
 CErrorPtr CModBypassModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
 {
-    m_channel = channel < 0 ? 0 : channel;
+    ZEL_TRY(requirePerChannel(owner, channel), "CModBypassModule");
+    m_channel = channel;
     ZEL_TRY(m_output.start(owner.context(), sourceFor(owner),
                            CAudioCrossfade::lengthOf(*owner.definition()), owner.sampleRate()),
             "CModBypassModule");

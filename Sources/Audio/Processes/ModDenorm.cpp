@@ -9,7 +9,7 @@ namespace zel
 
 CErrorPtr CModDenormModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
 {
-    (void)channel;
+    ZEL_TRY(requirePerChannel(owner, channel), "CModDenormModule");
     m_denorm = findDCDAWKernel("DCDAW_denorm");
     m_noise = findDCDAWKernel("DCDAW_denormn");
     if (!m_denorm || !m_noise)

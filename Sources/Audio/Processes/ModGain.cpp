@@ -20,7 +20,8 @@ CModSwitchedOutput::CSource CModGainModule::sourceFor(const CAudioProcessTermina
 
 CErrorPtr CModGainModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
 {
-    m_channel = channel < 0 ? 0 : channel;
+    ZEL_TRY(requirePerChannel(owner, channel), "CModGainModule");
+    m_channel = channel;
     ZEL_TRY(m_output.start(owner.context(), sourceFor(owner),
                            CAudioCrossfade::lengthOf(*owner.definition()), owner.sampleRate()),
             "CModGainModule");

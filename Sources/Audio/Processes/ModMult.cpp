@@ -1,13 +1,14 @@
 #include "Audio/Processes/ModMult.h"
 
 #include "Audio/DCDAWContext.h"
+#include "Audio/Processes/ModSwitchedOutput.h"
 
 namespace zel
 {
 
 CErrorPtr CModMultModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
 {
-    (void)channel;
+    ZEL_TRY(requirePerChannel(owner, channel), "CModMultModule");
     const auto* def = dynamic_cast<const CModMultDef*>(owner.definition());
     const char* name = def && def->isDivision() ? "DCDAW_div2" : "DCDAW_mul2";
     m_kernel = findDCDAWKernel(name);

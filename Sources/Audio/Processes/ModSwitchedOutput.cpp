@@ -52,6 +52,15 @@ bool isOn(double value)
     return value >= 0.5;
 }
 
+CErrorPtr requirePerChannel(const CObject& process, std::int32_t channel)
+{
+    if (channel >= 0)
+        return nullptr;
+    return ZEL_ERROR(process.fullName().toUtf8(), "zelstr_CModSwitchedOutput_requirePerChannel",
+                     "The module '%1' works per channel and cannot be a whole-channel terminal.",
+                     {process.name().toUtf8()});
+}
+
 bool CModSwitchedOutput::CSource::operator==(const CSource& other) const
 {
     if (kind != other.kind)

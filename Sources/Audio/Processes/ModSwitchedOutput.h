@@ -23,6 +23,7 @@ namespace zel
 
 class CAudioModuleBlock;
 class CDCDAWContextObject;
+class CObject;
 struct CDCDAWKernel;
 
 // Values within the double-precision epsilon of 0 or 1 count as 0 or 1.
@@ -30,6 +31,9 @@ bool isZero(double value);
 bool isOne(double value);
 // A switch parameter is on from 0.5 up.
 bool isOn(double value);
+// The per-channel modules of this family run one instance per channel; a whole-channel
+// instance (channel -1, "is-terminal-whole") is refused with an error naming the process.
+CErrorPtr requirePerChannel(const CObject& process, std::int32_t channel);
 
 class CModSwitchedOutput
 {

@@ -129,6 +129,20 @@ TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
     }
 }
 
+TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
+{
+    for (const char* tag :
+         {"audio:modGain", "audio:modMult", "audio:modAbs", "audio:modDenorm", "audio:modBypass"})
+    {
+        SCOPED_TRACE(tag);
+        resetGraph();
+        zel::CErrorPtr err =
+            buildModule(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
+        EXPECT_EQ(idAndText(err), "zelstr_CModSwitchedOutput_requirePerChannel: The module 'm' "
+                                  "works per channel and cannot be a whole-channel terminal.");
+    }
+}
+
 TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
 {
     useChannels({0, 0}, 1);
