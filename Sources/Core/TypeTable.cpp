@@ -14,8 +14,14 @@
 #include "Audio/Filters/AudioFilterGenGroups.h"
 #include "Audio/Filters/AudioFilterHBFGen.h"
 #include "Audio/ParamFilters/AudioParamFilters.h"
+#include "Audio/Processes/ModAbs.h"
+#include "Audio/Processes/ModBypass.h"
+#include "Audio/Processes/ModDenorm.h"
 #include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
+#include "Audio/Processes/ModGain.h"
+#include "Audio/Processes/ModLeveler.h"
+#include "Audio/Processes/ModMult.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -50,8 +56,14 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:fltgen-rbj", &createObjectOf<CAudioFilterRBJGen>, &CAudioFilterRBJGen::registerClass},
     {"audio:fltgen-serial", &createObjectOf<CAudioFilterSerialGen>, &CAudioFilterSerialGen::registerClass},
     {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
+    {"audio:modAbs", &createObjectOf<CModAbsDef>, &CModAbsDef::registerClass},
+    {"audio:modBypass", &createObjectOf<CModBypassDef>, &CModBypassDef::registerClass},
+    {"audio:modDenorm", &createObjectOf<CModDenormDef>, &CModDenormDef::registerClass},
     {"audio:modFilterFIR", &createObjectOf<CModFilterFIRDef>, &CModFilterFIRDef::registerClass},
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
+    {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
+    {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
+    {"audio:modMult", &createObjectOf<CModMultDef>, &CModMultDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},

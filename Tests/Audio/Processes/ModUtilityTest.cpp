@@ -1,0 +1,195 @@
+#include "Audio/Processes/ModTestSupport.h"
+#include "Support/AllocationCounter.h"
+
+#include <cmath>
+
+namespace kelvtest
+{
+namespace
+{
+
+class ModUtilityTest : public CModTest
+{
+protected:
+    static CSamples signedRamp(std::size_t n)
+    {
+        CSamples s(n);
+        for (std::size_t i = 0; i < n; ++i)
+            s[i] = static_cast<double>(i) - 3.0; // holds one zero
+        return s;
+    }
+};
+
+TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
+{
+    struct CCase
+    {
+        const char* extra;
+        const char* level; // the second input is the first times this
+        bool secondInput;
+    };
+    const CCase cases[] = {{"is-division=false", "3", true},
+                           {"", "-0.5", true},
+                           {"is-division=true", "2", true},
+                           {"is-division=true", "0", true},
+                           {"is-division=true", "2", false}};
+    const CSamples in = signedRamp(8);
+    for (const CCase& tc : cases)
+    {
+        SCOPED_TRACE(std::string(tc.extra) + " " + tc.level);
+        resetGraph();
+        std::vector<CChild> children{param("level", tc.level),
+                                     gain("g", "level"),
+                                     module("audio:modMult", "m", {}, tc.extra),
+                                     link("src=*|dst=g"),
+                                     link("src=*|dst=m"),
+                                     link("src=m|dst=*")};
+        if (tc.secondInput)
+            children.push_back(link("src=g|dst=m/1"));
+        ASSERT_FALSE(buildModule(container("modMain", children)));
+        const bool division = std::string(tc.extra) == "is-division=true";
+        const double level = std::stod(tc.level);
+        const CBlockResult got = runSame(in);
+        EXPECT_EQ(got.passed[0], !tc.secondInput);
+        for (std::size_t i = 0; i < in.size(); ++i)
+        {
+            const double a = in[i], b = in[i] * level;
+            if (!tc.secondInput)
+                EXPECT_EQ(got.out[0][i], a) << i;
+            else if (!division)
+                EXPECT_EQ(got.out[0][i], a * b) << i;
+            else if (b == 0.0 && a == 0.0)
+                EXPECT_TRUE(std::isnan(got.out[0][i])) << i;
+            else if (b == 0.0)
+                EXPECT_TRUE(std::isinf(got.out[0][i])) << i;
+            else
+                EXPECT_DOUBLE_EQ(got.out[0][i], 1.0 / level) << i;
+        }
+    }
+
+    resetGraph();
+    EXPECT_EQ(idAndText(define(module("audio:modMult", "m", {}, "is-division=maybe"))),
+              "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value 'maybe'.");
+}
+
+TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
+{
+    ASSERT_FALSE(buildModule(container(
+        "modMain", {module("audio:modAbs", "abs", {}), module("audio:modDenorm", "dn", {}),
+                    link("src=*|dst=abs"), link("src=abs|dst=dn"), link("src=dn|dst=*")})));
+    CSamples in = signedRamp(24);
+    for (double& v : in)
+        v *= 1e-3; // small enough that the noise is not rounded away
+    const CBlockResult got = runSame(in);
+    for (std::size_t i = 0; i < in.size(); ++i)
+    {
+        // +-1e-11 around |in|, up to the rounding of the sum.
+        EXPECT_NEAR(std::fabs(got.out[0][i] - std::fabs(in[i])), 1e-11, 1e-18) << i;
+        EXPECT_NEAR(std::fabs(got.out[1][i] - std::fabs(in[i])), 1e-11, 1e-18) << i;
+    }
+    EXPECT_NE(got.out[0], got.out[1]); // each channel has its own seed
+    EXPECT_NE(got.out[0][3], 0.0);     // silence gets noise too
+}
+
+TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
+{
+    // Channel c is in group c. Port 0: the input times 3 (processed); port 1: the input (dry).
+    ASSERT_FALSE(buildModule(container(
+        "modMain", {param("level", "3"), param("en", "0"), param("solo", "0"), gain("g", "level"),
+                    module("audio:modBypass", "byp", {"en", "solo"}, "xfade-length=0.0001"),
+                    link("src=*|dst=g"), link("src=g|dst=byp"), link("src=*|dst=byp/1"),
+                    link("src=byp|dst=*")})));
+    struct CCase
+    {
+        double enable, solo0, solo1;
+        const char* expected; // per channel: P processed, D dry, N noise
+    };
+    const CCase cases[] = {{0, 0, 0, "PP"}, {1, 0, 0, "DD"},     {0, 1, 0, "PN"}, {1, 0, 1, "ND"},
+                           {0, 1, 1, "PP"}, {1, 0.5, 0.4, "DN"}, {0, 0, 0, "PP"}};
+    const CSamples in = constant(6, 0.25);
+    for (const CCase& tc : cases)
+    {
+        SCOPED_TRACE(tc.expected);
+        setValue("plugin.modMain.en", tc.enable);
+        setValue("plugin.modMain.solo", tc.solo0, 0);
+        setValue("plugin.modMain.solo", tc.solo1, 1);
+        (void)runSame(in); // a one-sample blend
+        const CBlockResult got = runSame(in);
+        for (std::size_t c = 0; c < 2; ++c)
+        {
+            if (tc.expected[c] == 'N')
+            {
+                for (const double v : got.out[c])
+                    EXPECT_NEAR(std::fabs(v), 1e-11, 1e-24) << c;
+                continue;
+            }
+            EXPECT_EQ(got.out[c], constant(6, tc.expected[c] == 'P' ? 0.75 : 0.25)) << c;
+            EXPECT_EQ(got.passed[c], tc.expected[c] == 'D') << c;
+        }
+    }
+}
+
+TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
+{
+    for (const char* tag :
+         {"audio:modGain", "audio:modMult", "audio:modAbs", "audio:modDenorm", "audio:modBypass"})
+    {
+        SCOPED_TRACE(tag);
+        resetGraph();
+        zel::CErrorPtr err =
+            buildModule(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
+        EXPECT_EQ(idAndText(err), "zelstr_CModSwitchedOutput_requirePerChannel: The module 'm' "
+                                  "works per channel and cannot be a whole-channel terminal.");
+    }
+}
+
+TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
+{
+    useChannels({0, 0}, 1);
+    ASSERT_FALSE(buildModule(container(
+        "modMain",
+        {param("gain", "2"),
+         param("mute", "0"),
+         param("en", "0"),
+         param("link", "0.5"),
+         param("mix", "0.5"),
+         param("mode", "0"),
+         module("audio:modGain", "g", {"gain", "mute"}, "xfade-length=0.005"),
+         module("audio:modAbs", "abs", {}),
+         module("audio:modLeveler", "lev", {"mode", "mix", "link"}, "is-terminal-whole=true"),
+         module("audio:modMult", "m", {}, "is-division=true"),
+         module("audio:modDenorm", "dn", {}),
+         module("audio:modBypass", "byp", {"en"}, "xfade-length=0.005"),
+         link("src=*|dst=g"),
+         link("src=g|dst=abs"),
+         link("src=abs|dst=lev"),
+         link("src=lev|dst=m/1"),
+         link("src=*|dst=m"),
+         link("src=m|dst=dn"),
+         link("src=dn|dst=byp"),
+         link("src=*|dst=byp/1"),
+         link("src=byp|dst=*")})));
+    zel::CAudioParam* params[] = {
+        &liveParam("plugin.modMain.gain"), &liveParam("plugin.modMain.mute"),
+        &liveParam("plugin.modMain.en"), &liveParam("plugin.modMain.link")};
+    double stamp = 0.0;
+    const auto cycle = [&](int i)
+    {
+        const double values[] = {1.0 + (i % 3), double(i % 2), double((i / 2) % 2), 0.25 * (i % 5)};
+        for (std::size_t p = 0; p < 4; ++p)
+            EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
+        (void)m_collector->takeIn(stamp);
+        for (int b = 0; b < 3; ++b)
+            runQuiet(32);
+        stamp += 0.096;
+    };
+    for (int i = 0; i < 8; ++i)
+        cycle(i);
+    CCountAllocations count;
+    for (int i = 0; i < 8; ++i)
+        cycle(i);
+    EXPECT_EQ(count.count(), 0u);
+}
+
+} // namespace
+} // namespace kelvtest
