@@ -9,7 +9,12 @@
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessLinkDef.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/Processes/ModMSCoder.h"
+#include "Audio/Processes/ModMSMod.h"
 #include "Audio/Processes/ModNode.h"
+#include "Audio/Processes/ModOutput.h"
+#include "Audio/Processes/ModProcessSwitch.h"
+#include "Audio/Processes/ModRouter.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -34,7 +39,12 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:modMSCoder", &createObjectOf<CModMSCoderDef>, &CModMSCoderDef::registerClass},
+    {"audio:modMSMod", &createObjectOf<CModMSModDef>, &CModMSModDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
+    {"audio:modOutput", &createObjectOf<CModOutputDef>, &CModOutputDef::registerClass},
+    {"audio:modProcessSwitch", &createObjectOf<CModProcessSwitchDef>, &CModProcessSwitchDef::registerClass},
+    {"audio:modRouter", &createObjectOf<CModRouterDef>, &CModRouterDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},

@@ -1,0 +1,214 @@
+#include "Audio/Processes/ModMSMod.h"
+
+#include "Audio/DCDAWContext.h"
+#include "Audio/Kernels/BasicKernels.h"
+
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace zel
+{
+
+namespace
+{
+
+constexpr double kIdentityTolerance = 0.0001;
+constexpr double kPanThreshold = 0.0001;
+constexpr std::uint32_t kNone = CAudioProcessBase::kNoInput;
+
+bool isOn(const CAudioProcessTerminalBase& owner, std::int32_t index)
+{
+    return owner.paramValue(index, 0, 0.0) >= 0.5;
+}
+
+} // namespace
+
+void CModMSModModule::weights(const CSettings& s, double& c0, double& c1)
+{
+    const double x = s.mix;
+    const double cosine = std::cos(std::numbers::pi * x);
+    c0 = s.midMute ? 0.0 : s.midGain * (1.0 + cosine) * (x + 0.5);
+    if (s.mid180)
+        c0 = -c0;
+    c1 = s.sideMute ? 0.0 : s.sideGain * (1.0 - cosine);
+    if (s.side180)
+        c1 = -c1;
+}
+
+CErrorPtr CModMSModModule::start(CAudioProcessTerminalBase& owner, std::int32_t channel)
+{
+    m_active = channel <= 0;
+    if (!m_active)
+        return nullptr;
+    m_kernels[kEncode] = findDCDAWKernel("DCDAW_msmodenc");
+    m_kernels[kDecode] = findDCDAWKernel("DCDAW_msmoddec");
+    m_kernels[kInline] = findDCDAWKernel("DCDAW_msmodinl");
+    m_mulc = findDCDAWKernel("DCDAW_mulc");
+    m_mulci = findDCDAWKernel("DCDAW_mulci");
+    for (const CDCDAWKernel* kernel : {m_kernels[0], m_kernels[1], m_kernels[2], m_mulc, m_mulci})
+        if (kernel == nullptr)
+            return ZEL_ERROR("zel::CModMSModModule::start", "zelstr_CModMSModModule_start_NoKernel",
+                             "Mid/side kernels are missing.", {});
+    m_fadeLength = CAudioCrossfade::lengthOf(*owner.definition());
+    m_fade.prepare(owner.channelCount());
+    CDCDAWContextObject& context = owner.context();
+    constexpr auto bytes = static_cast<std::uint32_t>(CDCDAWMSWeights::kSize * sizeof(double));
+    ZEL_TRY(context.takeBuffer(bytes, m_weights), "zel::CModMSModModule::start");
+    ZEL_TRY(context.takeBuffer(bytes, m_previousWeights), "zel::CModMSModModule::start");
+    m_config = read(owner);
+    m_previous = m_config;
+    storeWeights(context, m_weights, m_config);
+    storeWeights(context, m_previousWeights, m_config);
+    return nullptr;
+}
+
+CModMSModModule::CConfig CModMSModModule::read(const CAudioProcessTerminalBase& owner) const
+{
+    CConfig config;
+    config.pairs.build(owner.setup(), owner.channelCount(), owner.paramInput(kPairs), 1.0);
+    const long mode = std::lround(owner.paramValue(kMode, 0, kInline));
+    config.mode = mode <= kEncode ? kEncode : mode == kDecode ? kDecode : kInline;
+    config.swap = isOn(owner, kSwap);
+    CSettings s;
+    s.midGain = owner.paramValue(kMidGain, 0, 1.0);
+    s.mid180 = isOn(owner, kMid180);
+    s.midMute = isOn(owner, kMidMute);
+    s.sideGain = owner.paramValue(kSideGain, 0, 1.0);
+    s.side180 = isOn(owner, kSide180);
+    s.sideMute = isOn(owner, kSideMute);
+    s.mix = owner.paramValue(kMix, 0, 0.5);
+    weights(s, config.c0, config.c1);
+    config.pan = owner.paramValue(kPan, 0, 0.0);
+    return config;
+}
+
+void CModMSModModule::storeWeights(CDCDAWContextObject& context, std::uint32_t ref,
+                                   const CConfig& config)
+{
+    double* w = context.data(ref);
+    w[CDCDAWMSWeights::kMid] = config.c0;
+    w[CDCDAWMSWeights::kSide] = config.c1;
+}
+
+CErrorPtr CModMSModModule::update(CAudioProcessTerminalBase& owner)
+{
+    if (!m_active)
+        return nullptr;
+    CConfig next = read(owner);
+    CDCDAWContextObject& context = owner.context();
+    if (next.sameStructure(m_config))
+    {
+        m_config = next;
+        storeWeights(context, m_weights, m_config);
+        return nullptr;
+    }
+    m_previous = m_config;
+    std::swap(m_weights, m_previousWeights);
+    m_config = next;
+    storeWeights(context, m_weights, m_config);
+    return m_fade.start(context, m_fadeLength, owner.sampleRate());
+}
+
+CErrorPtr CModMSModModule::render(CModChannelSink& sink, const CConfig& config,
+                                  std::uint32_t weights) const
+{
+    const std::int32_t channels = sink.block().owner().channelCount();
+    for (std::int32_t c = 0; c < channels; ++c)
+        if (!config.pairs.isPaired(c))
+            ZEL_TRY(sink.pass(c), "zel::CModMSModModule::render");
+    const bool identity = config.mode == kInline &&
+                          std::fabs(config.c0 - 1.0) < kIdentityTolerance &&
+                          std::fabs(config.c1 - 1.0) < kIdentityTolerance;
+    const double p = config.pan;
+    const bool panned = std::fabs(p) >= kPanThreshold;
+    // (1 - cos((|p| + 1) pi)) / 2, the same as (1 + cos(pi |p|)) / 2.
+    const double w = (1.0 - std::cos((std::fabs(p) + 1.0) * std::numbers::pi)) * 0.5;
+    for (std::int32_t i = 0; i < config.pairs.count(); ++i)
+    {
+        const std::int32_t a = config.pairs.first(i);
+        const std::int32_t b = config.pairs.second(i);
+        const std::int32_t panCut = p > 0.0 ? a : b; // the channel away from the pan direction
+        if (identity)
+        {
+            for (const std::int32_t c : {a, b})
+            {
+                if (panned && c == panCut)
+                {
+                    std::uint32_t in = 0, out = 0;
+                    ZEL_TRY(sink.input(c, in), "zel::CModMSModModule::render");
+                    ZEL_TRY(sink.target(c, out), "zel::CModMSModModule::render");
+                    ZEL_TRY(sink.issue(*m_mulc, w, {out, in}), "zel::CModMSModModule::render");
+                }
+                else
+                    ZEL_TRY(sink.pass(c), "zel::CModMSModModule::render");
+            }
+            continue;
+        }
+        const std::int32_t x = config.swap ? b : a;
+        const std::int32_t y = config.swap ? a : b;
+        std::uint32_t inX = 0, inY = 0, outX = 0, outY = 0;
+        ZEL_TRY(sink.input(x, inX), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.input(y, inY), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.target(x, outX), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.target(y, outY), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.issue(*m_kernels[config.mode], 0.0, {outX, outY, inX, inY, weights}),
+                "zel::CModMSModModule::render");
+        if (panned)
+            ZEL_TRY(sink.issue(*m_mulci, w, {panCut == x ? outX : outY}),
+                    "zel::CModMSModModule::render");
+    }
+    return nullptr;
+}
+
+CErrorPtr CModMSModModule::process(CAudioModuleBlock& block)
+{
+    if (!m_active)
+        return nullptr;
+    if (!m_fade.isRunning())
+    {
+        CModChannelSink sink(block, nullptr);
+        return render(sink, m_config, m_weights);
+    }
+    m_fade.clearRefs();
+    CErrorPtr err;
+    {
+        CModChannelSink fresh(block, m_fade.newRefs());
+        CModChannelSink old(block, m_fade.oldRefs());
+        err = render(fresh, m_config, m_weights);
+        if (!err)
+            err = render(old, m_previous, m_previousWeights);
+    }
+    CErrorPtr blendErr = m_fade.blend(block);
+    return err ? std::move(err) : std::move(blendErr);
+}
+
+void CModMSModModule::stop(CAudioProcessTerminalBase& owner)
+{
+    CDCDAWContextObject& context = owner.context();
+    m_fade.release(context);
+    for (std::uint32_t* ref : {&m_weights, &m_previousWeights})
+    {
+        if (*ref != kNone)
+            (void)context.releaseReference(*ref);
+        *ref = kNone;
+    }
+}
+
+void CModMSMod::registerClass(CClassInfo& info)
+{
+    CAudioProcessBase::registerClass(info);
+}
+
+void CModMSModDef::registerClass(CClassInfo& info)
+{
+    CAudioProcessDefBase::registerClass(info);
+}
+
+CErrorPtr CModMSModDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const
+{
+    process = CObject::make<CModMSMod>();
+    return nullptr;
+}
+
+} // namespace zel
