@@ -117,7 +117,7 @@ CErrorPtr CModMSModModule::render(CModChannelSink& sink, const CConfig& config,
     for (std::int32_t c = 0; c < channels; ++c)
         if (!config.pairs.isPaired(c))
             ZEL_TRY(sink.pass(c), "zel::CModMSModModule::render");
-    const bool identity = config.mode == kInline &&
+    const bool identity = config.mode == kInline && !config.swap &&
                           std::fabs(config.c0 - 1.0) < kIdentityTolerance &&
                           std::fabs(config.c1 - 1.0) < kIdentityTolerance;
     const double p = config.pan;
@@ -145,18 +145,24 @@ CErrorPtr CModMSModModule::render(CModChannelSink& sink, const CConfig& config,
             }
             continue;
         }
+        // Swap exchanges the pair's left and right: on the way in for the encoder and inline,
+        // on the way out for the decoder.
         const std::int32_t x = config.swap ? b : a;
         const std::int32_t y = config.swap ? a : b;
-        std::uint32_t inX = 0, inY = 0, outX = 0, outY = 0;
-        ZEL_TRY(sink.input(x, inX), "zel::CModMSModModule::render");
-        ZEL_TRY(sink.input(y, inY), "zel::CModMSModModule::render");
-        ZEL_TRY(sink.target(x, outX), "zel::CModMSModModule::render");
-        ZEL_TRY(sink.target(y, outY), "zel::CModMSModModule::render");
-        ZEL_TRY(sink.issue(*m_kernels[config.mode], 0.0, {outX, outY, inX, inY, weights}),
+        const bool decode = config.mode == kDecode;
+        std::uint32_t inA = 0, inB = 0, outA = 0, outB = 0;
+        ZEL_TRY(sink.input(decode ? a : x, inA), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.input(decode ? b : y, inB), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.target(decode ? x : a, outA), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.target(decode ? y : b, outB), "zel::CModMSModModule::render");
+        ZEL_TRY(sink.issue(*m_kernels[config.mode], 0.0, {outA, outB, inA, inB, weights}),
                 "zel::CModMSModModule::render");
         if (panned)
-            ZEL_TRY(sink.issue(*m_mulci, w, {panCut == x ? outX : outY}),
+        {
+            const bool cutIsA = decode ? (panCut == x) : (panCut == a);
+            ZEL_TRY(sink.issue(*m_mulci, w, {cutIsA ? outA : outB}),
                     "zel::CModMSModModule::render");
+        }
     }
     return nullptr;
 }

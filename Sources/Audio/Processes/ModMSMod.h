@@ -12,10 +12,11 @@
 // zeroed by the mutes, negated by the polarity switches; they live in a 16-byte pool slot the
 // kernels read and are rewritten in place whenever an input changes. Inline with both weights
 // within 0.0001 of 1 issues no mid/side kernel and passes the pair through. "swap" takes the
-// pair's second channel first (in and out). Pan p (|p| >= 0.0001) scales one channel of the
-// pair by w = (1 + cos(pi |p|)) / 2: the first channel for p > 0 (the image moves towards the
-// second), the second for p < 0. A change of mode, swap or pairs is structural and blended
-// over "xfade-length"; weight and pan changes apply at once.
+// pair's second channel first on its left/right side: the inputs of the encoder and of inline,
+// the outputs of the decoder (so it mirrors the image in every mode). Pan p (|p| >= 0.0001) scales
+// one channel of the pair by w = (1 + cos(pi |p|)) / 2: the first channel for p > 0 (the image
+// moves towards the second), the second for p < 0. A change of mode, swap or pairs is structural
+// and blended over "xfade-length"; weight and pan changes apply at once.
 //
 // One module instance drives all channels of the process (the first one).
 
