@@ -17,11 +17,6 @@ constexpr double kIdentityTolerance = 0.0001;
 constexpr double kPanThreshold = 0.0001;
 constexpr std::uint32_t kNone = CAudioProcessBase::kNoInput;
 
-bool isOn(const CAudioProcessTerminalBase& owner, std::int32_t index)
-{
-    return owner.paramValue(index, 0, 0.0) >= 0.5;
-}
-
 } // namespace
 
 void CModMSModModule::weights(const CSettings& s, double& c0, double& c1)
@@ -53,7 +48,8 @@ CErrorPtr CModMSModModule::start(CAudioProcessTerminalBase& owner, std::int32_t 
     m_fadeLength = CAudioCrossfade::lengthOf(*owner.definition());
     m_fade.prepare(owner.channelCount());
     CDCDAWContextObject& context = owner.context();
-    constexpr auto bytes = static_cast<std::uint32_t>(CDCDAWMSWeights::kSize * sizeof(double));
+    constexpr auto bytes =
+        static_cast<std::uint32_t>(kMaxPairs * CDCDAWMSWeights::kSize * sizeof(double));
     ZEL_TRY(context.takeBuffer(bytes, m_weights), "zel::CModMSModModule::start");
     ZEL_TRY(context.takeBuffer(bytes, m_previousWeights), "zel::CModMSModModule::start");
     m_config = read(owner);
@@ -63,23 +59,42 @@ CErrorPtr CModMSModModule::start(CAudioProcessTerminalBase& owner, std::int32_t 
     return nullptr;
 }
 
+bool CModMSModModule::CConfig::sameStructure(const CConfig& other) const
+{
+    if (!(pairs == other.pairs))
+        return false;
+    for (std::int32_t i = 0; i < pairs.count(); ++i)
+    {
+        const auto at = static_cast<std::size_t>(i);
+        if (pair[at].mode != other.pair[at].mode || pair[at].swap != other.pair[at].swap)
+            return false;
+    }
+    return true;
+}
+
 CModMSModModule::CConfig CModMSModModule::read(const CAudioProcessTerminalBase& owner) const
 {
     CConfig config;
     config.pairs.build(owner.setup(), owner.channelCount(), owner.paramInput(kPairs), 1.0);
-    const long mode = std::lround(owner.paramValue(kMode, 0, kInline));
-    config.mode = mode <= kEncode ? kEncode : mode == kDecode ? kDecode : kInline;
-    config.swap = isOn(owner, kSwap);
-    CSettings s;
-    s.midGain = owner.paramValue(kMidGain, 0, 1.0);
-    s.mid180 = isOn(owner, kMid180);
-    s.midMute = isOn(owner, kMidMute);
-    s.sideGain = owner.paramValue(kSideGain, 0, 1.0);
-    s.side180 = isOn(owner, kSide180);
-    s.sideMute = isOn(owner, kSideMute);
-    s.mix = owner.paramValue(kMix, 0, 0.5);
-    weights(s, config.c0, config.c1);
-    config.pan = owner.paramValue(kPan, 0, 0.0);
+    for (std::int32_t i = 0; i < config.pairs.count(); ++i)
+    {
+        const std::int32_t c = config.pairs.first(i);
+        const auto on = [&](std::int32_t index) { return owner.paramValue(index, c, 0.0) >= 0.5; };
+        CPairSettings& pair = config.pair[static_cast<std::size_t>(i)];
+        const long mode = std::lround(owner.paramValue(kMode, c, kInline));
+        pair.mode = mode <= kEncode ? kEncode : mode == kDecode ? kDecode : kInline;
+        pair.swap = on(kSwap);
+        CSettings s;
+        s.midGain = owner.paramValue(kMidGain, c, 1.0);
+        s.mid180 = on(kMid180);
+        s.midMute = on(kMidMute);
+        s.sideGain = owner.paramValue(kSideGain, c, 1.0);
+        s.side180 = on(kSide180);
+        s.sideMute = on(kSideMute);
+        s.mix = owner.paramValue(kMix, c, 0.5);
+        weights(s, pair.c0, pair.c1);
+        pair.pan = owner.paramValue(kPan, c, 0.0);
+    }
     return config;
 }
 
@@ -87,8 +102,12 @@ void CModMSModModule::storeWeights(CDCDAWContextObject& context, std::uint32_t r
                                    const CConfig& config)
 {
     double* w = context.data(ref);
-    w[CDCDAWMSWeights::kMid] = config.c0;
-    w[CDCDAWMSWeights::kSide] = config.c1;
+    for (std::int32_t i = 0; i < config.pairs.count(); ++i)
+    {
+        const auto at = static_cast<std::size_t>(i);
+        w[at * CDCDAWMSWeights::kSize + CDCDAWMSWeights::kMid] = config.pair[at].c0;
+        w[at * CDCDAWMSWeights::kSize + CDCDAWMSWeights::kSide] = config.pair[at].c1;
+    }
 }
 
 CErrorPtr CModMSModModule::update(CAudioProcessTerminalBase& owner)
@@ -117,15 +136,16 @@ CErrorPtr CModMSModModule::render(CModChannelSink& sink, const CConfig& config,
     for (std::int32_t c = 0; c < channels; ++c)
         if (!config.pairs.isPaired(c))
             ZEL_TRY(sink.pass(c), "zel::CModMSModModule::render");
-    const bool identity = config.mode == kInline && !config.swap &&
-                          std::fabs(config.c0 - 1.0) < kIdentityTolerance &&
-                          std::fabs(config.c1 - 1.0) < kIdentityTolerance;
-    const double p = config.pan;
-    const bool panned = std::fabs(p) >= kPanThreshold;
-    // (1 - cos((|p| + 1) pi)) / 2, the same as (1 + cos(pi |p|)) / 2.
-    const double w = (1.0 - std::cos((std::fabs(p) + 1.0) * std::numbers::pi)) * 0.5;
     for (std::int32_t i = 0; i < config.pairs.count(); ++i)
     {
+        const CPairSettings& pair = config.pair[static_cast<std::size_t>(i)];
+        const bool identity = pair.mode == kInline && !pair.swap &&
+                              std::fabs(pair.c0 - 1.0) < kIdentityTolerance &&
+                              std::fabs(pair.c1 - 1.0) < kIdentityTolerance;
+        const double p = pair.pan;
+        const bool panned = std::fabs(p) >= kPanThreshold;
+        // (1 - cos((|p| + 1) pi)) / 2, the same as (1 + cos(pi |p|)) / 2.
+        const double w = (1.0 - std::cos((std::fabs(p) + 1.0) * std::numbers::pi)) * 0.5;
         const std::int32_t a = config.pairs.first(i);
         const std::int32_t b = config.pairs.second(i);
         const std::int32_t panCut = p > 0.0 ? a : b; // the channel away from the pan direction
@@ -147,15 +167,19 @@ CErrorPtr CModMSModModule::render(CModChannelSink& sink, const CConfig& config,
         }
         // Swap exchanges the pair's left and right: on the way in for the encoder and inline,
         // on the way out for the decoder.
-        const std::int32_t x = config.swap ? b : a;
-        const std::int32_t y = config.swap ? a : b;
-        const bool decode = config.mode == kDecode;
+        const std::int32_t x = pair.swap ? b : a;
+        const std::int32_t y = pair.swap ? a : b;
+        const bool decode = pair.mode == kDecode;
+        const std::uint32_t pairWeights = CDCDAWContextObject::makeReference(
+            CDCDAWContextObject::slotOf(weights),
+            CDCDAWContextObject::offsetOf(weights) +
+                static_cast<std::uint32_t>(i * CDCDAWMSWeights::kSize * 8));
         std::uint32_t inA = 0, inB = 0, outA = 0, outB = 0;
         ZEL_TRY(sink.input(decode ? a : x, inA), "zel::CModMSModModule::render");
         ZEL_TRY(sink.input(decode ? b : y, inB), "zel::CModMSModModule::render");
         ZEL_TRY(sink.target(decode ? x : a, outA), "zel::CModMSModModule::render");
         ZEL_TRY(sink.target(decode ? y : b, outB), "zel::CModMSModModule::render");
-        ZEL_TRY(sink.issue(*m_kernels[config.mode], 0.0, {outA, outB, inA, inB, weights}),
+        ZEL_TRY(sink.issue(*m_kernels[pair.mode], 0.0, {outA, outB, inA, inB, pairWeights}),
                 "zel::CModMSModModule::render");
         if (panned)
         {

@@ -8,9 +8,11 @@
 //   7 "mix" (unbound 0.5)  8 "pan" (-1 to 1)  9 "swap"
 //   10 "pairs" (optional) the pair selection per group (ModMSPairs.h); unbound: every group
 //             weights its first pair
+// Every pair reads the settings of its own channel group (that of its first channel).
 // Weights, with x = mix and C = cos(pi x): c0 = midgain (1 + C)(x + 0.5), c1 = sidegain (1 - C),
-// zeroed by the mutes, negated by the polarity switches; they live in a 16-byte pool slot the
-// kernels read and are rewritten in place whenever an input changes. Inline with both weights
+// zeroed by the mutes, negated by the polarity switches; each pair's live in a 16-byte record of
+// one pool buffer (addressed by byte offset) that the kernels read, rewritten in place whenever
+// an input changes. Inline with both weights
 // within 0.0001 of 1 issues no mid/side kernel and passes the pair through. "swap" takes the
 // pair's second channel first on its left/right side: the inputs of the encoder and of inline,
 // the outputs of the decoder (so it mirrors the image in every mode). Pan p (|p| >= 0.0001) scales
@@ -24,6 +26,8 @@
 #include "Audio/AudioProcessTerminal.h"
 #include "Audio/Processes/ModChannelFade.h"
 #include "Audio/Processes/ModMSPairs.h"
+
+#include <array>
 
 namespace zel
 {
@@ -70,19 +74,22 @@ public:
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
 
-    struct CConfig
+    // The settings of one pair, read in the group of the pair's first channel.
+    struct CPairSettings
     {
-        CModMSPairs pairs;
         std::int32_t mode = kInline;
         bool swap = false;
         double c0 = 1.0;
         double c1 = 1.0;
         double pan = 0.0;
-        // Same structure: no blend needed between the two.
-        bool sameStructure(const CConfig& other) const
-        {
-            return pairs == other.pairs && mode == other.mode && swap == other.swap;
-        }
+    };
+    static constexpr std::int32_t kMaxPairs = CModMSPairs::kMaxChannels / 2;
+    struct CConfig
+    {
+        CModMSPairs pairs;
+        std::array<CPairSettings, kMaxPairs> pair{};
+        // Same structure (pairs, modes, swaps): no blend needed between the two.
+        bool sameStructure(const CConfig& other) const;
     };
     const CConfig& config() const { return m_config; }
     bool isFading() const { return m_fade.isRunning(); }
@@ -90,7 +97,8 @@ public:
 private:
     CConfig read(const CAudioProcessTerminalBase& owner) const;
     CErrorPtr render(CModChannelSink& sink, const CConfig& config, std::uint32_t weights) const;
-    void storeWeights(CDCDAWContextObject& context, std::uint32_t ref, const CConfig& config);
+    static void storeWeights(CDCDAWContextObject& context, std::uint32_t ref,
+                             const CConfig& config);
 
     bool m_active = false;
     double m_fadeLength = 0.0;

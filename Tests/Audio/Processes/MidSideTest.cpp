@@ -176,6 +176,24 @@ TEST_F(MidSideTest, WeightsAndPanFollowTheSettings)
     }
 }
 
+TEST_F(MidSideTest, EachPairIsWeightedWithItsGroupsSettings)
+{
+    // Group 0 removes the side (mix 0), group 1 keeps only the side, doubled (mix 1).
+    configure(4, {0, 0, 1, 1}, 2);
+    ASSERT_FALSE(buildN(chain({param("mix", "0;1"), param("pairs", "1;1")},
+                              {module("audio:modMSMod", "ms", {{7, "mix"}, {10, "pairs"}})})));
+    const std::vector<CSamples> in = signal(8);
+    std::vector<CSamples> expected(4, CSamples(8));
+    for (std::size_t i = 0; i < 8; ++i)
+    {
+        const double m0 = (in[0][i] + in[1][i]) / 2, s1 = (in[2][i] - in[3][i]) / 2;
+        expected[0][i] = expected[1][i] = m0;
+        expected[2][i] = 2 * s1;
+        expected[3][i] = -2 * s1;
+    }
+    expectNear(runN(in), expected, "per group");
+}
+
 TEST_F(MidSideTest, UnpairedChannelsPassThroughTheWeighting)
 {
     // Each channel alone in its group: nothing forms a pair.
