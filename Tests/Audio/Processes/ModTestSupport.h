@@ -123,6 +123,18 @@ protected:
         }
         return out;
     }
+    // Runs `blocks` blocks of n samples of the signal from sample `from`, outputs joined.
+    std::vector<CSamples> runBlocks(std::size_t blocks, std::size_t n, std::size_t from)
+    {
+        std::vector<CSamples> out(static_cast<std::size_t>(m_channels));
+        for (std::size_t b = 0; b < blocks; ++b)
+        {
+            const std::vector<CSamples> part = runN(signal(n, from + b * n));
+            for (std::size_t c = 0; c < out.size(); ++c)
+                out[c].insert(out[c].end(), part[c].begin(), part[c].end());
+        }
+        return out;
+    }
     void runQuietN(std::int32_t n)
     {
         for (zel::CAudioConnection* feed : m_feeds)
@@ -137,18 +149,22 @@ protected:
             while (tap->frontLength() > 0)
                 tap->consume(tap->frontLength());
     }
-    // Sets one element of a parameter in every group and hands the change on at `stamp`.
-    void changeElement(const char* path, std::int32_t element, double value, double stamp)
-    {
-        zel::CAudioParam& p = liveParam(path);
-        for (std::int32_t g = 0; g < p.groupCount(); ++g)
-            EXPECT_FALSE(p.setValue(g, element, 0, value));
-        EXPECT_TRUE(m_collector->takeIn(stamp));
-    }
-
     std::int32_t m_channels = kChannels;
     std::vector<std::uint32_t> m_tapSlots; // slot of each output's first segment (last run)
 };
+
+inline void expectNear(const std::vector<CSamples>& out, const std::vector<CSamples>& expected,
+                       const std::string& what, double tolerance = 1e-14)
+{
+    ASSERT_EQ(out.size(), expected.size()) << what;
+    for (std::size_t c = 0; c < out.size(); ++c)
+    {
+        ASSERT_EQ(out[c].size(), expected[c].size()) << what << " channel " << c;
+        for (std::size_t i = 0; i < out[c].size(); ++i)
+            EXPECT_NEAR(out[c][i], expected[c][i], tolerance)
+                << what << " channel " << c << " sample " << i;
+    }
+}
 
 // Raised-cosine blend weight of the old signal at sample k of N.
 inline double oldWeight(std::size_t k, std::size_t n)

@@ -115,13 +115,7 @@ TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
     EXPECT_EQ(runN(signal(8)), scaled(signal(8), 2.0));
 
     change("plugin.modMain.sel", 1.0, 0.008);
-    std::vector<CSamples> out(2);
-    for (std::size_t block = 0; block < 2; ++block)
-    {
-        const std::vector<CSamples> part = runN(signal(8, 8 + 8 * block));
-        for (std::size_t c = 0; c < 2; ++c)
-            out[c].insert(out[c].end(), part[c].begin(), part[c].end());
-    }
+    const std::vector<CSamples> out = runBlocks(2, 8, 8);
     EXPECT_FALSE(sw->isFading());
     EXPECT_EQ(sw->selected(), 1);
     const std::vector<CSamples> in = signal(16, 8);
