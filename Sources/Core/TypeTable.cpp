@@ -21,8 +21,13 @@
 #include "Audio/Processes/ModFilterIIR.h"
 #include "Audio/Processes/ModGain.h"
 #include "Audio/Processes/ModLeveler.h"
+#include "Audio/Processes/ModMSCoder.h"
+#include "Audio/Processes/ModMSMod.h"
 #include "Audio/Processes/ModMult.h"
 #include "Audio/Processes/ModNode.h"
+#include "Audio/Processes/ModOutput.h"
+#include "Audio/Processes/ModProcessSwitch.h"
+#include "Audio/Processes/ModRouter.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
 #include "Core/SharedAttribute.h"
@@ -63,8 +68,13 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
     {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
     {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
+    {"audio:modMSCoder", &createObjectOf<CModMSCoderDef>, &CModMSCoderDef::registerClass},
+    {"audio:modMSMod", &createObjectOf<CModMSModDef>, &CModMSModDef::registerClass},
     {"audio:modMult", &createObjectOf<CModMultDef>, &CModMultDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
+    {"audio:modOutput", &createObjectOf<CModOutputDef>, &CModOutputDef::registerClass},
+    {"audio:modProcessSwitch", &createObjectOf<CModProcessSwitchDef>, &CModProcessSwitchDef::registerClass},
+    {"audio:modRouter", &createObjectOf<CModRouterDef>, &CModRouterDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},

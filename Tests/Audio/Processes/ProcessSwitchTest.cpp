@@ -1,0 +1,145 @@
+#include "Audio/Processes/ModProcessSwitch.h"
+#include "Audio/Processes/RoutingTestSupport.h"
+
+#include <string>
+
+namespace kelvtest
+{
+namespace
+{
+
+class ProcessSwitchTest : public CRoutingTest
+{
+protected:
+    // A switch over two gains: "a" (x2) and "b" (x3); the index bound to "sel" when given.
+    static CChild switchOf(const std::string& extra, const char* sel)
+    {
+        CChild sw{"audio:modProcessSwitch", "sw", attrs(extra), {gain("a", "ga"), gain("b", "gb")}};
+        if (sel != nullptr)
+            sw.children.push_back({"audio:param-alloc",
+                                   "alloc",
+                                   attrs(std::string("index=0|param-name=") + sel),
+                                   {}});
+        return sw;
+    }
+    zel::CErrorPtr buildSwitch(const std::string& name, const std::string& extra,
+                               const char* selDefault)
+    {
+        configure(2, {0, 0}, 1);
+        std::vector<CChild> params = {param("ga", "2"), param("gb", "3")};
+        if (selDefault != nullptr)
+            params.push_back(param("sel", selDefault));
+        return buildN(chain(std::move(params), {switchOf(extra, selDefault ? "sel" : nullptr)},
+                            name.c_str()));
+    }
+    static std::vector<CSamples> scaled(std::vector<CSamples> in, double factor)
+    {
+        for (CSamples& channel : in)
+            for (double& v : channel)
+                v *= factor;
+        return in;
+    }
+};
+
+TEST_F(ProcessSwitchTest, MalformedProcessListsAreRejected)
+{
+    struct CCase
+    {
+        const char* list;
+        const char* error;
+    };
+    const CCase cases[] = {
+        {"0:.a;.b", "zelstr_CModProcessSwitchDef_init_NoIndex: No index delimiter ':' found in "
+                    "item #2."},
+        {"x:.a", "zelstr_CModProcessSwitchDef_init_IndexError: Invalid index value 'x' in item "
+                 "#1."},
+        {"0:.a;-1:.b", "zelstr_CModProcessSwitchDef_init_IndexError: Invalid index value '-1' in "
+                       "item #2."},
+        {"0:.a;1:.b;0:.b", "zelstr_CModProcessSwitchDef_init_IndexDupeError: Duplicate index "
+                           "value '0' used in item #3."},
+        {"0:.a;1:.c", "zelstr_CModProcessSwitchDef_init_ProcessError: Invalid process '.c' in "
+                      "item #2."},
+        {"0:.a; ;1:b;", "no error"}, // empty items are skipped, the dot is optional
+    };
+    int number = 0;
+    for (const CCase& c : cases)
+    {
+        std::string name = "list";
+        name += std::to_string(++number);
+        const zel::CErrorPtr err = define(
+            container(name.c_str(), {param("ga", "2"), param("gb", "3"),
+                                     switchOf(std::string("process-list=") + c.list, nullptr)}));
+        EXPECT_EQ(idAndText(err), c.error) << c.list;
+    }
+}
+
+TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
+{
+    struct CCase
+    {
+        const char* extra;
+        const char* sel; // nullptr: the index is unbound
+        double gain;
+    };
+    const CCase cases[] = {
+        {"", "0", 2.0},
+        {"", "1", 3.0},
+        {"", "0.6", 3.0},                   // rounds to 1
+        {"def-child-name=b", "5", 3.0},     // no item 5: the default child
+        {"", "5", 1.0},                     // no item, no default child: pass-through
+        {"def-index=1", nullptr, 3.0},      // unbound: the default index
+        {"def-child-name=a", nullptr, 2.0}, // unbound, default index 0
+        {"def-index=7|def-child-name=b", nullptr, 3.0},
+    };
+    int number = 0;
+    for (const CCase& c : cases)
+    {
+        std::string name = "sel";
+        name += std::to_string(++number);
+        ASSERT_EQ(
+            idAndText(buildSwitch(name, std::string("process-list=0:.a;1:.b|") + c.extra, c.sel)),
+            "no error")
+            << name;
+        const std::vector<CSamples> in = signal(8);
+        EXPECT_EQ(runN(in), scaled(in, c.gain)) << name;
+    }
+}
+
+TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
+{
+    // 0.01 s at 1000 Hz: N = 10 samples.
+    ASSERT_FALSE(buildSwitch("modMain", "process-list=0:.a;1:.b|xfade-length=0.01", "0"));
+    auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
+    ASSERT_NE(sw, nullptr);
+    ASSERT_EQ(sw->processes().size(), 2u);
+    EXPECT_EQ(runN(signal(8)), scaled(signal(8), 2.0));
+
+    change("plugin.modMain.sel", 1.0, 0.008);
+    const std::vector<CSamples> out = runBlocks(2, 8, 8);
+    EXPECT_FALSE(sw->isFading());
+    EXPECT_EQ(sw->selected(), 1);
+    const std::vector<CSamples> in = signal(16, 8);
+    for (std::size_t c = 0; c < 2; ++c)
+        for (std::size_t k = 0; k < 16; ++k)
+        {
+            const double a = oldWeight(k, 10);
+            EXPECT_NEAR(out[c][k], (1 - a) * 3 * in[c][k] + a * 2 * in[c][k], 1e-12) << k;
+        }
+    EXPECT_EQ(runN(signal(8, 24)), scaled(signal(8, 24), 3.0));
+}
+
+TEST_F(ProcessSwitchTest, IdleProcessesStillTakeTheirParameterChanges)
+{
+    ASSERT_FALSE(buildSwitch("modMain", "process-list=0:.a;1:.b|xfade-length=0.0001", "0"));
+    change("plugin.modMain.gb", 5.0, 0.0);
+    runN(signal(8));
+    auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
+    ASSERT_NE(sw, nullptr);
+    EXPECT_EQ(sw->processes()[1]->queuedChangeCount(), 0u);
+    change("plugin.modMain.sel", 1.0, 0.008);
+    runN(signal(8, 8));
+    EXPECT_EQ(runN(signal(8, 16)), scaled(signal(8, 16), 5.0));
+}
+
+} // namespace
+} // namespace kelvtest
