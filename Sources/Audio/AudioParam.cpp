@@ -191,6 +191,31 @@ CErrorPtr CAudioParam::setElements(std::int32_t group, std::vector<double> value
     return nullptr;
 }
 
+CErrorPtr CAudioParam::assignElements(std::int32_t group, std::span<const double> values,
+                                      std::int32_t origin)
+{
+    const auto size = static_cast<std::size_t>(m_info->elementSize);
+    {
+        CCriticalSectionLock guard(m_lock);
+        const std::size_t g = storageGroup(group);
+        if (g >= m_values.groups.size())
+            return badAddress("assignElements", group, 0, 0);
+        if (m_info->isItemType())
+            return ZEL_ERROR(m_info->paramName.toUtf8(), "zelstr_CAudioParam_assignElements_Items",
+                             "Parameter '%1' holds data items, not real values.",
+                             {m_info->paramName.toUtf8()});
+        if (values.size() % size != 0 || (m_info->singleElement && values.size() != size))
+            return ZEL_ERROR(m_info->paramName.toUtf8(), "zelstr_CAudioParam_assignElements",
+                             "Invalid number of values %1 for parameter '%2'.",
+                             {std::to_string(values.size()), m_info->paramName.toUtf8()});
+        std::vector<double>& target = m_values.groups[g];
+        target.assign(values.begin(), values.end());
+        clampGroup(target);
+    }
+    notify(group, origin);
+    return nullptr;
+}
+
 void CAudioParam::resetToDefaults(std::int32_t origin)
 {
     {

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace zel
@@ -68,6 +69,10 @@ public:
     // element size (exactly one element for a single-element parameter). For string and raw
     // parameters the values are ids in this parameter's data.
     CErrorPtr setElements(std::int32_t group, std::vector<double> values, std::int32_t origin = 0);
+    // The same for float parameters, copying values into the group's existing list: once the
+    // list has grown to the count, writing the same count again allocates nothing.
+    CErrorPtr assignElements(std::int32_t group, std::span<const double> values,
+                             std::int32_t origin = 0);
     // Every group back to its default set.
     void resetToDefaults(std::int32_t origin = 0);
 

@@ -5,10 +5,15 @@
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioParamRegistry.h"
-#include "Audio/Converters/Converters.h"
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessLinkDef.h"
+#include "Audio/Converters/Converters.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/Filters/AudioFilterBiquadGens.h"
+#include "Audio/Filters/AudioFilterFIRLPGen.h"
+#include "Audio/Filters/AudioFilterGenGroups.h"
+#include "Audio/Filters/AudioFilterHBFGen.h"
+#include "Audio/ParamFilters/AudioParamFilters.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -34,10 +39,22 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:fltgen-array", &createObjectOf<CAudioFilterGenArray>, &CAudioFilterGenArray::registerClass},
+    {"audio:fltgen-array-item", &createObjectOf<CAudioFilterGenArrayItem>, &CAudioFilterGenArrayItem::registerClass},
+    {"audio:fltgen-bypass", &createObjectOf<CAudioFilterBypassGen>, &CAudioFilterBypassGen::registerClass},
+    {"audio:fltgen-firlp", &createObjectOf<CAudioFilterFIRLPGen>, &CAudioFilterFIRLPGen::registerClass},
+    {"audio:fltgen-hbf", &createObjectOf<CAudioFilterHBFGen>, &CAudioFilterHBFGen::registerClass},
+    {"audio:fltgen-magnus", &createObjectOf<CAudioFilterMagnusGen>, &CAudioFilterMagnusGen::registerClass},
+    {"audio:fltgen-rbj", &createObjectOf<CAudioFilterRBJGen>, &CAudioFilterRBJGen::registerClass},
+    {"audio:fltgen-serial", &createObjectOf<CAudioFilterSerialGen>, &CAudioFilterSerialGen::registerClass},
+    {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},
     {"audio:param-collector", &createObjectOf<CAudioParamCollector>, &CAudioParamCollector::registerClass},
+    {"audio:param-filter-env", &createObjectOf<CAudioParamFilterEnv>, &CAudioParamFilterEnv::registerClass},
+    {"audio:param-filter-mb", &createObjectOf<CAudioParamFilterMB>, &CAudioParamFilterMB::registerClass},
+    {"audio:param-filter-mbslope", &createObjectOf<CAudioParamFilterMBSlope>, &CAudioParamFilterMBSlope::registerClass},
     {"audio:param-registry", &createObjectOf<CAudioParamRegistry>, &CAudioParamRegistry::registerClass},
     {"audio:param-remap", &createObjectOf<CAudioParamRemapDef>, &CAudioParamRemapDef::registerClass},
     {"audio:param-scope", &createObjectOf<CAudioParamScopeDef>, &CAudioParamScopeDef::registerClass},

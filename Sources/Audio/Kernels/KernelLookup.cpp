@@ -8,7 +8,7 @@ namespace zel
 const CDCDAWKernel* findDCDAWKernel(std::string_view name)
 {
     // Every family linked into the library is listed here; a new family adds its function.
-    for (const auto family : {dcdawBasicKernels})
+    for (const auto family : {dcdawBasicKernels, dcdawFilterKernels, dcdawDynamicsKernels})
     {
         for (const CDCDAWKernel& kernel : family())
         {

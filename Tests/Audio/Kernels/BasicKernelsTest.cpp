@@ -46,6 +46,22 @@ TEST(BasicKernelTable, MatchesTheVocabularyAndIsFoundByName)
     EXPECT_EQ(zel::findDCDAWKernel("copy"), nullptr);
 }
 
+// The whole vocabulary: 82 kernels, names unique across the families, every one found by name.
+TEST(BasicKernelTable, LookupCoversEveryFamily)
+{
+    std::set<std::string> names;
+    for (const auto family :
+         {zel::dcdawBasicKernels, zel::dcdawFilterKernels, zel::dcdawDynamicsKernels})
+    {
+        for (const zel::CDCDAWKernel& k : family())
+        {
+            EXPECT_TRUE(names.insert(k.name).second) << "duplicate " << k.name;
+            EXPECT_EQ(zel::findDCDAWKernel(k.name), &k) << k.name;
+        }
+    }
+    EXPECT_EQ(names.size(), 82u);
+}
+
 // Every kernel of the family with all five arguments filled: n <= 0 changes nothing.
 TEST(BasicKernelTable, NonPositiveCountsTouchNothing)
 {

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvtest
@@ -27,7 +28,7 @@ inline void runKernel(const zel::CDCDAWKernel& k, std::int32_t n, double x,
         call.data[i++] = p;
     k.function(&call);
 }
-inline void runKernel(const std::string& name, std::int32_t n, double x,
+inline void runKernel(std::string_view name, std::int32_t n, double x,
                       std::initializer_list<double*> args)
 {
     const zel::CDCDAWKernel* k = zel::findDCDAWKernel(name);

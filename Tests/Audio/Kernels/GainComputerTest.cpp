@@ -1,0 +1,185 @@
+// The gain computer against a per-sample reference written from the gain law, and the rules
+// the law implies at its edges.
+#include "Audio/Kernels/DCDAWGainComputer.h"
+
+#include "Audio/Kernels/DynamicsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using namespace kelvtest;
+constexpr double kFs = 48000.0;
+
+struct CParams
+{
+    double slope = 0.25;
+    bool inverse = false;
+    double attack = 0.01, release = 0.15, threshold = 0.1, range = 31.62;
+};
+
+// A record filled from p and set up by kelvcompi, or by kelvcompu from previous.
+std::vector<double> record(const CParams& p, double* previous = nullptr)
+{
+    std::vector<double> st(zel::kKelvCompFieldCount, -123.0);
+    st[zel::kKelvCompThreshold] = p.threshold;
+    st[zel::kKelvCompSlope] = p.slope;
+    st[zel::kKelvCompRange] = p.range;
+    st[zel::kKelvCompAttackTime] = p.attack;
+    st[zel::kKelvCompReleaseTime] = p.release;
+    zel::setKelvCompInverse(st.data(), p.inverse);
+    if (previous)
+        runKernel("DCDAW_kelvcompu", 1, kFs, {st.data(), previous});
+    else
+        runKernel("DCDAW_kelvcompi", 1, kFs, {st.data()});
+    return st;
+}
+
+// The law as described, one sample at a time, branches as written.
+struct CReference
+{
+    CParams p;
+    bool rms;
+    double g = 1.0, m = 0.0;
+
+    double step(double x)
+    {
+        const double att = onePoleReference(1.0 / p.attack, kFs);
+        const double rel = onePoleReference(1.0 / p.release, kFs);
+        double e = x;
+        if (rms)
+        {
+            m = m + (x * x - m) * onePoleReference(500.0, kFs);
+            e = std::sqrt(m);
+        }
+        double t = p.threshold;
+        if (p.inverse)
+        {
+            e = e <= 1e-7 ? 1e7 : 1.0 / e;
+            t = 1.0 / t;
+        }
+        if (!(e > t))
+            return g = g + (1.0 - g) * rel;
+        const double r = (t + (e - t) * p.slope) / e;
+        const double target = p.slope > 1.0 ? std::min(p.range, r) : std::max(1.0 / p.range, r);
+        const bool attack = p.slope > 1.0 ? target >= g : g >= target;
+        return g = g + (target - g) * (attack ? att : rel);
+    }
+};
+
+// Every loop variant (upward or downward, inverse or not, with or without the detector, attack
+// faster or slower than release) follows the reference over irregular blocks, with a separate
+// output and in place.
+TEST(GainComputer, EveryVariantMatchesTheReference)
+{
+    std::vector<double> in = noise(6000, 0.0, 0.3, 11);
+    std::fill(in.begin() + 2000, in.begin() + 2300, 0.0);
+    for (const double slope : {0.0, 0.25, 1.0, 4.0})
+        for (const bool inverse : {false, true})
+            for (const bool rms : {false, true})
+                for (const double attack : {0.01, 0.3})
+                    for (const bool inPlace : {false, true})
+                    {
+                        const CParams p{slope, inverse, attack, 0.002};
+                        SCOPED_TRACE(testing::Message()
+                                     << "R " << slope << " inverse " << inverse << " rms " << rms
+                                     << " attack " << attack << " in place " << inPlace);
+                        std::vector<double> st = record(p), buf = in, out(in.size());
+                        double* o = inPlace ? buf.data() : out.data();
+                        forEachBlock(in.size(),
+                                     [&](std::size_t at, std::int32_t len)
+                                     {
+                                         runKernel(rms ? "DCDAW_kelvcomprms" : "DCDAW_kelvcomp",
+                                                   len, 0.0, {o + at, st.data(), buf.data() + at});
+                                     });
+                        CReference ref{p, rms};
+                        for (std::size_t i = 0; i < in.size(); ++i)
+                            ASSERT_NEAR(o[i], ref.step(in[i]), 1e-12 * std::max(1.0, ref.g)) << i;
+                        EXPECT_NEAR(st[zel::kKelvCompMeanSquare], ref.m, 1e-15);
+                    }
+}
+
+// Initialisation derives 1/L and 1/T (the coefficients are checked through the reference); an
+// update carries g and m over.
+TEST(GainComputer, InitialisesAndUpdatesRecords)
+{
+    std::vector<double> st = record({0.25, true, 0.01, 0.15, 0.05, 4.0});
+    EXPECT_DOUBLE_EQ(st[zel::kKelvCompThreshold], 20.0);
+    EXPECT_DOUBLE_EQ(st[zel::kKelvCompInvRange], 0.25);
+    EXPECT_EQ(st[zel::kKelvCompGain], 1.0);
+    EXPECT_EQ(st[zel::kKelvCompMeanSquare], 0.0);
+    std::vector<double> in = noise(4000, 0.0, 1.0, 3), out(in.size());
+    runKernel("DCDAW_kelvcomprms", 4000, 0.0, {out.data(), st.data(), in.data()});
+    ASSERT_NE(st[zel::kKelvCompGain], 1.0);
+
+    const std::vector<double> fresh = record({4.0, false, 0.002}, st.data());
+    EXPECT_EQ(fresh[zel::kKelvCompGain], st[zel::kKelvCompGain]);
+    EXPECT_EQ(fresh[zel::kKelvCompMeanSquare], st[zel::kKelvCompMeanSquare]);
+    EXPECT_EQ(fresh[zel::kKelvCompThreshold], 0.1);
+    EXPECT_DOUBLE_EQ(fresh[zel::kKelvCompAttackCoef], onePoleReference(500.0, kFs));
+    // A zero time gives a coefficient of 1 rather than NaN.
+    EXPECT_EQ(record({0.25, false, 0.0})[zel::kKelvCompAttackCoef], 1.0);
+}
+
+// One sample from a known gain. At the threshold r = 1 on either side, so only the coefficient
+// tells the sides apart: counted as above, a gain over 1 (downward) or under 1 (upward) would
+// move by attack.
+TEST(GainComputer, EdgeRulesForOneSample)
+{
+    const double zeroTarget = (10.0 + (1e7 - 10.0) * 0.25) / 1e7; // inverse: level 1e7, 1/T 10
+    const struct
+    {
+        const char* name;
+        CParams p;
+        double gainBefore, level;
+        bool attack;
+        double target;
+    } cases[] = {
+        {"downward at threshold", {0.25, false}, 1.5, 0.1, false, 1.0},
+        {"upward at threshold", {4.0, false}, 0.5, 0.1, false, 1.0},
+        {"inverse downward at threshold", {0.25, true}, 1.5, 0.1, false, 1.0},
+        {"inverse upward at threshold", {4.0, true}, 0.5, 0.1, false, 1.0},
+        {"inverse, zero level counts as 1e7", {0.25, true}, 1.0, 0.0, true, zeroTarget},
+        {"inverse, level 1e-7 counts as 1e7", {0.25, true}, 1.0, 1e-7, true, zeroTarget},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::vector<double> st = record(c.p);
+        st[zel::kKelvCompGain] = c.gainBefore;
+        double x = c.level, out = -1.0;
+        runKernel("DCDAW_kelvcomp", 1, 0.0, {&out, st.data(), &x});
+        const double coef = st[c.attack ? zel::kKelvCompAttackCoef : zel::kKelvCompReleaseCoef];
+        EXPECT_NEAR(out, c.gainBefore + (c.target - c.gainBefore) * coef, 1e-15);
+    }
+}
+
+// Where the gain settles, and what the detector measures.
+TEST(GainComputer, SettlesWhereTheLawSays)
+{
+    std::vector<double> loud = noise(48000, 0.0, 1.0, 5), out(loud.size());
+    const auto run = [&](const char* kernel, std::vector<double>& st, std::vector<double>& in)
+    {
+        runKernel(kernel, static_cast<std::int32_t>(in.size()), 0.0,
+                  {out.data(), st.data(), in.data()});
+    };
+
+    std::vector<double> st = record({1.0}); // R = 1: r = 1 for every level
+    st[zel::kKelvCompGain] = 0.5;
+    run("DCDAW_kelvcomp", st, loud);
+    EXPECT_NEAR(out.back(), 1.0, 1e-9);
+
+    st = record({0.999, false, 0.01, 0.15, 0.0630957}); // the default 1:1 curve
+    run("DCDAW_kelvcomp", st, loud);
+    EXPECT_GE(*std::min_element(out.begin(), out.end()), 0.999);
+
+    std::vector<double> sine(24000);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] = 0.5 * std::sin(2.0 * 3.14159265358979323846 * 9000.0 * double(i) / kFs);
+    st = record({});
+    run("DCDAW_kelvcomprms", st, sine);
+    EXPECT_NEAR(std::sqrt(st[zel::kKelvCompMeanSquare]), 0.5 / std::sqrt(2.0), 0.02);
+}
+
+} // namespace

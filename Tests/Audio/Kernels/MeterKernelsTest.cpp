@@ -1,0 +1,241 @@
+// The level and correlation meters against references written from their descriptions. The
+// reference peak is the extreme of the last R sub-block values kept in a plain list,
+// independent of the kernel's ring and peak-life bookkeeping.
+#include "Audio/Kernels/DCDAWMeterKernels.h"
+
+#include "Audio/Kernels/DynamicsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace
+{
+
+using namespace kelvtest;
+constexpr double kFs = 44100.0;
+
+double meterCoef(double t)
+{
+    const double b = 2.0 - std::cos(2.0 * 3.14159265358979323846 / (kFs * 1.3643161 * t));
+    return 1.0 - b + std::sqrt(b * b - 1.0);
+}
+
+enum class EKind
+{
+    kMax,
+    kMin,
+    kRatio,
+    kRatioInverted
+};
+
+struct CSetup
+{
+    std::uint32_t ring, sub;
+    double initial, release;
+};
+
+struct CMeter
+{
+    std::vector<double> ring, state = std::vector<double>(zel::kMeterFieldCount, -9.0);
+
+    CMeter(const CSetup& s, EKind kind) : ring(s.ring + 2, -7.0)
+    {
+        state[zel::kMeterInitialLevel] = s.initial;
+        zel::setMeterSizes(state.data(), s.ring, s.sub);
+        state[zel::kMeterIntegrationTime] = 0.002;
+        state[zel::kMeterReleaseTime] = s.release;
+        state[zel::kMeterThirdTime] = 0.01;
+        zel::setMeterFlags(state.data(), kind == EKind::kRatioInverted ? 1 : 0);
+        runKernel("DCDAW_meteri", 1, kFs, {ring.data(), state.data()});
+    }
+};
+
+// The meter as described, sample by sample.
+struct CReference
+{
+    EKind kind;
+    CSetup s;
+    double cr = s.release < 0.0001 ? 1.0 : meterCoef(s.release);
+    double m = s.initial, m2 = s.initial, h = s.initial, q = s.initial, peak = s.initial;
+    std::uint32_t left = s.sub;
+    std::deque<double> window = std::deque<double>(s.ring, s.initial); // oldest first
+
+    void step(double a, double b)
+    {
+        double level = a * a, instant = level;
+        m = m + (a * a - m) * meterCoef(0.002);
+        m2 = m2 + (b * b - m2) * meterCoef(0.01);
+        if (kind == EKind::kRatio || kind == EKind::kRatioInverted)
+            instant =
+                kind == EKind::kRatio ? (m + 1e-30) / (m2 + 1e-30) : (m2 + 1e-30) / (m + 1e-30);
+        level = kind == EKind::kMax || kind == EKind::kMin ? m : instant;
+        const bool min = kind == EKind::kMin;
+        if (cr == 1.0 || (min ? level < h : level > h))
+            h = level;
+        else
+            h = h + (level - h) * cr;
+        q = min ? std::min({h, instant, q}) : std::max({h, instant, q});
+        if (--left > 0)
+            return;
+        window.pop_front();
+        window.push_back(q);
+        peak = min ? *std::min_element(window.begin(), window.end())
+                   : *std::max_element(window.begin(), window.end());
+        q = h;
+        left = s.sub;
+    }
+};
+
+// Running values, sub-block position and windowed peak equal the reference after every call,
+// over bursts and quiet stretches in blocks of irregular lengths.
+TEST(MeterKernels, EveryVariantMatchesTheReference)
+{
+    const struct
+    {
+        const char* kernel;
+        EKind kind;
+        CSetup setup;
+    } cases[] = {{"DCDAW_meter", EKind::kMax, {5, 37, 0.0, 0.05}},
+                 {"DCDAW_meter", EKind::kMax, {1, 64, 0.0, 0.05}},
+                 {"DCDAW_meter", EKind::kMax, {8, 20, 0.0, 0.00005}},
+                 {"DCDAW_meterc", EKind::kMin, {5, 37, 1.0, 0.05}},
+                 {"DCDAW_meterc", EKind::kMin, {3, 100, 1.0, 0.0}},
+                 {"DCDAW_meterd", EKind::kRatio, {6, 50, 0.0, 0.05}},
+                 {"DCDAW_meterd", EKind::kRatioInverted, {6, 50, 0.0, 0.05}}};
+    std::vector<double> a = noise(9000, 0.0, 0.5, 21), b = noise(9000, 0.0, 0.3, 22);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        a[i] *= (i / 700) % 3 == 0 ? 1.0 : 0.05;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.kernel << " R " << c.setup.ring << " release "
+                                        << c.setup.release << " kind " << int(c.kind));
+        // Gain-like values in [0.5, 1] for the minimum meter, which starts at 1.
+        std::vector<double> in = a;
+        if (c.kind == EKind::kMin)
+            std::transform(a.begin(), a.end(), in.begin(), [](double v) { return 1.0 - v; });
+        CMeter meter(c.setup, c.kind);
+        CReference ref{c.kind, c.setup};
+        const double* st = meter.state.data();
+        forEachBlock(
+            in.size(),
+            [&](std::size_t at, std::int32_t len)
+            {
+                runKernel(c.kernel, len, 1.0,
+                          {meter.ring.data(), meter.state.data(), in.data() + at, b.data() + at});
+                for (std::size_t i = at; i < at + std::size_t(len); ++i)
+                    ref.step(in[i], b[i]);
+                ASSERT_DOUBLE_EQ(st[zel::kMeterMeanSquare], ref.m) << at;
+                ASSERT_DOUBLE_EQ(st[zel::kMeterReleased], ref.h) << at;
+                ASSERT_DOUBLE_EQ(st[zel::kMeterBlockMax], ref.q) << at;
+                ASSERT_DOUBLE_EQ(st[zel::kMeterPeak], ref.peak) << at;
+                ASSERT_EQ(zel::meterCount(st, zel::kMeterBlockLeft), ref.left) << at;
+            });
+        EXPECT_TRUE(c.kind != EKind::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
+        EXPECT_EQ(meter.ring[c.setup.ring], -7.0); // nothing written past the ring
+    }
+    CMeter degenerate({0, 0, 0.0, 0.05}, EKind::kMax); // zero sizes count as one
+    EXPECT_EQ(zel::meterRingLength(degenerate.state.data()), 1u);
+    EXPECT_EQ(zel::meterSubBlockLength(degenerate.state.data()), 1u);
+}
+
+// One full-scale sample, then silence: the published peak holds for R sub-blocks (R*S
+// samples), then drops to the largest value left in the ring. The publishing variants write
+// the record from the state before the block, then process exactly like their plain twins.
+TEST(MeterKernels, PublishesAHeldPeak)
+{
+    const struct
+    {
+        const char *sub, *plain;
+        EKind kind;
+    } pairs[] = {{"DCDAW_metersub", "DCDAW_meter", EKind::kMax},
+                 {"DCDAW_metersubc", "DCDAW_meterc", EKind::kMin},
+                 {"DCDAW_metersubd", "DCDAW_meterd", EKind::kRatio}};
+    for (const auto& p : pairs)
+    {
+        SCOPED_TRACE(p.sub);
+        const CSetup setup{4, 10, 0.0, 0.01};
+        CMeter meter(setup, p.kind), twin(setup, p.kind);
+        CReference ref{p.kind, setup};
+        std::vector<double> block(10, 0.0), other(10, 0.5), result(2, -1.0);
+        block[0] = 1.0;
+        for (int k = 0; k < 8; ++k)
+        {
+            const double h = meter.state[zel::kMeterReleased];
+            const double peak = meter.state[zel::kMeterPeak];
+            runKernel(
+                p.sub, 10, 2.0,
+                {meter.ring.data(), meter.state.data(), result.data(), block.data(), other.data()});
+            runKernel(p.plain, 10, 2.0,
+                      {twin.ring.data(), twin.state.data(), block.data(), other.data()});
+            EXPECT_EQ(result[zel::kMeterResultLevel], std::sqrt(h) * 2.0);
+            EXPECT_EQ(result[zel::kMeterResultPeak], std::sqrt(peak) * 2.0);
+            EXPECT_EQ(meter.state, twin.state);
+            EXPECT_EQ(meter.ring, twin.ring);
+            // The burst's power 1 is in the window after blocks 0 to 3.
+            EXPECT_TRUE(p.kind != EKind::kMax || (peak == 1.0) == (k >= 1 && k <= 4)) << k;
+            for (int i = 0; i < 10; ++i)
+                ref.step(block[std::size_t(i)], 0.5);
+            EXPECT_DOUBLE_EQ(meter.state[zel::kMeterPeak], ref.peak);
+            block[0] = 0.0;
+        }
+    }
+}
+
+// Correlation follows the reference, and takes the values the measure must have on known pairs.
+TEST(MeterCorrelation, MeasuresKnownPairs)
+{
+    std::vector<double> left = noise(96000, -1.0, 1.0, 41), other = noise(96000, -1.0, 1.0, 42);
+    std::vector<double> inverted(left.size()), half(left.size()), silence(left.size(), 0.0);
+    std::transform(left.begin(), left.end(), inverted.begin(), [](double v) { return -v; });
+    std::transform(left.begin(), left.end(), half.begin(), [](double v) { return 0.5 * v; });
+    const struct
+    {
+        std::vector<double>* right;
+        double expected, tolerance;
+    } cases[] = {{&left, 1.0, 1e-12},
+                 {&half, 1.0, 1e-12},
+                 {&inverted, -1.0, 1e-12},
+                 {&other, 0.0, 0.1},
+                 {&silence, 0.0, 1e-12}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.expected);
+        std::vector<double> st(zel::kCorrFieldCount, 5.0);
+        runKernel("DCDAW_metercorri", 1, kFs, {st.data()});
+        EXPECT_EQ(st[zel::kCorrValue], 0.0);
+        double sll = 0, srr = 0, slr = 0;
+        const double coef = onePoleReference(5.0, kFs);
+        forEachBlock(left.size(),
+                     [&](std::size_t at, std::int32_t len)
+                     {
+                         runKernel("DCDAW_metercorr", len, 0.0,
+                                   {st.data(), left.data() + at, c.right->data() + at});
+                         for (std::size_t i = at; i < at + std::size_t(len); ++i)
+                         {
+                             const double l = left[i], r = (*c.right)[i];
+                             sll += (l * l - sll) * coef;
+                             srr += (r * r - srr) * coef;
+                             slr += (l * r - slr) * coef;
+                         }
+                         ASSERT_NEAR(st[zel::kCorrValue], slr / std::sqrt(sll * srr + 1e-30),
+                                     1e-12);
+                     });
+        EXPECT_NEAR(st[zel::kCorrValue], c.expected, c.tolerance);
+
+        // The publishing variant writes the value from before the block, then measures.
+        std::vector<double> twin = st;
+        double result = -2.0;
+        runKernel("DCDAW_metercorrsub", 64, 0.0, {st.data(), &result, silence.data(), left.data()});
+        runKernel("DCDAW_metercorr", 64, 0.0, {twin.data(), silence.data(), left.data()});
+        EXPECT_EQ(result, slr / std::sqrt(sll * srr + 1e-30));
+        EXPECT_EQ(st, twin);
+    }
+    // Silence on both sides gives 0 through the guard, not 0/0.
+    std::vector<double> st(zel::kCorrFieldCount, 5.0);
+    runKernel("DCDAW_metercorri", 1, kFs, {st.data()});
+    runKernel("DCDAW_metercorr", 64, 0.0, {st.data(), silence.data(), silence.data()});
+    EXPECT_EQ(st[zel::kCorrValue], 0.0);
+}
+
+} // namespace
