@@ -63,7 +63,10 @@ CErrorPtr CAudioProcess::initFromDef(const CAudioProcessDefBase& def,
         if (const auto* linkDef = dynamic_cast<const CAudioProcessLinkDef*>(object))
         {
             CLink link;
-            link.def = linkDef;
+            link.srcPort = linkDef->srcPort();
+            link.dstPort = linkDef->dstPort();
+            link.stateId = linkDef->stateId();
+            link.bypassStateId = linkDef->bypassStateId();
             link.src = linkDef->srcIsOwn() ? -1 : childIndex(linkDef->srcName());
             link.dst = linkDef->dstIsOwn() ? -1 : childIndex(linkDef->dstName());
             if (!linkDef->srcIsOwn() && link.src < 0)
@@ -95,6 +98,8 @@ CErrorPtr CAudioProcess::initFromDef(const CAudioProcessDefBase& def,
         }
     }
 
+    if (processDef->isAutoLinks())
+        addAutoLinks();
     ZEL_TRY(bindParamInputs(), fullName().toUtf8());
     for (CAudioParamInput& input : inputs())
     {
@@ -105,6 +110,37 @@ CErrorPtr CAudioProcess::initFromDef(const CAudioProcessDefBase& def,
     return nullptr;
 }
 
+void CAudioProcess::addAutoLinks()
+{
+    std::vector<char> linked(m_children.size(), 0);
+    for (const CLink& link : m_links)
+    {
+        if (link.src >= 0)
+            linked[static_cast<std::size_t>(link.src)] = 1;
+        if (link.dst >= 0)
+            linked[static_cast<std::size_t>(link.dst)] = 1;
+    }
+    std::int32_t previous = -1;
+    bool any = false;
+    for (std::size_t i = 0; i < m_children.size(); ++i)
+    {
+        if (linked[i])
+            continue;
+        CLink link;
+        link.src = previous;
+        link.dst = static_cast<std::int32_t>(i);
+        m_links.push_back(std::move(link));
+        previous = static_cast<std::int32_t>(i);
+        any = true;
+    }
+    if (any)
+    {
+        CLink last;
+        last.src = previous;
+        m_links.push_back(std::move(last));
+    }
+}
+
 CErrorPtr CAudioProcess::connect()
 {
     for (CAudioProcessBase* child : m_children)
@@ -112,8 +148,8 @@ CErrorPtr CAudioProcess::connect()
     const std::int32_t channels = channelCount();
     for (CLink& link : m_links)
     {
-        const std::int32_t srcPort = link.def->srcPort();
-        const std::int32_t dstPort = link.def->dstPort();
+        const std::int32_t srcPort = link.srcPort;
+        const std::int32_t dstPort = link.dstPort;
         CAudioOutputPort& from =
             link.src < 0 ? grow(m_innerOutputs, srcPort, channels)
                          : m_children[static_cast<std::size_t>(link.src)]->outputPort(srcPort);
@@ -162,7 +198,7 @@ CErrorPtr CAudioProcess::rebuild()
                                            state.second.value(group(), 0, 0, 0.0));
     for (CLink& link : m_links)
     {
-        const std::int32_t stateId = link.def->stateId();
+        const std::int32_t stateId = link.stateId;
         const bool active = stateId == -1 || stateId == m_switchState;
         for (CAudioConnection* connection : link.connections)
             if (connection->isActive() != active)
@@ -191,9 +227,8 @@ CErrorPtr CAudioProcess::rebuild()
     };
     for (const CLink& link : m_links)
     {
-        if (link.dst >= 0 && link.def->bypassStateId() >= 0 &&
-            isStateActive(link.def->bypassStateId()))
-            m_bypassPort[static_cast<std::size_t>(link.dst)] = link.def->dstPort();
+        if (link.dst >= 0 && link.bypassStateId >= 0 && isStateActive(link.bypassStateId))
+            m_bypassPort[static_cast<std::size_t>(link.dst)] = link.dstPort;
         if (orders(link))
             ++m_pending[static_cast<std::size_t>(link.dst)];
     }

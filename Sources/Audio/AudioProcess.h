@@ -33,6 +33,10 @@
 // (it passes input port 0 on), or when a link into it carries an active "bypass-state-id" (it
 // passes that link's port on): the source's signal goes on unchanged. Links with a "state-id"
 // other than -1 are active only while the container's switch state equals it.
+//
+// With "is-auto-links" the children that no link names are chained in declaration order from
+// the container's input port 0 to its output port 0 (when every child is unlinked this is the
+// plain chain * -> first -> ... -> last -> *).
 
 #include "Audio/AudioProcessBase.h"
 
@@ -81,9 +85,12 @@ public:
 private:
     struct CLink
     {
-        const CAudioProcessLinkDef* def = nullptr;
         std::int32_t src = -1; // child index, -1 for "*"
+        std::int32_t srcPort = 0;
         std::int32_t dst = -1;
+        std::int32_t dstPort = 0;
+        std::int32_t stateId = -1;
+        std::int32_t bypassStateId = -1;
         std::vector<CAudioConnection*> connections;
     };
     struct CState
@@ -95,6 +102,7 @@ private:
     };
 
     CErrorPtr rebuild();
+    void addAutoLinks();
     std::int32_t childIndex(const CText& name) const;
     CErrorPtr forwardOutputs(std::int32_t n);
 

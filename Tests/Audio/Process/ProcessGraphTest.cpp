@@ -88,6 +88,17 @@ TEST_F(ProcessGraphTest, SequenceFollowsLinksThenDeclarationOrder)
     EXPECT_EQ(idAndText(loose->connect()), "no error");
 }
 
+TEST_F(ProcessGraphTest, AutoLinksChainTheUnlinkedChildrenInDeclarationOrder)
+{
+    // b and c are unlinked: * -> b -> c -> *; a has its own link to * and adds in parallel.
+    ASSERT_FALSE(build(
+        container("modMain",
+                  {param("g2", "2"), param("g3", "3"), param("g5", "5"), gain("b", "g2"),
+                   gain("a", "g5"), gain("c", "g3"), link("src=*|dst=a"), link("src=a|dst=*")},
+                  "is-auto-links=true")));
+    EXPECT_EQ(run(constant(4, 1.0))[0], constant(4, 2.0 * 3.0 + 5.0));
+}
+
 TEST_F(ProcessGraphTest, BuildErrorsOfTheRunTimeTree)
 {
     // Duplicate child names.
