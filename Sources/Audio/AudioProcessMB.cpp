@@ -61,6 +61,7 @@ CErrorPtr CAudioProcessMB::initFromDef(const CAudioProcessDefBase& def,
                              {names[stage]->toUtf8()});
         m_stageDefs[stage] = found;
     }
+    setFading(CAudioCrossfade::lengthOf(def));
     markLayoutDirty();
     return nullptr;
 }
@@ -112,8 +113,8 @@ CErrorPtr CAudioProcessMB::buildReplica(CAudioProcessReplica& band)
 void CAudioProcessMB::wire()
 {
     for (std::int32_t c = 0; c < channelCount(); ++c)
-        for (std::int32_t b = 0; b < bandCount(); ++b)
-            link(chain(sourceChannel(c), replica(b), c), sinkChannel(c));
+        for (std::int32_t b = 0; b < replicaCount(); ++b)
+            link(faded(chain(sourceChannel(c), replica(b), c), replica(b), c), sinkChannel(c));
 }
 
 CErrorPtr CAudioProcessMB::applyParamChanges(std::int64_t position)
@@ -125,7 +126,7 @@ CErrorPtr CAudioProcessMB::applyParamChanges(std::int64_t position)
         if (count || freqs)
         {
             markInputsChanged();
-            if (wantedReplicas() != replicaCount())
+            if (wantedReplicas() != bandCount())
                 markLayoutDirty();
         }
         change->release();

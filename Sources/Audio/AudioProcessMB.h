@@ -28,6 +28,8 @@
 // A change of either parameter re-walks before the next sub-block; the band list then changes
 // only at its end: new bands are built, connected and started in index order, dropped bands
 // (the highest first) are disconnected and destroyed, and the bands that stay keep running.
+// Over "xfade-length" (inherited, at least 0.0001 s) a new band's output fades in from silence
+// and a dropped band's output fades out before it is destroyed.
 
 #include "Audio/AudioProcessReplica.h"
 
@@ -65,7 +67,8 @@ public:
     const CText& stageName(EStage stage) const { return m_stageNames[stage]; }
     // The definition used for a filter stage; null when the stage is not used.
     const CAudioProcessDefBase* stageDef(EStage stage) const { return m_stageDefs[stage]; }
-    std::int32_t bandCount() const { return replicaCount(); }
+    // Bands that are not fading out.
+    std::int32_t bandCount() const { return activeReplicaCount(); }
     // The band's chain (its ".mod" stage).
     CAudioProcessBase& bandChain(std::int32_t band) const { return replica(band).lastStage(); }
 

@@ -2,6 +2,7 @@
 
 #include "Audio/AudioProcess.h"
 #include "Audio/AudioProcessDef.h"
+#include "Audio/DCDAWContext.h"
 
 #include <algorithm>
 #include <string>
@@ -47,11 +48,144 @@ CErrorPtr CAudioProcessReplica::addStage(const CAudioProcessDefBase& def, const 
     return nullptr;
 }
 
+bool CAudioProcessReplica::fadeRunning() const
+{
+    for (const CAudioCrossfade& fade : m_fades)
+        if (fade.isRunning())
+            return true;
+    return false;
+}
+
 // ---- CAudioProcessReplicaBase ----
 
 CAudioProcessReplicaBase::~CAudioProcessReplicaBase()
 {
     unwire();
+    for (CAudioProcessReplica* replica : m_replicas)
+        for (CAudioCrossfade& fade : replica->m_fades)
+            fade.release(context());
+    if (m_zeroLength > 0)
+        (void)context().releaseReference(m_zero);
+}
+
+std::int32_t CAudioProcessReplicaBase::activeReplicaCount() const
+{
+    std::int32_t count = 0;
+    for (const CAudioProcessReplica* replica : m_replicas)
+        if (replica->m_fade != CAudioProcessReplica::EFade::kOut)
+            ++count;
+    return count;
+}
+
+void CAudioProcessReplicaBase::setFading(double seconds)
+{
+    m_fading = true;
+    m_fadeLength = CAudioCrossfade::clampLength(seconds);
+}
+
+CAudioOutputChannel& CAudioProcessReplicaBase::faded(CAudioOutputChannel& last,
+                                                     CAudioProcessReplica& replica,
+                                                     std::int32_t channel)
+{
+    if (!m_fading)
+        return last;
+    const auto c = static_cast<std::size_t>(channel);
+    link(last, replica.m_tapIn[c]);
+    return replica.m_tapOut[c];
+}
+
+CErrorPtr CAudioProcessReplicaBase::zeros(std::int32_t n, std::uint32_t& ref)
+{
+    if (n > m_zeroLength)
+    {
+        if (m_zeroLength > 0)
+            (void)context().releaseReference(m_zero);
+        m_zeroLength = 0;
+        const std::int32_t length = std::max(n, setup().maxBlockLength());
+        ZEL_TRY(context().takeBuffer(static_cast<std::uint32_t>(length) * 8u, m_zero),
+                fullName().toUtf8());
+        m_zeroLength = length;
+        ZEL_TRY(context().issue(*findDCDAWKernel("DCDAW_fill0"), length, 0.0, {m_zero}),
+                fullName().toUtf8());
+    }
+    ref = m_zero;
+    return nullptr;
+}
+
+CErrorPtr CAudioProcessReplicaBase::startFades(CAudioProcessReplica& replica,
+                                               CAudioProcessReplica::EFade fade)
+{
+    replica.m_fade = fade;
+    for (CAudioCrossfade& blend : replica.m_fades)
+        ZEL_TRY(blend.start(context(), m_fadeLength, sampleRate()), fullName().toUtf8());
+    // The silence the blends read is ready before the audio path needs it.
+    std::uint32_t zero = 0;
+    ZEL_TRY(zeros(setup().maxBlockLength(), zero), fullName().toUtf8());
+    return nullptr;
+}
+
+CErrorPtr CAudioProcessReplicaBase::runFades(CAudioProcessReplica& replica)
+{
+    using EFade = CAudioProcessReplica::EFade;
+    for (std::size_t c = 0; c < replica.m_tapIn.size(); ++c)
+    {
+        CAudioInputChannel& in = replica.m_tapIn[c];
+        CAudioOutputChannel& out = replica.m_tapOut[c];
+        CAudioCrossfade& blend = replica.m_fades[c];
+        std::int32_t k = availableIn(in);
+        if (k == kUnlimited)
+            continue;
+        while (k > 0)
+        {
+            if (replica.m_fade == EFade::kSteady)
+                ZEL_TRY(forwardChannel(in, out, k), fullName().toUtf8());
+            else
+            {
+                std::uint32_t signal = kNoInput;
+                bool owned = false;
+                std::uint32_t zero = 0;
+                std::uint32_t mixed = 0;
+                ZEL_TRY(readChannel(in, k, signal, owned), fullName().toUtf8());
+                CErrorPtr err = zeros(k, zero);
+                if (!err)
+                    err = context().takeBuffer(
+                        static_cast<std::uint32_t>(std::max(k, setup().maxBlockLength())) * 8u,
+                        mixed);
+                if (!err)
+                {
+                    // Fading in: from silence to the signal; fading out: the other way.
+                    const bool fadeIn = replica.m_fade == EFade::kIn;
+                    err = blend.run(context(), k, mixed, fadeIn ? signal : zero,
+                                    fadeIn ? zero : signal);
+                    if (!err)
+                        err = pushChannel(out, mixed, k);
+                    (void)context().releaseReference(mixed);
+                }
+                if (owned)
+                    (void)context().releaseReference(signal);
+                ZEL_TRY(std::move(err), fullName().toUtf8());
+                consumeChannel(in, k);
+            }
+            k = availableIn(in);
+        }
+    }
+    if (replica.m_fade != EFade::kSteady && !replica.fadeRunning())
+    {
+        if (replica.m_fade == EFade::kOut)
+            markLayoutDirty(); // silent now: it goes at the next boundary
+        else
+            replica.m_fade = EFade::kSteady;
+    }
+    return nullptr;
+}
+
+void CAudioProcessReplicaBase::destroyLast()
+{
+    CAudioProcessReplica* replica = m_replicas.back();
+    for (CAudioCrossfade& fade : replica->m_fades)
+        fade.release(context());
+    replica->destroy();
+    m_replicas.pop_back();
 }
 
 void CAudioProcessReplicaBase::registerClass(CClassInfo& info)
@@ -106,24 +240,45 @@ void CAudioProcessReplicaBase::unwire()
 
 CErrorPtr CAudioProcessReplicaBase::relayout()
 {
+    using EFade = CAudioProcessReplica::EFade;
     unwire();
     const auto channels = static_cast<std::size_t>(std::max(channelCount(), 0));
     m_source.channels.resize(channels);
     m_sink.channels.resize(channels);
+    // Blends only once audio runs: the first layout starts at full level.
+    const bool blend = m_fading && m_laidOut;
+    m_laidOut = true;
 
+    // Replicas whose fade-out ended go now.
+    while (!m_replicas.empty() && m_replicas.back()->m_fade == EFade::kOut &&
+           !m_replicas.back()->fadeRunning())
+        destroyLast();
     const std::int32_t wanted = std::max(wantedReplicas(), 1);
-    // Shrink from the end: the highest replicas go first.
-    while (replicaCount() > wanted)
-    {
-        m_replicas.back()->destroy();
-        m_replicas.pop_back();
-    }
     CErrorPtr err;
+    if (wanted < activeReplicaCount())
+    {
+        // Shrink from the end: the highest replicas go first.
+        for (std::int32_t i = activeReplicaCount() - 1; i >= wanted && !err; --i)
+        {
+            if (blend)
+                err = startFades(replica(i), EFade::kOut);
+            else
+                destroyLast();
+        }
+    }
+    else
+    {
+        while (!m_replicas.empty() && m_replicas.back()->m_fade == EFade::kOut)
+            destroyLast();
+    }
     while (!err && replicaCount() < wanted)
     {
         const std::int32_t index = replicaCount();
         TObjectPtr<CAudioProcessReplica> made = CObject::make<CAudioProcessReplica>();
         made->setIndex(index);
+        made->m_tapIn.resize(channels);
+        made->m_tapOut.resize(channels);
+        made->m_fades.resize(channels);
         CAudioProcessReplica* raw = made.get();
         err = addChild(std::move(made), CText("replica") + CText(std::to_string(index)));
         if (!err)
@@ -135,6 +290,8 @@ CErrorPtr CAudioProcessReplicaBase::relayout()
             break;
         }
         m_replicas.push_back(raw);
+        if (blend)
+            err = startFades(*raw, EFade::kIn);
     }
     wire();
     m_layoutDirty = false;
@@ -217,12 +374,16 @@ CErrorPtr CAudioProcessReplicaBase::process(std::int32_t length)
         advance(n);
 
         for (CAudioProcessReplica* replica : m_replicas)
+        {
             for (CAudioProcessBase* stage : replica->stages())
             {
                 ZEL_TRY(stage->applyParamChanges(start), fullName().toUtf8());
                 ZEL_TRY(stage->updateBlock(), fullName().toUtf8());
                 ZEL_TRY(stage->process(n), fullName().toUtf8());
             }
+            if (m_fading)
+                ZEL_TRY(runFades(*replica), fullName().toUtf8());
+        }
         ZEL_TRY(forwardOutputs(n), fullName().toUtf8());
         if (once)
             return nullptr;

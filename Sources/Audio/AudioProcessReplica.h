@@ -19,9 +19,16 @@
 // the wiring; the process time advances; every replica, in order, runs its stages in order
 // (due changes, per-block update, process); the summed results go to output port 0.
 //
+// With fading on (setFading), replicas run in parallel and each one's output passes a
+// raised-cosine blend (AudioCrossfade.h) on its way out: a replica added while the process runs
+// fades in from silence; a dropped one fades out and is only destroyed at the first sub-block
+// boundary after its fade ended (it no longer counts as active meanwhile). Growing again
+// while replicas fade out destroys those first.
+//
 // Not thread-safe: built on one thread, then run on the audio thread. A relayout allocates
 // (it is a structural change); the steady state does not.
 
+#include "Audio/AudioCrossfade.h"
 #include "Audio/AudioProcessBase.h"
 
 #include <memory>
@@ -54,9 +61,26 @@ public:
                        std::shared_ptr<const CAudioProcessSetup> setup, const CText& path,
                        bool asContainer, CAudioProcessBase*& stage);
 
+    enum class EFade
+    {
+        kSteady,
+        kIn,
+        kOut
+    };
+    EFade fade() const { return m_fade; }
+
 private:
+    friend class CAudioProcessReplicaBase;
+
+    bool fadeRunning() const;
+
     std::int32_t m_index = 0;
     std::vector<CAudioProcessBase*> m_stages;
+    // With fading: the last stage's output per channel, and what leaves after the blend.
+    std::vector<CAudioInputChannel> m_tapIn;
+    std::vector<CAudioOutputChannel> m_tapOut;
+    std::vector<CAudioCrossfade> m_fades;
+    EFade m_fade = EFade::kSteady;
 };
 
 class CAudioProcessReplicaBase : public CAudioProcessBase
@@ -72,7 +96,11 @@ public:
     CErrorPtr connect() override;
     std::int64_t pendingChangePosition() const override;
 
+    // Replicas, fading-out ones included (they are the last ones).
     std::int32_t replicaCount() const { return static_cast<std::int32_t>(m_replicas.size()); }
+    // Replicas that are not fading out.
+    std::int32_t activeReplicaCount() const;
+    bool isFading() const { return m_fading; }
     CAudioProcessReplica& replica(std::int32_t index) const
     {
         return *m_replicas[static_cast<std::size_t>(index)];
@@ -106,6 +134,12 @@ protected:
     virtual void wire() = 0;
 
     void markLayoutDirty() { m_layoutDirty = true; }
+    // Blends added and dropped replicas over seconds (at least 0.0001 s); build time only.
+    void setFading(double seconds);
+    // With fading: links the replica's output channel c (last) through its blend and returns
+    // the channel that leaves it; without: returns last.
+    CAudioOutputChannel& faded(CAudioOutputChannel& last, CAudioProcessReplica& replica,
+                               std::int32_t channel);
 
     // Connects an output channel to an input channel with a connection this process owns.
     void link(CAudioOutputChannel& from, CAudioInputChannel& to);
@@ -128,12 +162,21 @@ private:
 
     void unwire();
     CErrorPtr forwardOutputs(std::int32_t n);
+    void destroyLast();
+    CErrorPtr startFades(CAudioProcessReplica& replica, CAudioProcessReplica::EFade fade);
+    CErrorPtr runFades(CAudioProcessReplica& replica);
+    CErrorPtr zeros(std::int32_t n, std::uint32_t& ref);
 
     std::vector<CAudioProcessReplica*> m_replicas;
     std::vector<CWire> m_wires;
     CAudioOutputPort m_source; // fed from input port 0
     CAudioInputPort m_sink;    // feeds output port 0
     bool m_layoutDirty = true;
+    bool m_laidOut = false;
+    bool m_fading = false;
+    double m_fadeLength = CAudioCrossfade::kMinLength;
+    std::uint32_t m_zero = 0; // a buffer of silence for the blends
+    std::int32_t m_zeroLength = 0;
 };
 
 } // namespace zel

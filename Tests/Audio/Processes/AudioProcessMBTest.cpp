@@ -92,7 +92,7 @@ TEST_F(AudioProcessMBTest, BandWalkCountsBandsBelowHalfTheSampleRateAndSumsTheir
     EXPECT_EQ(zel::CAudioProcessMB::walkBands(64.0, log32, 44100.0), 34);
 }
 
-TEST_F(AudioProcessMBTest, ShrinkingKeepsTheRemainingBandsRunningAndGrowingAddsFreshOnes)
+TEST_F(AudioProcessMBTest, BandListChangesFadeAndKeepTheRemainingBandsRunning)
 {
     std::string freqs;
     std::vector<double> list;
@@ -103,35 +103,57 @@ TEST_F(AudioProcessMBTest, ShrinkingKeepsTheRemainingBandsRunningAndGrowingAddsF
             freqs += ',';
         freqs += std::to_string(10 * k);
     }
-    ASSERT_EQ(idAndText(build(mbMain(freqs, "32"))), "no error");
+    // Blends over 4 samples at 1000 Hz.
+    ASSERT_EQ(idAndText(build(mbMain(freqs, "32", "|xfade-length=0.004"))), "no error");
     const std::uint32_t freeBefore = m_context->freeSlotCount();
-    EXPECT_NEAR(level()[0], bandSum(list, 32), 1e-12);
-    EXPECT_NEAR(level()[0], bandSum(list, 32), 1e-12);
+    const double s32 = bandSum(list, 32);
+    const double s16 = bandSum(list, 16);
+    const double s20 = bandSum(list, 20);
+    EXPECT_NEAR(level()[0], s32, 1e-12); // 16 samples
     ASSERT_EQ(mb().bandCount(), 32);
     std::vector<zel::CAudioProcessBase*> chains;
     for (std::int32_t b = 0; b < 16; ++b)
         chains.push_back(&mb().bandChain(b));
+    // The fade's own weight, (0.5 + s) of the old signal, s = 0.5 cos(pi k / 4).
+    const auto weight = [](int k) { return k < 4 ? 0.5 + 0.5 * std::cos(M_PI * k / 4.0) : 0.0; };
 
+    // 32 -> 16: bands 16..31 fade out, then go; bands 0..15 are the same, never reset.
     change(kCount, 16, 0.016);
-    EXPECT_NEAR(level()[0], bandSum(list, 16), 1e-12);
-    ASSERT_EQ(mb().bandCount(), 16);
+    CSamples out = run(constant(8, 1.0))[0];
+    EXPECT_EQ(mb().bandCount(), 16);
+    EXPECT_EQ(mb().replicaCount(), 32); // still fading out
+    for (int k = 0; k < 8; ++k)
+        EXPECT_NEAR(out[static_cast<std::size_t>(k)], s16 + (s32 - s16) * weight(k), 1e-12) << k;
+    out = run(constant(8, 1.0))[0];
+    EXPECT_EQ(mb().replicaCount(), 16);
+    EXPECT_NEAR(out[0], s16, 1e-12);
     for (std::int32_t b = 0; b < 16; ++b)
     {
-        // Same objects, and their process time was never reset: 3 blocks of 8 samples.
         EXPECT_EQ(&mb().bandChain(b), chains[static_cast<std::size_t>(b)]) << b;
-        EXPECT_EQ(mb().bandChain(b).position(), 24) << b;
+        EXPECT_EQ(mb().bandChain(b).position(), 32) << b;
         EXPECT_EQ(zel::CAudioProcessMB::bandIndexOf(mb().bandChain(b)), b);
     }
-    // Nothing the dropped bands held stays taken.
-    EXPECT_EQ(m_context->freeSlotCount(), freeBefore);
+    // Nothing the dropped bands held stays taken; the blends' silence buffer is kept.
+    EXPECT_EQ(m_context->freeSlotCount(), freeBefore - 1);
 
-    change(kCount, 20, 0.024);
-    EXPECT_NEAR(level()[0], bandSum(list, 20), 1e-12);
+    // 16 -> 20: the new bands fade in and start from scratch.
+    change(kCount, 20, 0.032);
+    out = run(constant(8, 1.0))[0];
+    for (int k = 0; k < 8; ++k)
+        EXPECT_NEAR(out[static_cast<std::size_t>(k)], s20 - (s20 - s16) * weight(k), 1e-12) << k;
     ASSERT_EQ(mb().bandCount(), 20);
-    EXPECT_EQ(mb().bandChain(15).position(), 32);
+    EXPECT_EQ(mb().bandChain(15).position(), 40);
     for (std::int32_t b = 16; b < 20; ++b)
-        EXPECT_EQ(mb().bandChain(b).position(), 8) << b; // new: started with this block
-    EXPECT_EQ(m_context->freeSlotCount(), freeBefore);
+        EXPECT_EQ(mb().bandChain(b).position(), 8) << b;
+
+    // Growing while bands fade out drops the fading ones first.
+    change(kCount, 18, 0.040);
+    change(kCount, 19, 0.041);
+    out = run(constant(8, 1.0))[0];
+    EXPECT_EQ(mb().replicaCount(), 19);
+    EXPECT_EQ(mb().bandChain(17).position(), 16);
+    EXPECT_EQ(mb().bandChain(18).position(), 7); // rebuilt one sample into the block
+    EXPECT_NEAR(level()[0], bandSum(list, 19), 1e-12);
 }
 
 TEST_F(AudioProcessMBTest, StagesRunInOrderPerBandWithTheirNames)

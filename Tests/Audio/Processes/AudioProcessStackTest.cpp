@@ -101,12 +101,12 @@ TEST_F(AudioProcessStackTest, SerialStackChainsInstancesAndResizesAtTheEnd)
     EXPECT_DOUBLE_EQ(out[0], 2.0);
     ASSERT_EQ(stack().instanceCount(), 1);
     EXPECT_EQ(&stack().instance(0), first);
-    EXPECT_EQ(first->position(), 16); // kept running through the change
+    EXPECT_EQ(first->position(), 32); // kept running through the change
 
     change("plugin.modMain.size", 2.0, 0.016);
     out = level();
     EXPECT_DOUBLE_EQ(out[0], 4.0);
-    EXPECT_EQ(stack().instance(1).position(), 8);
+    EXPECT_EQ(stack().instance(1).position(), 16); // new with the last two blocks
     EXPECT_EQ(stack().instance(1).instancePath(), "plugin.modMain.st.1");
 
     // More than the cap gives the cap.

@@ -92,9 +92,11 @@ protected:
             EXPECT_FALSE(p.setElements(g, values));
         EXPECT_TRUE(m_collector->takeIn(stamp));
     }
-    // Runs one block of a constant 1.0 and returns the first sample of each channel.
+    // Runs two blocks of a constant 1.0 (the first lets blends settle) and returns the level of
+    // each channel in the second, which must be constant.
     std::vector<double> level(std::size_t n = 8)
     {
+        (void)run(constant(n, 1.0));
         const auto out = run(constant(n, 1.0));
         std::vector<double> first;
         for (const CSamples& channel : out)
