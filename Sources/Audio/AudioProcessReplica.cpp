@@ -245,9 +245,8 @@ CErrorPtr CAudioProcessReplicaBase::relayout()
     const auto channels = static_cast<std::size_t>(std::max(channelCount(), 0));
     m_source.channels.resize(channels);
     m_sink.channels.resize(channels);
-    // Blends only once audio runs: the first layout starts at full level.
-    const bool blend = m_fading && m_laidOut;
-    m_laidOut = true;
+    // Blends only once audio runs: what is laid out before starts at full level.
+    const bool blend = m_fading && m_running;
 
     // Replicas whose fade-out ended go now.
     while (!m_replicas.empty() && m_replicas.back()->m_fade == EFade::kOut &&
@@ -385,6 +384,7 @@ CErrorPtr CAudioProcessReplicaBase::process(std::int32_t length)
                 ZEL_TRY(runFades(*replica), fullName().toUtf8());
         }
         ZEL_TRY(forwardOutputs(n), fullName().toUtf8());
+        m_running = true;
         if (once)
             return nullptr;
     }

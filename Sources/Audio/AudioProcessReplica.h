@@ -109,6 +109,8 @@ public:
     bool isLayoutDirty() const { return m_layoutDirty; }
     // Relayouts now (build time and tests); process() does it on its own when dirty.
     CErrorPtr relayout();
+    // Asks for a relayout before the next sub-block (the group changed, for instance).
+    void markLayoutDirty() { m_layoutDirty = true; }
 
     // The index of the nearest replica of a process of class T holding the given process, -1
     // when the object is not inside one.
@@ -133,7 +135,6 @@ protected:
     // of sourceChannel(), outputs those of sinkChannel()).
     virtual void wire() = 0;
 
-    void markLayoutDirty() { m_layoutDirty = true; }
     // Blends added and dropped replicas over seconds (at least 0.0001 s); build time only.
     void setFading(double seconds);
     // With fading: links the replica's output channel c (last) through its blend and returns
@@ -172,7 +173,7 @@ private:
     CAudioOutputPort m_source; // fed from input port 0
     CAudioInputPort m_sink;    // feeds output port 0
     bool m_layoutDirty = true;
-    bool m_laidOut = false;
+    bool m_running = false; // audio has run: layout changes blend from now on
     bool m_fading = false;
     double m_fadeLength = CAudioCrossfade::kMinLength;
     std::uint32_t m_zero = 0; // a buffer of silence for the blends

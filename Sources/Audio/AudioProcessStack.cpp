@@ -8,6 +8,21 @@
 namespace zel
 {
 
+namespace
+{
+// An instance and every process inside it work for the instance's group (bypass states,
+// multiband parameters read per group).
+void setGroupDeep(CObject& object, std::int32_t group)
+{
+    if (auto* process = dynamic_cast<CAudioProcessBase*>(&object))
+        process->setGroup(group);
+    if (auto* replicating = dynamic_cast<CAudioProcessReplicaBase*>(&object))
+        replicating->markLayoutDirty(); // its layout may read other values in this group
+    for (CObject* child : object.childList())
+        setGroupDeep(*child, group);
+}
+} // namespace
+
 void CAudioProcessStack::registerClass(CClassInfo& info)
 {
     CAudioProcessReplicaBase::registerClass(info);
@@ -46,7 +61,7 @@ CErrorPtr CAudioProcessStack::buildReplica(CAudioProcessReplica& slot)
                           instancePath() + CText(".") + CText(std::to_string(slot.index())), true,
                           made),
             fullName().toUtf8());
-    made->setGroup(slot.index() + definition()->stackIndexShift());
+    setGroupDeep(*made, slot.index() + definition()->stackIndexShift());
     return nullptr;
 }
 

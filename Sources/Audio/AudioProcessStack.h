@@ -6,9 +6,10 @@
 // stack keeps exactly one instance. A change of the number rebuilds the instance list before
 // the next sub-block, only at its end: instances that stay keep running.
 //
-// Instance i has the stack index i + "stack-index-shift"; it is the instance's channel group
-// (CAudioProcessBase::group, which its bypass states read). Its collector path is the stack's
-// path, ".", and i, so parameters declared inside the definition exist once per instance.
+// Instance i has the stack index i + "stack-index-shift"; it is the channel group of the
+// instance and of every process inside it (CAudioProcessBase::group: bypass states and the
+// multiband process's band layout read their parameters in that group). Its collector path is the
+// stack's path, ".", and i, so parameters declared inside the definition exist once per instance.
 //
 // Chaining:
 //   - with "is-channel-stack" the instances run side by side, one per channel group: channel c

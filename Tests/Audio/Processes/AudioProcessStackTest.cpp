@@ -115,6 +115,41 @@ TEST_F(AudioProcessStackTest, SerialStackChainsInstancesAndResizesAtTheEnd)
     EXPECT_EQ(stack().instanceCount(), zel::CAudioProcessStack::kMaxInstances);
 }
 
+TEST_F(AudioProcessStackTest, MultibandInsideAChannelStackTakesItsBandLayoutFromItsGroup)
+{
+    // Per channel group a multiband process whose bands are x freq / 100: group 0 counts 2
+    // bands (1 + 2), group 1 counts 3 (1 + 2 + 3).
+    ASSERT_EQ(idAndText(build(container(
+                  "modMain", {wideParam("size", "2"),
+                              wideParam("freqs", "100,200,300"),
+                              wideParam("count", "2"),
+                              {"test:mb",
+                               "st",
+                               attrs("is-stacked=true|is-channel-stack=true|stack-param=size"),
+                               {{"test:mb",
+                                 "mb",
+                                 attrs("is-multiband=true|multiband-freq-param=freqs|"
+                                       "multiband-count-param=count|multiband-lp=.protLP"),
+                                 {split("protLP", "freqs", "is-prototype=true"), gain("g"),
+                                  link("src=*|dst=g"), link("src=g|dst=*")}},
+                                link("src=*|dst=mb"),
+                                link("src=mb|dst=*")}},
+                              link("src=*|dst=st"),
+                              link("src=st|dst=*")}))),
+              "no error");
+    zel::CAudioParam& count = liveParam("plugin.modMain.count");
+    ASSERT_FALSE(count.setValue(1, 0, 0, 3.0));
+    EXPECT_TRUE(m_collector->takeIn(0.0));
+    const std::vector<double> out = level();
+    EXPECT_DOUBLE_EQ(out[0], 3.0);
+    EXPECT_DOUBLE_EQ(out[1], 2.0 * 6.0);
+    const auto& mb1 = dynamic_cast<zel::CAudioProcessMB&>(
+        *dynamic_cast<zel::CAudioProcess&>(stack().instance(1)).findProcess("mb"));
+    EXPECT_EQ(mb1.group(), 1);
+    EXPECT_EQ(mb1.bandCount(), 3);
+    EXPECT_EQ(mb1.bandChain(0).group(), 1);
+}
+
 TEST_F(AudioProcessStackTest, SteadyStateAllocatesNothing)
 {
     ASSERT_EQ(idAndText(build(stackMain("is-channel-stack=true|stack-param=size", "2"))),
