@@ -2,6 +2,7 @@
 
 #include "Audio/AudioProcess.h"
 #include "Audio/AudioProcessLinkDef.h"
+#include "Audio/AudioProcessMB.h"
 #include "Core/Numbers.h"
 
 #include <algorithm>
@@ -208,8 +209,8 @@ CErrorPtr CAudioProcessDef::initChilds()
 
 CErrorPtr CAudioProcessDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const
 {
-    process = CObject::make<CAudioProcess>();
-    return nullptr;
+    // A plain container, or the multiband or stacked process its flags ask for.
+    return makeContainerProcess(*this, process);
 }
 
 } // namespace zel

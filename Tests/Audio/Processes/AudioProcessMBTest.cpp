@@ -15,7 +15,7 @@ const char* const kCount = "plugin.modMain.count";
 CChild mbMain(const std::string& freqs, const std::string& count, const std::string& extra = "",
               std::vector<CChild> more = {})
 {
-    CChild mb{"test:mb",
+    CChild mb{"audio:process-def",
               "mb",
               attrs("is-multiband=true|multiband-freq-param=freqs|multiband-count-param=count|"
                     "multiband-lp=.protLP" +
@@ -207,10 +207,10 @@ TEST_F(AudioProcessMBTest, DefinitionErrors)
     {
         std::string name = "m";
         name += std::to_string(i++);
-        ASSERT_FALSE(define(
-            container(name.c_str(), {wideParam("freqs", "100"),
-                                     wideParam("count", "2"),
-                                     {"test:mb", "mb", attrs(row.attributes), {gain("g")}}})));
+        ASSERT_FALSE(define(container(
+            name.c_str(), {wideParam("freqs", "100"),
+                           wideParam("count", "2"),
+                           {"audio:process-def", "mb", attrs(row.attributes), {gain("g")}}})));
         zel::CAudioProcessBase* made = nullptr;
         const zel::CErrorPtr err = zel::CAudioProcessBase::instantiate(
             *m_def, *m_instances, zel::CText(name), m_setup, zel::CText("plugin." + name), made);

@@ -13,7 +13,7 @@ CChild stackMain(const std::string& stackAttrs, const char* size = "1")
 {
     return container("modMain", {wideParam("size", size),
                                  param("gs", "2"),
-                                 {"test:mb",
+                                 {"audio:process-def",
                                   "st",
                                   attrs("is-stacked=true|" + stackAttrs),
                                   {gain("g", "gs"), link("src=*|dst=g"), link("src=g|dst=*")}},
@@ -123,10 +123,10 @@ TEST_F(AudioProcessStackTest, MultibandInsideAChannelStackTakesItsBandLayoutFrom
                   "modMain", {wideParam("size", "2"),
                               wideParam("freqs", "100,200,300"),
                               wideParam("count", "2"),
-                              {"test:mb",
+                              {"audio:process-def",
                                "st",
                                attrs("is-stacked=true|is-channel-stack=true|stack-param=size"),
-                               {{"test:mb",
+                               {{"audio:process-def",
                                  "mb",
                                  attrs("is-multiband=true|multiband-freq-param=freqs|"
                                        "multiband-count-param=count|multiband-lp=.protLP"),

@@ -1,6 +1,5 @@
 #pragma once
-// Test support for the multiband and stacked processes: a container definition ("test:mb")
-// whose process class follows its flags (multiband, stack or plain), a band split stand-in
+// Test support for the multiband and stacked processes: a band split stand-in
 // ("test:split": out = in x (its band's element of input 0) / 100, 100 when unbound) and a
 // parameter shorthand with a wide range.
 
@@ -9,15 +8,6 @@
 
 namespace kelvtest
 {
-
-class CTestContainerDef : public zel::CAudioProcessDef
-{
-public:
-    zel::CErrorPtr makeProcess(zel::TObjectPtr<zel::CAudioProcessBase>& process) const override
-    {
-        return zel::makeContainerProcess(*this, process);
-    }
-};
 
 class CTestSplitModule : public zel::CAudioModuleBase
 {
@@ -81,7 +71,6 @@ protected:
     void SetUp() override
     {
         CProcessTest::SetUp();
-        ASSERT_FALSE(m_registration.add<CTestContainerDef>("test:mb"));
         ASSERT_FALSE(m_registration.add<CTestSplitDef>("test:split"));
     }
     // Replaces a parameter's element list in every group and hands the change on.
