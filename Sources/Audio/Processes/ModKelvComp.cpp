@@ -5,6 +5,7 @@
 #include "Audio/Processes/ModSwitchedOutput.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace zel
 {
@@ -40,17 +41,17 @@ bool CModKelvCompModule::CSettings::rms() const
 
 bool CModKelvCompModule::CSettings::operator==(const CSettings& other) const
 {
-    return values == other.values;
+    // A value that stays NaN is no change: it must not rebuild the record on every block.
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!(values[i] == other.values[i]) &&
+            !(std::isnan(values[i]) && std::isnan(other.values[i])))
+            return false;
+    return true;
 }
 
 bool CModKelvCompModule::usesRms() const
 {
     return m_current.kernel != nullptr && m_current.kernel == m_runRms;
-}
-
-const double* CModKelvCompModule::stateRecord(const CDCDAWContextObject& context) const
-{
-    return m_current.hasState ? context.data(m_current.state) : nullptr;
 }
 
 CModKelvCompModule::CSettings

@@ -65,8 +65,6 @@ public:
     // Inspection for tests and diagnostics.
     bool isCrossfading() const { return m_fade.isRunning(); }
     bool usesRms() const;
-    // The running state record (null before start or after stop).
-    const double* stateRecord(const CDCDAWContextObject& context) const;
 
 private:
     struct CSettings
