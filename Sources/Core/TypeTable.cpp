@@ -20,6 +20,7 @@
 #include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
 #include "Audio/Processes/ModGain.h"
+#include "Audio/Processes/ModKelvComp.h"
 #include "Audio/Processes/ModLeveler.h"
 #include "Audio/Processes/ModMSCoder.h"
 #include "Audio/Processes/ModMSMod.h"
@@ -67,6 +68,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:modFilterFIR", &createObjectOf<CModFilterFIRDef>, &CModFilterFIRDef::registerClass},
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
     {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
+    {"audio:modKelvComp", &createObjectOf<CModKelvCompDef>, &CModKelvCompDef::registerClass},
     {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
     {"audio:modMSCoder", &createObjectOf<CModMSCoderDef>, &CModMSCoderDef::registerClass},
     {"audio:modMSMod", &createObjectOf<CModMSModDef>, &CModMSModDef::registerClass},

@@ -131,8 +131,8 @@ TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
 
 TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
 {
-    for (const char* tag :
-         {"audio:modGain", "audio:modMult", "audio:modAbs", "audio:modDenorm", "audio:modBypass"})
+    for (const char* tag : {"audio:modGain", "audio:modMult", "audio:modAbs", "audio:modDenorm",
+                            "audio:modBypass", "audio:modKelvComp"})
     {
         SCOPED_TRACE(tag);
         resetGraph();
