@@ -146,10 +146,28 @@ public:
         return true;
     }
 
+    // Feeds the same block of signal(channel, i) on every run instead of an impulse.
+    template <class Signal>
+    void setInputSignal(Signal signal)
+    {
+        for (std::size_t c = 0; c < m_feeds.size(); ++c)
+        {
+            std::uint32_t ref = 0;
+            (void)m_context->takeBuffer(static_cast<std::uint32_t>(m_blockLength) * 8u, ref);
+            double* data = m_context->data(ref);
+            for (std::int32_t i = 0; i < m_blockLength; ++i)
+                data[i] = signal(static_cast<std::int32_t>(c), i);
+            m_signals.push_back(ref);
+        }
+    }
+
     void runBlock()
     {
-        for (zel::CAudioConnection* feed : m_feeds)
+        for (std::size_t c = 0; c < m_signals.size(); ++c)
+            (void)m_feeds[c]->push(m_signals[c], 0, m_blockLength);
+        for (std::size_t c = m_signals.size(); c < m_feeds.size(); ++c)
         {
+            zel::CAudioConnection* feed = m_feeds[c];
             std::uint32_t ref = 0;
             (void)m_context->takeBuffer(static_cast<std::uint32_t>(m_blockLength) * 8u, ref);
             m_context->data(ref)[0] = 1.0; // an impulse at the start of every block
@@ -177,6 +195,8 @@ public:
     {
         // The processes go before the definitions and the kernel context they use.
         m_instances.reset();
+        for (const std::uint32_t ref : m_signals)
+            (void)m_context->releaseReference(ref);
     }
 
     zel::CDCDAWContextObject& context() { return *m_context; }
@@ -196,6 +216,7 @@ private:
     zel::CAudioProcessBase* m_main = nullptr;
     std::vector<zel::CAudioConnection*> m_feeds;
     std::vector<zel::CAudioConnection*> m_taps;
+    std::vector<std::uint32_t> m_signals;
     std::int32_t m_blockLength = 512;
     double m_sink = 0.0;
 };
