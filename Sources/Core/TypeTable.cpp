@@ -21,6 +21,8 @@
 #include "Audio/Processes/ModFilterIIR.h"
 #include "Audio/Processes/ModGain.h"
 #include "Audio/Processes/ModLeveler.h"
+#include "Audio/Processes/ModMeter.h"
+#include "Audio/Processes/ModMeterCorr.h"
 #include "Audio/Processes/ModMult.h"
 #include "Audio/Processes/ModNode.h"
 #include "Core/AttrDoubler.h"
@@ -63,6 +65,8 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
     {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
     {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
+    {"audio:modMeter", &createObjectOf<CModMeterDef>, &CModMeterDef::registerClass},
+    {"audio:modMeterCorr", &createObjectOf<CModMeterCorrDef>, &CModMeterCorrDef::registerClass},
     {"audio:modMult", &createObjectOf<CModMultDef>, &CModMultDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
