@@ -155,7 +155,8 @@ TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
         {44100, "", "", 0.5, 1470, 15},
         {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
         {48000, "viz-fps=25", "", 2.0, 1920, 50},
-        {48000, "", "viz-fps=60", 1.0, 800, 60}, // inherited from the enclosing definition
+        {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
+        {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
     };
     for (const CCase& tc : cases)
     {
@@ -274,12 +275,14 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
         std::vector<FSignal> channels;
         bool whole;
         std::vector<double> expected; // per pair; NAN: quadrature, near 0
+        double newAvgTime = 0.0;      // set from block 15 on when not 0
     };
     const CCase cases[] = {
         {"identical", {sine, sine}, false, {1.0}},
         {"opposite", {sine, opposite}, true, {-1.0}},
         {"silence", {silence, silence}, false, {0.0}},
         {"quadrature", {sine, cosine}, false, {NAN}},
+        {"quadrature, slower from block 15", {sine, cosine}, true, {NAN}, 0.2},
         {"two pairs and a single", {sine, sine, sine, opposite, sine}, false, {1.0, -1.0}},
         {"two pairs, whole", {sine, opposite, cosine, cosine}, true, {-1.0, 1.0}},
     };
@@ -291,11 +294,16 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
         ASSERT_EQ(idAndText(buildCorr(0.05, tc.whole)), "no error");
         ASSERT_EQ(source("c").meterResultCount(), tc.expected.size());
         // The reference means of the first pair, over all but the last block.
-        const double c = CRefMeter::coef(0.05, kRate);
+        double c = CRefMeter::coef(0.05, kRate);
         double ll = 0, rr = 0, lr = 0;
         std::size_t k = 0;
         for (int block = 0; block < 30; ++block)
         {
+            if (block == 15 && tc.newAvgTime > 0.0)
+            {
+                setValue("plugin.modMain.avg", tc.newAvgTime);
+                c = CRefMeter::coef(tc.newAvgTime, kRate);
+            }
             std::vector<CSamples> in(tc.channels.size(), CSamples(32));
             for (std::size_t i = 0; i < 32; ++i, ++k)
                 for (std::size_t ch = 0; ch < in.size(); ++ch)
@@ -331,13 +339,15 @@ TEST_F(ModMeterTest, AudioPassesThroughByReferenceEnabledOrNot)
 {
     const CSamples in{0.5, -0.25, 1.0, 0.0, -1.0, 0.125};
     for (const double enable : {1.0, 0.0})
-        for (const char* attrs : {"", "is-diff=true|is-inverted=true", "corr"})
+        for (const char* attrs : {"", "is-diff=true|is-inverted=true", "corr", "corr whole"})
         {
             SCOPED_TRACE(std::string(attrs) + (enable > 0 ? " on" : " off"));
             resetGraph();
             CMeterSettings s;
             s.enable = enable;
-            ASSERT_FALSE(attrs == std::string("corr") ? buildCorr(0.1) : buildMeter(s, attrs));
+            const std::string kind = attrs;
+            ASSERT_FALSE(kind.starts_with("corr") ? buildCorr(0.1, kind == "corr whole")
+                                                  : buildMeter(s, attrs));
             const CBlockResult got = runBlock({in, {1, 2, 3, 4, 5, 6}});
             for (std::size_t c = 0; c < 2; ++c)
                 EXPECT_TRUE(got.passed[c]) << c;
@@ -411,7 +421,7 @@ TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
     };
     run(4);
     setValue("plugin.modMain.rt", 0.03);
-    setValue("plugin.modMain.rel", 0.0);
+    setValue("plugin.modMain.rel", 0.00005); // below 0.0001 s: no release
     ref.times(0.03, 0.0, 0.03);
     run(4);
     setValue("plugin.modMain.pt", 0.1); // R = 10: a fresh start
