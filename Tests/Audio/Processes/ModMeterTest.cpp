@@ -194,7 +194,7 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     second.useTime2 = 1.0;
     const CCase cases[] = {
         {"maxima", "", CRefMeter::kMax, {}},
-        {"maxima, gains", "", CRefMeter::kMax, scaled},
+        {"maxima, gains, whole", "is-terminal-whole=true", CRefMeter::kMax, scaled},
         {"no release", "", CRefMeter::kMax, follow},
         {"minima", "is-compression=true", CRefMeter::kMin, {}},
         {"two inputs", "is-diff=true|is-compression=true", CRefMeter::kRatio, second},
