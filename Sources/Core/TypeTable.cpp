@@ -24,6 +24,8 @@
 #include "Audio/Processes/ModLeveler.h"
 #include "Audio/Processes/ModMSCoder.h"
 #include "Audio/Processes/ModMSMod.h"
+#include "Audio/Processes/ModMeter.h"
+#include "Audio/Processes/ModMeterCorr.h"
 #include "Audio/Processes/ModMult.h"
 #include "Audio/Processes/ModNode.h"
 #include "Audio/Processes/ModOutput.h"
@@ -72,6 +74,8 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
     {"audio:modMSCoder", &createObjectOf<CModMSCoderDef>, &CModMSCoderDef::registerClass},
     {"audio:modMSMod", &createObjectOf<CModMSModDef>, &CModMSModDef::registerClass},
+    {"audio:modMeter", &createObjectOf<CModMeterDef>, &CModMeterDef::registerClass},
+    {"audio:modMeterCorr", &createObjectOf<CModMeterCorrDef>, &CModMeterCorrDef::registerClass},
     {"audio:modMult", &createObjectOf<CModMultDef>, &CModMultDef::registerClass},
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:modOutput", &createObjectOf<CModOutputDef>, &CModOutputDef::registerClass},

@@ -1,0 +1,458 @@
+#include "Audio/Processes/ModMeter.h"
+#include "Audio/Kernels/DCDAWMeterKernels.h"
+#include "Audio/Processes/ModMeterCorr.h"
+#include "Audio/Processes/ModTestSupport.h"
+#include "Support/AllocationCounter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <numbers>
+
+namespace kelvtest
+{
+namespace
+{
+
+// The level meter as described, sample by sample, with the window peak found by scanning the
+// last R sub-block extremes every time.
+struct CRefMeter
+{
+    enum EMode
+    {
+        kMax,
+        kMin,
+        kRatio
+    };
+    EMode mode = kMax;
+    double fs = 1000.0, ci = 1.0, cr = 1.0, c3 = 1.0, m = 0, m2 = 0, h = 0, q = 0, peak = 0;
+    std::size_t sub = 1, left = 1;
+    std::deque<double> ring;
+
+    static double coef(double t, double rate)
+    {
+        const double b = 2.0 - std::cos(2.0 * std::numbers::pi / (rate * 1.3643161 * t));
+        return 1.0 - b + std::sqrt(b * b - 1.0);
+    }
+    void times(double rms, double release, double third)
+    {
+        ci = coef(rms, fs);
+        cr = release < 0.0001 ? 1.0 : coef(release, fs);
+        c3 = coef(third, fs);
+    }
+    void reset(double initial, std::size_t s, std::size_t r)
+    {
+        m = m2 = h = q = peak = initial;
+        sub = left = s;
+        ring.assign(r, initial);
+    }
+    void step(double a, double b)
+    {
+        double level = 0.0, instant = 0.0;
+        if (mode == kRatio)
+        {
+            m += (a * a - m) * ci;
+            m2 += (b * b - m2) * c3;
+            level = instant = (m + 1e-30) / (m2 + 1e-30);
+        }
+        else
+        {
+            instant = a * a;
+            m += (instant - m) * ci;
+            level = m;
+        }
+        const bool rises = mode == kMin ? level < h : level > h;
+        h = rises ? level : h + (level - h) * cr;
+        q = mode == kMin ? std::min({h, instant, q}) : std::max({h, instant, q});
+        if (--left > 0)
+            return;
+        ring.push_front(q);
+        ring.pop_back();
+        peak = mode == kMin ? *std::min_element(ring.begin(), ring.end())
+                            : *std::max_element(ring.begin(), ring.end());
+        q = h;
+        left = sub;
+    }
+};
+
+// Parameter values of a meter under test (times in seconds, gains in dB).
+struct CMeterSettings
+{
+    double peakTime = 0.05, rmsTime = 0.004, gain = 0, release = 0.02, peakGain = 0;
+    double rmsTime2 = 0.01, useTime2 = 0, enable = 1;
+};
+
+class ModMeterTest : public CModTest
+{
+protected:
+    // "*" -> m -> "*"; with "is-diff" also "*" -> half (x 0.5) -> m/1.
+    zel::CErrorPtr buildMeter(const CMeterSettings& s, const std::string& extra = "")
+    {
+        const std::pair<const char*, double> values[] = {
+            {"pt", s.peakTime},  {"rt", s.rmsTime},      {"g", s.gain},
+            {"rel", s.release},  {"pg", s.peakGain},     {"rt2", s.rmsTime2},
+            {"ut2", s.useTime2}, {"m-enable", s.enable}, {"hg", 0.5}};
+        std::vector<CChild> children;
+        for (const auto& [name, value] : values)
+            children.push_back(param(name, std::to_string(value).c_str()));
+        children.push_back(
+            module("audio:modMeter", "m",
+                   {"pt", "rt", "g", "rt", "ut2", "rel", "pg", "rt2", "rel", "ut2", "m-enable"},
+                   extra.c_str()));
+        for (CChild& l : through("m"))
+            children.push_back(l);
+        if (extra.find("is-diff=true") != std::string::npos)
+            for (CChild l : {gain("half", "hg"), link("src=*|dst=half"), link("src=half|dst=m/1")})
+                children.push_back(l);
+        return buildModule(container("modMain", children));
+    }
+    zel::CErrorPtr buildCorr(double avgTime, bool whole = false)
+    {
+        std::vector<CChild> children{param("avg", std::to_string(avgTime).c_str()),
+                                     param("c-enable", "1"),
+                                     module("audio:modMeterCorr", "c", {"avg", "c-enable"},
+                                            whole ? "is-terminal-whole=true" : "")};
+        for (CChild& l : through("c"))
+            children.push_back(l);
+        return buildModule(container("modMain", children));
+    }
+    zel::CModMeterSource& source(const char* name)
+    {
+        return dynamic_cast<zel::CModMeterSource&>(*m_main->findChild(name));
+    }
+    const double* record(const char* name, std::size_t index)
+    {
+        return m_context->data(source(name).meterResult(index).ref);
+    }
+    // The reference set up as the module should have it.
+    static CRefMeter reference(CRefMeter::EMode mode, const CMeterSettings& s, std::size_t sub,
+                               std::size_t ring)
+    {
+        CRefMeter ref;
+        ref.mode = mode;
+        ref.times(s.rmsTime, s.release, s.useTime2 > 0.5 ? s.rmsTime2 : s.rmsTime);
+        ref.reset(mode == CRefMeter::kMax ? 0.0 : 1.0, sub, ring);
+        return ref;
+    }
+};
+
+TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
+{
+    struct CCase
+    {
+        double fs;
+        const char *meterAttrs, *containerAttrs;
+        double peakTime;
+        std::uint32_t sub, ring;
+    };
+    const CCase cases[] = {
+        {44100, "", "", 1.0, 1470, 30},
+        {48000, "", "", 1.0, 1600, 30},
+        {44100, "", "", 0.5, 1470, 15},
+        {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
+        {48000, "viz-fps=25", "", 2.0, 1920, 50},
+        {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
+        {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
+    };
+    for (const CCase& tc : cases)
+    {
+        SCOPED_TRACE(std::to_string(tc.fs) + tc.meterAttrs + tc.containerAttrs);
+        resetGraph();
+        m_env->setSampleRate(tc.fs);
+        CMeterSettings s;
+        s.peakTime = tc.peakTime;
+        std::vector<CChild> children{param("pt", std::to_string(tc.peakTime).c_str()),
+                                     module("audio:modMeter", "m", {"pt"}, tc.meterAttrs)};
+        ASSERT_EQ(idAndText(buildModule(container("modMain", children, tc.containerAttrs))),
+                  "no error");
+        auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
+        for (std::size_t c = 0; c < 2; ++c)
+        {
+            const double* state = m_context->data(meter.module(c).stateRef(0));
+            EXPECT_EQ(zel::meterSubBlockLength(state), tc.sub);
+            EXPECT_EQ(zel::meterRingLength(state), tc.ring);
+        }
+    }
+}
+
+TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
+{
+    struct CCase
+    {
+        const char* name;
+        std::string attrs;
+        CRefMeter::EMode mode;
+        CMeterSettings s;
+    };
+    CMeterSettings scaled;
+    scaled.gain = 6.0;
+    scaled.peakGain = -3.0;
+    CMeterSettings follow;
+    follow.release = 0.0; // the released level is the mean square itself
+    CMeterSettings second;
+    second.useTime2 = 1.0;
+    const CCase cases[] = {
+        {"maxima", "", CRefMeter::kMax, {}},
+        {"maxima, gains, whole", "is-terminal-whole=true", CRefMeter::kMax, scaled},
+        {"no release", "", CRefMeter::kMax, follow},
+        {"minima", "is-compression=true", CRefMeter::kMin, {}},
+        {"two inputs", "is-diff=true|is-compression=true", CRefMeter::kRatio, second},
+        {"two inputs inverted", "is-diff=true|is-inverted=true", CRefMeter::kRatio, {}},
+    };
+    // A burst, silence, then a softer tone; gain-like signals hover around 1 with a dip.
+    const auto signal = [](CRefMeter::EMode mode, std::size_t k)
+    {
+        const double tone = std::sin(0.7 * static_cast<double>(k));
+        if (mode == CRefMeter::kMin)
+            return k >= 40 && k < 55 ? 0.25 + 0.1 * tone : 1.0 - 0.05 * tone;
+        return k < 25 ? 0.9 * tone : k < 150 ? 0.0 : 0.3 * tone;
+    };
+    for (const CCase& tc : cases)
+    {
+        SCOPED_TRACE(tc.name);
+        resetGraph();
+        ASSERT_EQ(idAndText(buildMeter(tc.s, tc.attrs + "|viz-fps=100")), "no error");
+        CRefMeter ref = reference(tc.mode, tc.s, 10, 5);
+        const bool inverted = tc.attrs.find("is-inverted") != std::string::npos;
+        const double scale = std::pow(10.0, tc.s.gain / 20.0);
+        const double peakScale = scale * std::pow(10.0, tc.s.peakGain / 20.0);
+        std::size_t k = 0;
+        for (int block = 0; block < 20; ++block)
+        {
+            CSamples in(16);
+            for (double& v : in)
+                v = signal(tc.mode, k++);
+            // A side-effect process: the audio passes on by reference.
+            const CBlockResult got = runSame(in);
+            EXPECT_TRUE(got.passed[0] && got.passed[1]);
+            // The record published by this block holds the state before it.
+            for (std::size_t c = 0; c < 2; ++c)
+            {
+                EXPECT_NEAR(record("m", c)[0], std::sqrt(ref.h) * scale, 1e-12) << block;
+                EXPECT_NEAR(record("m", c)[1], std::sqrt(ref.peak) * peakScale, 1e-12) << block;
+            }
+            for (const double v : in)
+                inverted ? ref.step(0.5 * v, v) : ref.step(v, 0.5 * v);
+        }
+    }
+}
+
+TEST_F(ModMeterTest, CorrelationOfChannelPairs)
+{
+    using FSignal = std::function<double(std::size_t)>;
+    const FSignal sine = [](std::size_t k)
+    { return std::sin(0.1 * std::numbers::pi * static_cast<double>(k)); };
+    const FSignal cosine = [](std::size_t k)
+    { return std::cos(0.1 * std::numbers::pi * static_cast<double>(k)); };
+    const FSignal opposite = [&](std::size_t k) { return -sine(k); };
+    const FSignal silence = [](std::size_t) { return 0.0; };
+    struct CCase
+    {
+        const char* name;
+        std::vector<FSignal> channels;
+        bool whole;
+        std::vector<double> expected; // per pair; NAN: quadrature, near 0
+        double newAvgTime = 0.0;      // set from block 15 on when not 0
+    };
+    const CCase cases[] = {
+        {"identical", {sine, sine}, false, {1.0}},
+        {"opposite", {sine, opposite}, true, {-1.0}},
+        {"silence", {silence, silence}, false, {0.0}},
+        {"quadrature", {sine, cosine}, false, {NAN}},
+        {"quadrature, slower from block 15", {sine, cosine}, true, {NAN}, 0.2},
+        {"two pairs and a single", {sine, sine, sine, opposite, sine}, false, {1.0, -1.0}},
+        {"two pairs, whole", {sine, opposite, cosine, cosine}, true, {-1.0, 1.0}},
+    };
+    for (const CCase& tc : cases)
+    {
+        SCOPED_TRACE(tc.name);
+        resetGraph();
+        useChannels(std::vector<std::int32_t>(tc.channels.size(), 0), 1);
+        ASSERT_EQ(idAndText(buildCorr(0.05, tc.whole)), "no error");
+        ASSERT_EQ(source("c").meterResultCount(), tc.expected.size());
+        // The reference means of the first pair, over all but the last block.
+        double c = CRefMeter::coef(0.05, kRate);
+        double ll = 0, rr = 0, lr = 0;
+        std::size_t k = 0;
+        for (int block = 0; block < 30; ++block)
+        {
+            if (block == 15 && tc.newAvgTime > 0.0)
+            {
+                setValue("plugin.modMain.avg", tc.newAvgTime);
+                c = CRefMeter::coef(tc.newAvgTime, kRate);
+            }
+            std::vector<CSamples> in(tc.channels.size(), CSamples(32));
+            for (std::size_t i = 0; i < 32; ++i, ++k)
+                for (std::size_t ch = 0; ch < in.size(); ++ch)
+                    in[ch][i] = tc.channels[ch](k);
+            const CBlockResult got = runBlock(in);
+            EXPECT_EQ(std::count(got.passed.begin(), got.passed.end(), true), in.size());
+            if (block == 29)
+                break;
+            for (std::size_t i = 0; i < 32; ++i)
+            {
+                ll += (in[0][i] * in[0][i] - ll) * c;
+                rr += (in[1][i] * in[1][i] - rr) * c;
+                lr += (in[0][i] * in[1][i] - lr) * c;
+            }
+        }
+        for (std::size_t p = 0; p < tc.expected.size(); ++p)
+        {
+            EXPECT_EQ(source("c").meterResult(p).channel, static_cast<std::int32_t>(2 * p));
+            const double got = record("c", p)[0];
+            if (std::isnan(tc.expected[p]))
+            {
+                EXPECT_NEAR(got, lr / std::sqrt(ll * rr + 1e-30), 1e-9);
+                EXPECT_LT(std::fabs(got), 0.2);
+            }
+            else
+            {
+                EXPECT_NEAR(got, tc.expected[p], 1e-9) << p;
+            }
+        }
+    }
+}
+
+TEST_F(ModMeterTest, FlagsRiseOncePerPublishedRecordAndNotWhileOff)
+{
+    ASSERT_FALSE(buildMeter({}, "viz-fps=100"));
+    zel::CModMeterSource& meter = source("m");
+    ASSERT_EQ(meter.meterResultCount(), 2u);
+    const auto pending = [&](std::size_t i)
+    {
+        return (m_context->stateWord(zel::CDCDAWContextObject::slotOf(meter.meterResult(i).ref)) &
+                zel::CDCDAWContextObject::kNotifyOnUse) != 0;
+    };
+    const auto clearFlags = [&]
+    {
+        meter.processFlag() = 0;
+        for (std::size_t i = 0; i < 2; ++i)
+            *meter.meterResult(i).flag = 0;
+    };
+    for (int block = 0; block < 3; ++block)
+    {
+        clearFlags();
+        runSame(constant(16, 0.5));
+        EXPECT_EQ(meter.processFlag(), 1);
+        for (std::size_t i = 0; i < 2; ++i)
+        {
+            EXPECT_EQ(*meter.meterResult(i).flag, 1) << i;
+            EXPECT_FALSE(pending(i)) << i; // the request was used up by the publishing call
+        }
+    }
+    // Off: no kernel, no record, no flag; the record keeps its last values.
+    const double level = record("m", 0)[0];
+    ASSERT_GT(level, 0.0);
+    setValue("plugin.modMain.m-enable", 0.0);
+    clearFlags();
+    for (int block = 0; block < 3; ++block)
+        EXPECT_TRUE(runSame(constant(16, 0.5)).passed[0]);
+    EXPECT_EQ(meter.processFlag(), 0);
+    EXPECT_EQ(*meter.meterResult(0).flag, 0);
+    EXPECT_EQ(record("m", 0)[0], level);
+    // On again: the meter starts afresh from silence.
+    setValue("plugin.modMain.m-enable", 1.0);
+    runSame(constant(16, 0.5));
+    EXPECT_EQ(meter.processFlag(), 1);
+    EXPECT_EQ(record("m", 0)[0], 0.0);
+}
+
+TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
+{
+    CMeterSettings s;
+    ASSERT_FALSE(buildMeter(s, "viz-fps=100"));
+    CRefMeter ref = reference(CRefMeter::kMax, s, 10, 5);
+    std::size_t k = 0;
+    const auto run = [&](int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            CSamples in(16);
+            for (double& v : in)
+                v = 0.8 * std::sin(0.3 * static_cast<double>(k++));
+            runSame(in);
+            EXPECT_NEAR(record("m", 1)[0], std::sqrt(ref.h), 1e-12);
+            EXPECT_NEAR(record("m", 1)[1], std::sqrt(ref.peak), 1e-12);
+            for (const double v : in)
+                ref.step(v, 0.0);
+        }
+    };
+    run(4);
+    setValue("plugin.modMain.rt", 0.03);
+    setValue("plugin.modMain.rel", 0.00005); // below 0.0001 s: no release
+    ref.times(0.03, 0.0, 0.03);
+    run(4);
+    setValue("plugin.modMain.pt", 0.1); // R = 10: a fresh start
+    ref.reset(0.0, 10, 10);
+    run(8);
+    const double* state = m_context->data(
+        dynamic_cast<zel::CModMeter&>(*m_main->findChild("m")).module(1).stateRef(0));
+    EXPECT_EQ(zel::meterRingLength(state), 10u);
+}
+
+TEST_F(ModMeterTest, BadAttributesAreRefused)
+{
+    struct CCase
+    {
+        const char *tag, *attrs, *message;
+    };
+    const CCase cases[] = {
+        {"audio:modMeter", "is-diff=maybe",
+         "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value 'maybe'."},
+        {"audio:modMeter", "viz-fps=0",
+         "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate '0' specified."},
+        {"audio:modMeter", "viz-fps=fast",
+         "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate 'fast' specified."},
+        {"audio:modMeterCorr", "is-inverted=2",
+         "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value '2'."},
+    };
+    for (const CCase& tc : cases)
+    {
+        resetGraph();
+        EXPECT_EQ(idAndText(define(container("modMain", {module(tc.tag, "m", {}, tc.attrs)}))),
+                  tc.message);
+    }
+}
+
+TEST_F(ModMeterTest, SteadyStateAndChangesAllocateNothing)
+{
+    std::vector<CChild> children{
+        param("pt", "1"),
+        param("rt", "0.01"),
+        param("g", "0"),
+        param("ut", "0"),
+        param("rel", "0.5"),
+        param("en", "1"),
+        param("avg", "0.2"),
+        module("audio:modMeter", "m",
+               {"pt", "rt", "g", "rt", "ut", "rel", "g", "rt", "rel", "ut", "en"}, "is-diff=true"),
+        module("audio:modMeterCorr", "c", {"avg", "en"}),
+        link("src=*|dst=m"),
+        link("src=*|dst=m/1"),
+        link("src=m|dst=c"),
+        link("src=c|dst=*")};
+    ASSERT_EQ(idAndText(buildModule(container("modMain", children))), "no error");
+    zel::CAudioParam* params[] = {&liveParam("plugin.modMain.rt"), &liveParam("plugin.modMain.avg"),
+                                  &liveParam("plugin.modMain.en")};
+    double stamp = 0.0;
+    const auto cycle = [&](int i)
+    {
+        const double values[] = {0.01 * (1 + i % 3), 0.1 * (1 + i % 2), double((i / 2) % 2)};
+        for (std::size_t p = 0; p < 3; ++p)
+            EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
+        (void)m_collector->takeIn(stamp);
+        for (int b = 0; b < 3; ++b)
+            runQuiet(b == 1 ? 29 : 64);
+        stamp += 0.157;
+    };
+    for (int i = 0; i < 8; ++i)
+        cycle(i);
+    CCountAllocations count;
+    for (int i = 0; i < 8; ++i)
+        cycle(i);
+    EXPECT_EQ(count.count(), 0u);
+}
+
+} // namespace
+} // namespace kelvtest
