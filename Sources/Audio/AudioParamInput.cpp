@@ -22,6 +22,7 @@ void CAudioParamInput::bind(CAudioParam& param, std::int32_t id, const CText& pa
     m_id = id;
     m_path = path;
     m_elementSize = std::max<std::int32_t>(1, param.info().elementSize);
+    m_singleElement = param.info().singleElement;
     reload();
     for (std::vector<double>& group : m_values)
         group.reserve(std::max(kReservedValues, group.size()));

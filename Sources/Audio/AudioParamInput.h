@@ -11,6 +11,11 @@
 // every element reads element 0. The use-all flags are carried for modules that walk every
 // group or element themselves.
 //
+// Per-element inputs: an input that reads one element of a list (not element 0 only, not every
+// element, and not a parameter declared with a single element) follows the owning process's
+// element offset, which is how a module inside a band reads its band's entry. A list that
+// holds one element is a single value and serves every offset.
+//
 // Not thread-safe: audio thread only once bound.
 
 #include "Core/Text.h"
@@ -31,6 +36,8 @@ public:
     // Reads the parameter's current values (takes its lock; allocates: build time).
     void bind(CAudioParam& param, std::int32_t id, const CText& path);
     bool isBound() const { return m_param != nullptr; }
+    // True when a process's element offset applies to this input (see above).
+    bool followsElementOffset() const { return !element0 && !allElements && !m_singleElement; }
     CAudioParam* param() const { return m_param; }
     std::int32_t paramId() const { return m_id; }
     const CText& path() const { return m_path; }
@@ -65,6 +72,7 @@ private:
     CAudioParam* m_param = nullptr;
     std::int32_t m_id = -1;
     std::int32_t m_elementSize = 1;
+    bool m_singleElement = false;
     CText m_path;
     std::vector<std::vector<double>> m_values;
 };

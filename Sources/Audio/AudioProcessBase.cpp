@@ -6,7 +6,9 @@
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioProcessDef.h"
+#include "Audio/AudioProcessReplica.h"
 #include "Audio/DCDAWContext.h"
+#include "Audio/ParamFilters/AudioParamFilter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,6 +52,8 @@ CAudioProcessBase::CAudioProcessBase() = default;
 
 CAudioProcessBase::~CAudioProcessBase()
 {
+    // The filters stop writing before the parameters they write go.
+    m_filters.clear();
     if (m_setup && m_setup->collector != nullptr)
     {
         if (m_sinkBound)
@@ -120,6 +124,7 @@ CErrorPtr CAudioProcessBase::initCommon(const CAudioProcessDefBase& def,
     m_def = &def;
     m_setup = std::move(setup);
     m_instancePath = instancePath;
+    m_elementOffset = inheritedElementOffset();
     m_queue.reserve(64);
     CAudioParamCollector* collector = m_setup->collector;
     if (collector == nullptr)
@@ -134,6 +139,47 @@ CErrorPtr CAudioProcessBase::initCommon(const CAudioProcessDefBase& def,
         ZEL_TRY(collector->addParam(path, *param), fullName().toUtf8());
         m_params.push_back(std::move(param));
         m_paramPaths.push_back(path);
+    }
+    ZEL_TRY(connectFilters(def), fullName().toUtf8());
+    return nullptr;
+}
+
+std::int32_t CAudioProcessBase::inheritedElementOffset() const
+{
+    for (const CObject* at = parent(); at != nullptr; at = at->parent())
+    {
+        if (const auto* replica = dynamic_cast<const CAudioProcessReplica*>(at))
+        {
+            if (replica->elementOffset() >= 0)
+                return replica->elementOffset();
+        }
+        else if (const auto* process = dynamic_cast<const CAudioProcessBase*>(at))
+            return process->elementOffset();
+    }
+    return 0;
+}
+
+CErrorPtr CAudioProcessBase::connectFilters(const CAudioProcessDefBase& def)
+{
+    // The definition's filter objects are shared by every instance of it; each instance runs
+    // a copy made from the same tag and attributes, connected to its own parameters.
+    for (CObject* child : childrenInDeclarationOrder(def))
+    {
+        const auto* model = dynamic_cast<const CAudioParamFilter*>(child);
+        if (model == nullptr)
+            continue;
+        CObjectPtr made;
+        ZEL_TRY(CObject::createRoot(model->tag(), model->plainName(), made), fullName().toUtf8());
+        for (const auto& [name, value] : model->attributes())
+            ZEL_TRY(made->setAttribute(name, value.text()), fullName().toUtf8());
+        ZEL_TRY(made->init(), fullName().toUtf8());
+        auto* filter = dynamic_cast<CAudioParamFilter*>(made.get());
+        if (filter == nullptr)
+            return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioProcessBase_init_FilterClass",
+                             "Parameter filter '%1' could not be copied.",
+                             {model->plainName().toUtf8()});
+        ZEL_TRY(filter->connect(*m_setup->collector, m_instancePath), fullName().toUtf8());
+        m_filters.push_back(std::move(made));
     }
     return nullptr;
 }
@@ -251,7 +297,11 @@ double CAudioProcessBase::paramValue(std::int32_t index, std::int32_t channel, d
     const CAudioParamInput& input = paramInput(index);
     if (!input.isBound())
         return fallback;
-    return input.value(m_setup->groupOf(channel), element, valueIndex, fallback);
+    const std::int32_t group = m_setup->groupOf(channel);
+    // A list of one element is a single value and serves every offset.
+    if (input.followsElementOffset() && input.elementCount(group) > 1)
+        element += m_elementOffset;
+    return input.value(group, element, valueIndex, fallback);
 }
 
 // ---- Change queue ----

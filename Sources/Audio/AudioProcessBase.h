@@ -15,8 +15,16 @@
 //     "audio:param-remap" whose "orig" matches (this definition, then its enclosing ones);
 //     "/a.b" is the instance path a.b; any other name is tried below this process's path, then
 //     below each enclosing process's path, then as a full path;
+//   - the parameter filters ("audio:param-filter-...") declared in its definition: each gets a
+//     copy of its own, connected through the collector with the process's instance path as
+//     scope right after the parameters are registered (so destinations hold their computed
+//     values before any input is bound), and disconnected when the process goes;
 //   - its bound parameter inputs (AudioParamInput.h), numbered by the "index" of the
 //     "audio:param-alloc" bindings of its definition;
+//   - its element offset: the element that per-element inputs read in place of element 0.
+//     A process takes it over from where it is built: from a replica that sets one (a band of
+//     a multiband process sets its band index), else from its enclosing process, else 0. So
+//     every module of a band chain reads its band's entry of a per-band list unawares;
 //   - its change queue: the process is a CAudioParamChangeSink bound in the collector to the
 //     id of every parameter it uses; entries wait there, referenced, until operation 4 applies
 //     and releases them;
@@ -170,6 +178,10 @@ public:
     // sets it per instance. Group 0 by default.
     std::int32_t group() const { return m_group; }
     void setGroup(std::int32_t group) { m_group = group; }
+    // See the class comment. Set before the process is initialised to take effect on its
+    // modules' first reads; processes built inside it later take it over.
+    std::int32_t elementOffset() const { return m_elementOffset; }
+    void setElementOffset(std::int32_t offset) { m_elementOffset = offset; }
 
     // ---- Parameters ----
     // The parameter instances made for this process's definition.
@@ -177,7 +189,9 @@ public:
     // Input by its binding index; an unbound input when no binding has that index.
     const CAudioParamInput& paramInput(std::int32_t index) const;
     std::int32_t paramInputCount() const { return static_cast<std::int32_t>(m_inputsIn.size()); }
-    // The value for a channel (looked up in the channel's group), fallback when unbound.
+    // The value for a channel (looked up in the channel's group), fallback when unbound. The
+    // element offset is added to element for inputs that follow it and hold more than one
+    // element (one element is a single value, the same for every offset).
     double paramValue(std::int32_t index, std::int32_t channel, double fallback,
                       std::int32_t element = 0, std::int32_t valueIndex = 0) const;
     // Set by operation 4 when an entry changed an input, cleared by clearInputsChanged.
@@ -238,15 +252,19 @@ protected:
 
 private:
     void releaseQueue();
+    std::int32_t inheritedElementOffset() const;
+    CErrorPtr connectFilters(const CAudioProcessDefBase& def);
 
     const CAudioProcessDefBase* m_def = nullptr;
     std::shared_ptr<const CAudioProcessSetup> m_setup;
     CText m_instancePath;
     std::int64_t m_position = 0;
     std::int32_t m_group = 0;
+    std::int32_t m_elementOffset = 0;
     bool m_inputsChanged = false;
     std::vector<std::unique_ptr<CAudioParam>> m_params;
     std::vector<CText> m_paramPaths;
+    std::vector<CObjectPtr> m_filters;
     std::vector<CAudioParamInput> m_inputsIn;
     std::vector<CAudioParamChange*> m_queue;
     std::size_t m_queueHead = 0;

@@ -91,6 +91,8 @@ std::int32_t CAudioProcessMB::wantedReplicas() const
 CErrorPtr CAudioProcessMB::buildReplica(CAudioProcessReplica& band)
 {
     const CText index(std::to_string(band.index()));
+    // Every process of the band reads its band's entry of per-band lists.
+    band.setElementOffset(band.index());
     for (const EStage stage : kFilterOrder)
     {
         if (m_stageDefs[stage] == nullptr)
@@ -142,7 +144,8 @@ std::int32_t CAudioProcessMB::bandIndexOf(const CObject& process)
 double CAudioProcessMB::bandParamValue(const CAudioProcessBase& process, std::int32_t index,
                                        std::int32_t channel, double fallback)
 {
-    return process.paramValue(index, channel, fallback, std::max(bandIndexOf(process), 0));
+    // The band's processes carry the band index as their element offset.
+    return process.paramValue(index, channel, fallback);
 }
 
 CErrorPtr makeContainerProcess(const CAudioProcessDefBase& def,

@@ -15,9 +15,12 @@
 // The filter definition names resolve from the multiband definition (".protLP" is its child
 // protLP; other paths as object paths) and must name process definitions.
 //
-// A stage reads its band's entry of a per-band parameter (one element per band) at the element
-// bandIndexOf(stage), for instance the split frequency through an "audio:param-remap" of its
-// frequency input to the band frequency list; bandParamValue does that lookup.
+// Every process built inside a band (its stages and everything in them) has the band index as
+// its element offset (AudioProcessBase.h), so a module reads its band's entry of a per-band
+// parameter (one element per band) through the ordinary paramValue: for instance the split
+// frequency through an "audio:param-remap" of its frequency input to the band frequency list.
+// Parameters declared with a single element, and lists that hold one element, serve every
+// band; a longer list that ends before a band's index gives that band the input's fallback.
 //
 // Band count: C = the count value (1.0 when the parameter has no value) rounded half away from
 // zero. Walking the frequency list from one band and a previous frequency of 0, while fewer
@@ -80,7 +83,8 @@ public:
 
     // The band of the multiband process a process belongs to; -1 outside one.
     static std::int32_t bandIndexOf(const CObject& process);
-    // A parameter input of process read at its band's element (element 0 outside a band).
+    // A parameter input of process read at its band's element (element 0 outside a band);
+    // the same as process.paramValue, kept for callers that want to say so.
     static double bandParamValue(const CAudioProcessBase& process, std::int32_t index,
                                  std::int32_t channel, double fallback);
 

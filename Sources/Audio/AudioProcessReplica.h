@@ -48,6 +48,10 @@ public:
 
     std::int32_t index() const { return m_index; }
     void setIndex(std::int32_t index) { m_index = index; }
+    // The element offset the processes built inside take over; -1 (the default): theirs
+    // comes from the enclosing process.
+    std::int32_t elementOffset() const { return m_elementOffset; }
+    void setElementOffset(std::int32_t offset) { m_elementOffset = offset; }
     // The stages in signal order.
     const std::vector<CAudioProcessBase*>& stages() const { return m_stages; }
     CAudioProcessBase& firstStage() const { return *m_stages.front(); }
@@ -75,6 +79,7 @@ private:
     bool fadeRunning() const;
 
     std::int32_t m_index = 0;
+    std::int32_t m_elementOffset = -1;
     std::vector<CAudioProcessBase*> m_stages;
     // With fading: the last stage's output per channel, and what leaves after the blend.
     std::vector<CAudioInputChannel> m_tapIn;

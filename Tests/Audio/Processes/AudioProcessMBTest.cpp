@@ -164,8 +164,8 @@ TEST_F(AudioProcessMBTest, StagesRunInOrderPerBandWithTheirNames)
                                       gain("protHP", "hp", "is-prototype=true"),
                                       wideParam("pre", "300"), param("hp", "5")}))),
               "no error");
-    // Band 0: 3 x 5 x 1; band 1 (no second "pre" element): 1 x 5 x 2.
-    EXPECT_NEAR(level()[0], 15.0 + 10.0, 1e-12);
+    // Band 0: 3 x 5 x 1; band 1 (a single "pre" value serves every band): 3 x 5 x 2.
+    EXPECT_NEAR(level()[0], 15.0 + 30.0, 1e-12);
     EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kPre), "mb.pre");
     EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kLP), "mb.lp");
     EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kHP), "mb.hp");
