@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,8 @@ protected:
     void SetUp() override
     {
         kelvtest::CAudioTest::SetUp();
-        m_home = ktest::fs::temp_directory_path() / ("kelv_registry_" + std::to_string(rand()));
+        m_home = ktest::fs::temp_directory_path() /
+                 ("kelv_registry_" + std::to_string(std::random_device()()));
         ktest::fs::create_directories(m_home);
         m_savedHome = ktest::environment("XDG_CONFIG_HOME");
         ktest::setEnvironment("XDG_CONFIG_HOME", m_home.string());
