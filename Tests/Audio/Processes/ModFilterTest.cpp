@@ -162,12 +162,7 @@ protected:
     // Drops the instance and the definitions, then builds def afresh.
     zel::CErrorPtr rebuild(const CChild& def)
     {
-        m_taps.clear();
-        m_feeds.clear();
-        m_instances = zel::CObject::make<zel::CObject>();
-        m_instances->setRootName("plugin");
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            (void)audio->destroy();
+        resetGraph();
         return build(def);
     }
     // An IIR module on "arr" driven by the parameters "type" (input 0) and "freq" (input 1).
@@ -376,9 +371,7 @@ TEST_F(ModFilterTest, ConfigurationErrors)
     for (const CCase& c : cases)
     {
         SCOPED_TRACE(c.attrs);
-        m_instances = zel::CObject::make<zel::CObject>();
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            (void)audio->destroy();
+        resetGraph();
         const zel::CErrorPtr loaded = define(chainOf(element(c.tag, "f", c.attrs)));
         if (c.message[0] != '!')
         {
