@@ -6,6 +6,7 @@
 #include "Audio/AudioTestSupport.h"
 #include "Audio/Filters/AudioFilterGen.h"
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -46,6 +47,38 @@ inline Complex halfBandResponse(const std::vector<double>& a, const std::vector<
     for (double c : b)
         hb *= (c + z2) / (1.0 + c * z2);
     return 0.5 * (ha + zi * hb);
+}
+
+// The same pair sample by sample: allpass sections y[n] = c (x[n] - y[n-2]) + x[n-2] in two
+// chains, out[n] = 0.5 (A[n] + B[n-1]).
+inline std::vector<double> halfBandReference(const std::vector<double>& a,
+                                             const std::vector<double>& b,
+                                             const std::vector<double>& in)
+{
+    using CSection = std::array<double, 5>; // c, x[n-1], x[n-2], y[n-1], y[n-2]
+    std::vector<CSection> chainA, chainB;
+    for (double c : a)
+        chainA.push_back({c, 0, 0, 0, 0});
+    for (double c : b)
+        chainB.push_back({c, 0, 0, 0, 0});
+    const auto run = [](std::vector<CSection>& sections, double x)
+    {
+        for (CSection& s : sections)
+        {
+            const double y = s[0] * (x - s[4]) + s[2];
+            s = {s[0], x, s[1], y, s[3]};
+            x = y;
+        }
+        return x;
+    };
+    std::vector<double> out(in.size());
+    double bDelayed = 0.0;
+    for (std::size_t i = 0; i < in.size(); ++i)
+    {
+        out[i] = 0.5 * (run(chainA, in[i]) + bDelayed);
+        bDelayed = run(chainB, in[i]);
+    }
+    return out;
 }
 
 inline Complex firResponse(const std::vector<double>& taps, double f, double fs)

@@ -1,6 +1,6 @@
 #pragma once
-// Test support for the dynamics kernels: kernels called by name over plain vectors, noise with
-// fixed seeds, irregular block splits, and the one-pole coefficient written out.
+// Test support for the dynamics kernels: kernels called by name over plain vectors, irregular
+// block splits, and the one-pole coefficient written out.
 
 #include "Audio/Kernels/DCDAWKernel.h"
 
@@ -11,22 +11,11 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
-#include <random>
 #include <string_view>
 #include <vector>
 
 namespace kelvtest
 {
-
-inline std::vector<double> noise(std::size_t n, double lo, double hi, std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> u(lo, hi);
-    std::vector<double> v(n);
-    for (double& x : v)
-        x = u(rng);
-    return v;
-}
 
 // Calls f(offset, length) over [0, total) in blocks of irregular lengths around the kernels'
 // internal stretch and sub-block sizes.

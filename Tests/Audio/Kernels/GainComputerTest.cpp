@@ -73,7 +73,7 @@ struct CReference
 // output and in place.
 TEST(GainComputer, EveryVariantMatchesTheReference)
 {
-    std::vector<double> in = noise(6000, 0.0, 0.3, 11);
+    std::vector<double> in = randomSignal(6000, 11, 0.0, 0.3);
     std::fill(in.begin() + 2000, in.begin() + 2300, 0.0);
     for (const double slope : {0.0, 0.25, 1.0, 4.0})
         for (const bool inverse : {false, true})
@@ -109,7 +109,7 @@ TEST(GainComputer, InitialisesAndUpdatesRecords)
     EXPECT_DOUBLE_EQ(st[zel::kKelvCompInvRange], 0.25);
     EXPECT_EQ(st[zel::kKelvCompGain], 1.0);
     EXPECT_EQ(st[zel::kKelvCompMeanSquare], 0.0);
-    std::vector<double> in = noise(4000, 0.0, 1.0, 3), out(in.size());
+    std::vector<double> in = randomSignal(4000, 3, 0.0, 1.0), out(in.size());
     runKernel("DCDAW_kelvcomprms", 4000, 0.0, {out.data(), st.data(), in.data()});
     ASSERT_NE(st[zel::kKelvCompGain], 1.0);
 
@@ -158,7 +158,7 @@ TEST(GainComputer, EdgeRulesForOneSample)
 // Where the gain settles, and what the detector measures.
 TEST(GainComputer, SettlesWhereTheLawSays)
 {
-    std::vector<double> loud = noise(48000, 0.0, 1.0, 5), out(loud.size());
+    std::vector<double> loud = randomSignal(48000, 5, 0.0, 1.0), out(loud.size());
     const auto run = [&](const char* kernel, std::vector<double>& st, std::vector<double>& in)
     {
         runKernel(kernel, static_cast<std::int32_t>(in.size()), 0.0,

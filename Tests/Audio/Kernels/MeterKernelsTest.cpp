@@ -103,7 +103,7 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
                  {"DCDAW_meterc", EKind::kMin, {3, 100, 1.0, 0.0}},
                  {"DCDAW_meterd", EKind::kRatio, {6, 50, 0.0, 0.05}},
                  {"DCDAW_meterd", EKind::kRatioInverted, {6, 50, 0.0, 0.05}}};
-    std::vector<double> a = noise(9000, 0.0, 0.5, 21), b = noise(9000, 0.0, 0.3, 22);
+    std::vector<double> a = randomSignal(9000, 21, 0.0, 0.5), b = randomSignal(9000, 22, 0.0, 0.3);
     for (std::size_t i = 0; i < a.size(); ++i)
         a[i] *= (i / 700) % 3 == 0 ? 1.0 : 0.05;
     for (const auto& c : cases)
@@ -185,7 +185,8 @@ TEST(MeterKernels, PublishesAHeldPeak)
 // Correlation follows the reference, and takes the values the measure must have on known pairs.
 TEST(MeterCorrelation, MeasuresKnownPairs)
 {
-    std::vector<double> left = noise(96000, -1.0, 1.0, 41), other = noise(96000, -1.0, 1.0, 42);
+    std::vector<double> left = randomSignal(96000, 41, -1.0, 1.0),
+                        other = randomSignal(96000, 42, -1.0, 1.0);
     std::vector<double> inverted(left.size()), half(left.size()), silence(left.size(), 0.0);
     std::transform(left.begin(), left.end(), inverted.begin(), [](double v) { return -v; });
     std::transform(left.begin(), left.end(), half.begin(), [](double v) { return 0.5 * v; });

@@ -151,15 +151,30 @@ protected:
         m_def = dynamic_cast<zel::CAudioProcessDefBase*>(made);
         return err;
     }
-    // Instantiates the last definition as "plugin.modMain" and connects it.
-    zel::CErrorPtr instantiate()
+    // Drops the built graph and its definitions, so that a loop can build another.
+    void resetGraph()
     {
+        m_taps.clear();
+        m_feeds.clear();
+        m_instances.reset();
+        if (zel::CObject* audio = m_root->findChild("audio"))
+            (void)audio->destroy();
+        m_instances = zel::CObject::make<zel::CObject>();
+        m_instances->setRootName("plugin");
+    }
+    // Instantiates the last definition as "plugin.<name>" and connects it.
+    zel::CErrorPtr instantiate(const zel::CText& name = zel::CText("modMain"))
+    {
+        m_feeds.clear();
+        m_taps.clear();
         zel::CAudioProcessBase* made = nullptr;
-        ZEL_TRY(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "modMain", m_setup,
-                                                    "plugin.modMain", made),
-                "test");
+        zel::CText path("plugin.");
+        path += name;
+        ZEL_TRY(
+            zel::CAudioProcessBase::instantiate(*m_def, *m_instances, name, m_setup, path, made),
+            "test");
         m_main = made;
-        for (std::int32_t c = 0; c < kChannels; ++c)
+        for (std::int32_t c = 0; c < m_setup->channelCount; ++c)
         {
             m_feeds.push_back(&made->feedInput(0, c));
             m_taps.push_back(&made->tapOutput(0, c));

@@ -3,6 +3,7 @@
 // coefficient transition, half-band allpass pairs, direct convolution), independent of the
 // kernels and modules under test.
 #include "Audio/Filters/AudioFilterGen.h"
+#include "Audio/Filters/FilterGenTestSupport.h"
 #include "Audio/Process/ProcessTestSupport.h"
 #include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
@@ -122,38 +123,6 @@ private:
     std::vector<CStage> m_stages;
 };
 
-// Allpass stages y[n] = c (x[n] - y[n-2]) + x[n-2] in two chains; out = 0.5 (A[n] + B[n-1]).
-class CHalfBandSim
-{
-public:
-    explicit CHalfBandSim(const zel::CAudioFilterDesign& d)
-    {
-        for (std::size_t i = 0; i < d.halfBandOrder; ++i)
-            (i < d.halfBandOrder / 2 ? m_a : m_b).push_back({d.halfBand[i], 0, 0, 0, 0});
-    }
-    double step(double x)
-    {
-        const double out = 0.5 * (chain(m_a, x) + m_bPrev);
-        m_bPrev = chain(m_b, x);
-        return out;
-    }
-
-private:
-    static double chain(std::vector<std::array<double, 5>>& stages, double x)
-    {
-        for (auto& [c, x1, x2, y1, y2] : stages)
-        {
-            const double y = c * (x - y2) + x2;
-            x2 = std::exchange(x1, x);
-            y2 = std::exchange(y1, y);
-            x = y;
-        }
-        return x;
-    }
-    std::vector<std::array<double, 5>> m_a, m_b;
-    double m_bPrev = 0.0;
-};
-
 class ModFilterTest : public CProcessTest
 {
 protected:
@@ -193,12 +162,7 @@ protected:
     // Drops the instance and the definitions, then builds def afresh.
     zel::CErrorPtr rebuild(const CChild& def)
     {
-        m_taps.clear();
-        m_feeds.clear();
-        m_instances = zel::CObject::make<zel::CObject>();
-        m_instances->setRootName("plugin");
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            (void)audio->destroy();
+        resetGraph();
         return build(def);
     }
     // An IIR module on "arr" driven by the parameters "type" (input 0) and "freq" (input 1).
@@ -253,15 +217,10 @@ TEST_F(ModFilterTest, IIRImpulseResponseIsTheGeneratorsTransferFunction)
         const zel::CAudioFilterDesign d = design(gen, index);
         for (const double f : {100.0, 707.0, 1000.0, 1414.0, 2000.0, 5000.0, 15000.0})
         {
-            const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
-            std::complex<double> want = 1.0, got = 0.0, zn = 1.0;
+            Complex want = 1.0;
             for (std::size_t i = 0; i < d.sectionCount; ++i)
-            {
-                const Coeffs& c = d.sections[i].coeffs;
-                want *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
-            }
-            for (const double v : h)
-                got += v * std::exchange(zn, zn * zi);
+                want *= biquadResponse(d.sections[i], f, kFs);
+            const Complex got = firResponse(h, f, kFs);
             EXPECT_LT(std::abs(got - want), 1e-9 * std::max(1.0, std::abs(want))) << f;
         }
     }
@@ -319,7 +278,14 @@ TEST_F(ModFilterTest, IIRKindChangeCrossfadesToAFreshFilter)
     buildDriven(1, "|xfade-length=0.001");
     const CSamples in = testSignal(640 + 256);
     CBiquadCascadeSim old(design("arr", 1, 1000.0));
-    CHalfBandSim fresh(design("arr", 4));
+    // The fresh filter starts from silence on the first sample after the change.
+    const zel::CAudioFilterDesign hb = design("arr", 4);
+    const auto half = static_cast<std::ptrdiff_t>(hb.halfBandOrder / 2);
+    const CSamples fresh =
+        halfBandReference({hb.halfBand.begin(), hb.halfBand.begin() + half},
+                          {hb.halfBand.begin() + half,
+                           hb.halfBand.begin() + static_cast<std::ptrdiff_t>(hb.halfBandOrder)},
+                          {in.begin() + 640, in.end()});
     CSamples out = runBlocks(in, 0, 640, 64);
     change("plugin.modMain.type", 4, 0.0);
     const CSamples after = runBlocks(in, 640, in.size(), 64);
@@ -331,7 +297,7 @@ TEST_F(ModFilterTest, IIRKindChangeCrossfadesToAFreshFilter)
         const double s = k < 0.0    ? 0.5
                          : k < 44.0 ? 0.5 * std::cos(std::numbers::pi * k / 44.0)
                                     : -0.5;
-        const double want = (0.5 - s) * (k < 0.0 ? 0.0 : fresh.step(in[i])) + (0.5 + s) * yOld;
+        const double want = (0.5 - s) * (k < 0.0 ? 0.0 : fresh[i - 640]) + (0.5 + s) * yOld;
         ASSERT_NEAR(out[i], want, 1e-9) << i;
     }
     auto& process = dynamic_cast<zel::CModFilterIIR&>(*m_main->findChild("f"));
@@ -405,9 +371,7 @@ TEST_F(ModFilterTest, ConfigurationErrors)
     for (const CCase& c : cases)
     {
         SCOPED_TRACE(c.attrs);
-        m_instances = zel::CObject::make<zel::CObject>();
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            (void)audio->destroy();
+        resetGraph();
         const zel::CErrorPtr loaded = define(chainOf(element(c.tag, "f", c.attrs)));
         if (c.message[0] != '!')
         {

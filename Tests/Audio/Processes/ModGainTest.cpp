@@ -21,7 +21,7 @@ protected:
                                      module("audio:modGain", "g", {"gain", "mute", "inv"}, extra)};
         for (CChild& l : through("g"))
             children.push_back(l);
-        return buildModule(container("modMain", children));
+        return build(container("modMain", children));
     }
     static CSamples ramp(std::size_t n)
     {

@@ -54,7 +54,7 @@ protected:
             extra));
         for (CChild& l : through("kc"))
             children.push_back(l);
-        return buildModule(container("modMain", children));
+        return build(container("modMain", children));
     }
     zel::CModKelvCompModule& compModule(std::size_t channel)
     {

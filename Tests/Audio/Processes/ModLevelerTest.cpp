@@ -60,7 +60,7 @@ TEST_F(ModLevelerTest, LinksEachGroupsChannelsByExtremeAverageAndAmount)
                                             tc.whole ? "is-terminal-whole=true" : "")};
         for (CChild& l : through("lev"))
             children.push_back(l);
-        ASSERT_EQ(idAndText(buildModule(container("modMain", children))), "no error");
+        ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
 
         const std::size_t n = 16, channelCount = tc.groups.size();
         const std::vector<CSamples> in = levels(channelCount, n);
@@ -98,7 +98,7 @@ TEST_F(ModLevelerTest, FiveChannelExtremesAreExactAndChangesAreCrossfaded)
         module("audio:modLeveler", "lev", {"mode", "mix", "linking"}, "xfade-length=0.01")};
     for (CChild& l : through("lev"))
         children.push_back(l);
-    ASSERT_FALSE(buildModule(container("modMain", children)));
+    ASSERT_FALSE(build(container("modMain", children)));
     const auto extreme = [](const std::vector<CSamples>& in, std::size_t i, bool minimum)
     {
         const auto values = {in[0][i], in[1][i], in[2][i], in[3][i], in[4][i]};

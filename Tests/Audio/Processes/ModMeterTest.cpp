@@ -105,7 +105,7 @@ protected:
         if (extra.find("is-diff=true") != std::string::npos)
             for (CChild l : {gain("half", "hg"), link("src=*|dst=half"), link("src=half|dst=m/1")})
                 children.push_back(l);
-        return buildModule(container("modMain", children));
+        return build(container("modMain", children));
     }
     zel::CErrorPtr buildCorr(double avgTime, bool whole = false)
     {
@@ -115,7 +115,7 @@ protected:
                                             whole ? "is-terminal-whole=true" : "")};
         for (CChild& l : through("c"))
             children.push_back(l);
-        return buildModule(container("modMain", children));
+        return build(container("modMain", children));
     }
     zel::CModMeterSource& source(const char* name)
     {
@@ -164,8 +164,7 @@ TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
         s.peakTime = tc.peakTime;
         std::vector<CChild> children{param("pt", std::to_string(tc.peakTime).c_str()),
                                      module("audio:modMeter", "m", {"pt"}, tc.meterAttrs)};
-        ASSERT_EQ(idAndText(buildModule(container("modMain", children, tc.containerAttrs))),
-                  "no error");
+        ASSERT_EQ(idAndText(build(container("modMain", children, tc.containerAttrs))), "no error");
         auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
         for (std::size_t c = 0; c < 2; ++c)
         {
@@ -432,7 +431,7 @@ TEST_F(ModMeterTest, SteadyStateAndChangesAllocateNothing)
         link("src=*|dst=m/1"),
         link("src=m|dst=c"),
         link("src=c|dst=*")};
-    ASSERT_EQ(idAndText(buildModule(container("modMain", children))), "no error");
+    ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
     zel::CAudioParam* params[] = {&liveParam("plugin.modMain.rt"), &liveParam("plugin.modMain.avg"),
                                   &liveParam("plugin.modMain.en")};
     double stamp = 0.0;

@@ -50,34 +50,7 @@ protected:
         setup->groupCount = groupCount;
         m_setup = setup;
     }
-    // Drops the built graph and its definitions, so that a loop can build another.
-    void resetGraph()
-    {
-        m_taps.clear();
-        m_feeds.clear();
-        m_instances.reset();
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            audio->destroy();
-        m_instances = zel::CObject::make<zel::CObject>();
-        m_instances->setRootName("plugin");
-    }
     std::int32_t channels() const { return m_setup->channelCount; }
-
-    zel::CErrorPtr buildModule(const CChild& def)
-    {
-        ZEL_TRY(define(def), "test");
-        zel::CAudioProcessBase* made = nullptr;
-        ZEL_TRY(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "modMain", m_setup,
-                                                    "plugin.modMain", made),
-                "test");
-        m_main = made;
-        for (std::int32_t c = 0; c < channels(); ++c)
-        {
-            m_feeds.push_back(&made->feedInput(0, c));
-            m_taps.push_back(&made->tapOutput(0, c));
-        }
-        return made->connect();
-    }
 
     // Feeds in[c] to channel c (all of equal length) and processes one block.
     CBlockResult runBlock(const std::vector<CSamples>& in)

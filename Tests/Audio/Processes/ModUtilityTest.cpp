@@ -46,7 +46,7 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
                                      link("src=m|dst=*")};
         if (tc.secondInput)
             children.push_back(link("src=g|dst=m/1"));
-        ASSERT_FALSE(buildModule(container("modMain", children)));
+        ASSERT_FALSE(build(container("modMain", children)));
         const bool division = std::string(tc.extra) == "is-division=true";
         const double level = std::stod(tc.level);
         const CBlockResult got = runSame(in);
@@ -74,7 +74,7 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
 
 TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
 {
-    ASSERT_FALSE(buildModule(container(
+    ASSERT_FALSE(build(container(
         "modMain", {module("audio:modAbs", "abs", {}), module("audio:modDenorm", "dn", {}),
                     link("src=*|dst=abs"), link("src=abs|dst=dn"), link("src=dn|dst=*")})));
     CSamples in = signedRamp(24);
@@ -94,7 +94,7 @@ TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
 TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
 {
     // Channel c is in group c. Port 0: the input times 3 (processed); port 1: the input (dry).
-    ASSERT_FALSE(buildModule(container(
+    ASSERT_FALSE(build(container(
         "modMain", {param("level", "3"), param("en", "0"), param("solo", "0"), gain("g", "level"),
                     module("audio:modBypass", "byp", {"en", "solo"}, "xfade-length=0.0001"),
                     link("src=*|dst=g"), link("src=g|dst=byp"), link("src=*|dst=byp/1"),
@@ -137,7 +137,7 @@ TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
         SCOPED_TRACE(tag);
         resetGraph();
         zel::CErrorPtr err =
-            buildModule(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
+            build(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
         EXPECT_EQ(idAndText(err), "zelstr_CModSwitchedOutput_requirePerChannel: The module 'm' "
                                   "works per channel and cannot be a whole-channel terminal.");
     }
@@ -146,7 +146,7 @@ TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
 TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
 {
     useChannels({0, 0}, 1);
-    ASSERT_FALSE(buildModule(container(
+    ASSERT_FALSE(build(container(
         "modMain",
         {param("gain", "2"),
          param("mute", "0"),

@@ -106,12 +106,7 @@ protected:
     }
     void rebuild()
     {
-        m_taps.clear();
-        m_feeds.clear();
-        m_instances = zel::CObject::make<zel::CObject>();
-        m_instances->setRootName("plugin");
-        if (zel::CObject* audio = m_root->findChild("audio"))
-            (void)audio->destroy();
+        resetGraph();
         ASSERT_EQ(idAndText(build(chainMain())), "no error");
     }
     // Channel 0's output of in[from, to), run in blocks of kBlock samples.
@@ -222,11 +217,7 @@ TEST_F(MultibandChainTest, FiltersAreConnectedPerInstanceAndReportUnknownParamet
     EXPECT_EQ(liveParam("plugin.modMain.bands").value(0, 0, 0), 4.0);
     EXPECT_EQ(liveParam(kFreqs).elementCount(1), 4);
 
-    m_taps.clear();
-    m_feeds.clear();
-    m_instances = zel::CObject::make<zel::CObject>();
-    m_instances->setRootName("plugin");
-    (void)m_root->findChild("audio")->destroy();
+    resetGraph();
     const zel::CErrorPtr err = build(chainMain("layout,nosuch,hi"));
     ASSERT_TRUE(err);
     EXPECT_EQ(err->text(), "Audio parameter 'plugin.modMain.nosuch' not found.");

@@ -67,21 +67,7 @@ protected:
     zel::CErrorPtr buildN(const CChild& def)
     {
         ZEL_TRY(define(def), "test");
-        m_feeds.clear();
-        m_taps.clear();
-        zel::CAudioProcessBase* made = nullptr;
-        zel::CText path("plugin.");
-        path += def.name;
-        ZEL_TRY(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, def.name, m_setup, path,
-                                                    made),
-                "test");
-        m_main = made;
-        for (std::int32_t c = 0; c < m_channels; ++c)
-        {
-            m_feeds.push_back(&made->feedInput(0, c));
-            m_taps.push_back(&made->tapOutput(0, c));
-        }
-        return made->connect();
+        return instantiate(def.name);
     }
     // Test signal blocks for every channel, n samples from sample `from`.
     std::vector<CSamples> signal(std::size_t n, std::size_t from = 0) const
