@@ -40,12 +40,7 @@ CAudioParamDef* CAudioParamBindingDef::findParamDef() const
 
 CErrorPtr CAudioParamBindingDef::parseFlag(const CText& value, bool& out) const
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioParamBindingDef_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(*this, value, out);
 }
 
 void CAudioParamAllocDef::registerClass(CClassInfo& info)

@@ -162,12 +162,7 @@ void CAudioParamRegistry::registerClass(CClassInfo& info)
 
 CErrorPtr CAudioParamRegistry::parseFlag(const CText& value, bool& out) const
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioParamRegistry_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(*this, value, out);
 }
 
 CErrorPtr CAudioParamRegistry::onHierarchy(const CText& value)

@@ -23,87 +23,35 @@ void CAudioProcessDefBase::registerClass(CClassInfo& info)
 {
     CObject::registerClass(info);
     using C = CAudioProcessDefBase;
-    info.attribute<&C::onSmoothUpdate>("is-smooth-update");
-    info.attribute<&C::onSmoothUpdateParams>("smooth-update-params");
-    info.attribute<&C::onMultiband>("is-multiband");
-    info.attribute<&C::onMultibandFreqParam>("multiband-freq-param");
-    info.attribute<&C::onMultibandCountParam>("multiband-count-param");
-    info.attribute<&C::onMultibandPre>("multiband-pre");
-    info.attribute<&C::onMultibandLP>("multiband-lp");
-    info.attribute<&C::onMultibandHP>("multiband-hp");
-    info.attribute<&C::onStacked>("is-stacked");
-    info.attribute<&C::onStackParam>("stack-param");
+    info.flag<&C::m_smoothUpdate>("is-smooth-update");
+    info.text<&C::m_smoothUpdateParams>("smooth-update-params");
+    info.flag<&C::m_multiband>("is-multiband");
+    info.text<&C::m_multibandFreqParam>("multiband-freq-param");
+    info.text<&C::m_multibandCountParam>("multiband-count-param");
+    info.text<&C::m_multibandPre>("multiband-pre");
+    info.text<&C::m_multibandLP>("multiband-lp");
+    info.text<&C::m_multibandHP>("multiband-hp");
+    info.flag<&C::m_stacked>("is-stacked");
+    info.text<&C::m_stackParam>("stack-param");
     info.attribute<&C::onStackIndexShift>("stack-index-shift");
-    info.attribute<&C::onChannelStack>("is-channel-stack");
-    info.attribute<&C::onTerminalWhole>("is-terminal-whole");
-    info.attribute<&C::onPrototype>("is-prototype");
-    info.attribute<&C::onOutOfOrder>("is-outoforder");
-    info.attribute<&C::onGroup0>("is-group0");
-    info.attribute<&C::onElement0>("is-element0");
+    info.flag<&C::m_channelStack>("is-channel-stack");
+    info.flag<&C::m_terminalWhole>("is-terminal-whole");
+    info.flag<&C::m_prototype>("is-prototype");
+    info.flag<&C::m_outOfOrder>("is-outoforder");
+    info.flag<&C::m_group0>("is-group0");
+    info.flag<&C::m_element0>("is-element0");
     info.attribute<&C::onBypassStateId>("bypass-state-id");
-    info.attribute<&C::onAllParamGroups>("use-all-param-groups");
-    info.attribute<&C::onAllParamElements>("use-all-param-elements");
-    info.attribute<&C::onTimeShift>("use-time-shift");
-    info.attribute<&C::onWeightedInput>("is-weighted-input");
+    info.flag<&C::m_allParamGroups>("use-all-param-groups");
+    info.flag<&C::m_allParamElements>("use-all-param-elements");
+    info.flag<&C::m_timeShift>("use-time-shift");
+    info.flag<&C::m_weightedInput>("is-weighted-input");
 }
 
 CErrorPtr CAudioProcessDefBase::parseFlag(const CText& value, bool& out) const
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioProcessDefBase_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(*this, value, out);
 }
 
-CErrorPtr CAudioProcessDefBase::onSmoothUpdate(const CText& value)
-{
-    return parseFlag(value, m_smoothUpdate);
-}
-CErrorPtr CAudioProcessDefBase::onSmoothUpdateParams(const CText& value)
-{
-    m_smoothUpdateParams = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onMultiband(const CText& value)
-{
-    return parseFlag(value, m_multiband);
-}
-CErrorPtr CAudioProcessDefBase::onMultibandFreqParam(const CText& value)
-{
-    m_multibandFreqParam = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onMultibandCountParam(const CText& value)
-{
-    m_multibandCountParam = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onMultibandPre(const CText& value)
-{
-    m_multibandPre = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onMultibandLP(const CText& value)
-{
-    m_multibandLP = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onMultibandHP(const CText& value)
-{
-    m_multibandHP = value;
-    return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onStacked(const CText& value)
-{
-    return parseFlag(value, m_stacked);
-}
-CErrorPtr CAudioProcessDefBase::onStackParam(const CText& value)
-{
-    m_stackParam = value;
-    return nullptr;
-}
 CErrorPtr CAudioProcessDefBase::onStackIndexShift(const CText& value)
 {
     std::int32_t shift = 0;
@@ -112,30 +60,6 @@ CErrorPtr CAudioProcessDefBase::onStackIndexShift(const CText& value)
                          "Invalid stack index shift value '%1' specified.", {value.toUtf8()});
     m_stackIndexShift = shift;
     return nullptr;
-}
-CErrorPtr CAudioProcessDefBase::onChannelStack(const CText& value)
-{
-    return parseFlag(value, m_channelStack);
-}
-CErrorPtr CAudioProcessDefBase::onTerminalWhole(const CText& value)
-{
-    return parseFlag(value, m_terminalWhole);
-}
-CErrorPtr CAudioProcessDefBase::onPrototype(const CText& value)
-{
-    return parseFlag(value, m_prototype);
-}
-CErrorPtr CAudioProcessDefBase::onOutOfOrder(const CText& value)
-{
-    return parseFlag(value, m_outOfOrder);
-}
-CErrorPtr CAudioProcessDefBase::onGroup0(const CText& value)
-{
-    return parseFlag(value, m_group0);
-}
-CErrorPtr CAudioProcessDefBase::onElement0(const CText& value)
-{
-    return parseFlag(value, m_element0);
 }
 CErrorPtr CAudioProcessDefBase::onBypassStateId(const CText& value)
 {
@@ -146,34 +70,13 @@ CErrorPtr CAudioProcessDefBase::onBypassStateId(const CText& value)
     m_bypassStateId = id;
     return nullptr;
 }
-CErrorPtr CAudioProcessDefBase::onAllParamGroups(const CText& value)
-{
-    return parseFlag(value, m_allParamGroups);
-}
-CErrorPtr CAudioProcessDefBase::onAllParamElements(const CText& value)
-{
-    return parseFlag(value, m_allParamElements);
-}
-CErrorPtr CAudioProcessDefBase::onTimeShift(const CText& value)
-{
-    return parseFlag(value, m_timeShift);
-}
-CErrorPtr CAudioProcessDefBase::onWeightedInput(const CText& value)
-{
-    return parseFlag(value, m_weightedInput);
-}
 
 // ---- CAudioProcessDef ----
 
 void CAudioProcessDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);
-    info.attribute<&CAudioProcessDef::onAutoLinks>("is-auto-links");
-}
-
-CErrorPtr CAudioProcessDef::onAutoLinks(const CText& value)
-{
-    return parseFlag(value, m_autoLinks);
+    info.flag<&CAudioProcessDef::m_autoLinks>("is-auto-links");
 }
 
 std::vector<CAudioProcessDefBase*> CAudioProcessDef::processDefs() const

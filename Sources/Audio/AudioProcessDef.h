@@ -52,28 +52,8 @@ public:
     bool isWeightedInput() const { return m_weightedInput; }
 
     // Attribute handlers.
-    CErrorPtr onSmoothUpdate(const CText& value);
-    CErrorPtr onSmoothUpdateParams(const CText& value);
-    CErrorPtr onMultiband(const CText& value);
-    CErrorPtr onMultibandFreqParam(const CText& value);
-    CErrorPtr onMultibandCountParam(const CText& value);
-    CErrorPtr onMultibandPre(const CText& value);
-    CErrorPtr onMultibandLP(const CText& value);
-    CErrorPtr onMultibandHP(const CText& value);
-    CErrorPtr onStacked(const CText& value);
-    CErrorPtr onStackParam(const CText& value);
     CErrorPtr onStackIndexShift(const CText& value);
-    CErrorPtr onChannelStack(const CText& value);
-    CErrorPtr onTerminalWhole(const CText& value);
-    CErrorPtr onPrototype(const CText& value);
-    CErrorPtr onOutOfOrder(const CText& value);
-    CErrorPtr onGroup0(const CText& value);
-    CErrorPtr onElement0(const CText& value);
     CErrorPtr onBypassStateId(const CText& value);
-    CErrorPtr onAllParamGroups(const CText& value);
-    CErrorPtr onAllParamElements(const CText& value);
-    CErrorPtr onTimeShift(const CText& value);
-    CErrorPtr onWeightedInput(const CText& value);
 
 protected:
     // "true" or "false"; anything else fails naming the attribute's value.
@@ -113,7 +93,6 @@ public:
     CErrorPtr makeProcess(TObjectPtr<CAudioProcessBase>& process) const override;
 
     bool isAutoLinks() const { return m_autoLinks; }
-    CErrorPtr onAutoLinks(const CText& value);
 
     // The child process definitions (prototypes included) in declaration order.
     std::vector<CAudioProcessDefBase*> processDefs() const;

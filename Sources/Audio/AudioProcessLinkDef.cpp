@@ -164,12 +164,7 @@ bool CAudioProcessBypassStateDef::evaluate(double firstValue, double secondValue
 
 CErrorPtr CAudioProcessBypassStateDef::parseFlag(const CText& value, bool& out) const
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioProcessBypassStateDef_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(*this, value, out);
 }
 
 CErrorPtr CAudioProcessBypassStateDef::parseValue(const char* attr, const CText& value,

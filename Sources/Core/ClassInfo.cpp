@@ -1,5 +1,6 @@
 #include "Core/ClassInfo.h"
 
+#include "Core/Numbers.h"
 #include "Core/Object.h"
 #include "Platform/CriticalSection.h"
 
@@ -32,6 +33,16 @@ CErrorPtr handlerClassMismatch()
 {
     return makeError("zelstr_CClassInfo_handler_ClassMismatch",
                      "Handler called on an object of another class.");
+}
+
+CErrorPtr parseFlagAttribute(const CObject& object, const CText& value, bool& out)
+{
+    bool flag = false;
+    if (!value.empty() && !parseBoolean(value, flag))
+        return ZEL_ERROR(object.fullName().toUtf8(), "zelstr_CClassInfo_flag_InvalidBoolean",
+                         "Invalid boolean value '%1'.", {value.toUtf8()});
+    out = flag;
+    return nullptr;
 }
 } // namespace detail
 

@@ -59,7 +59,14 @@ struct MemberClass<R (C::*)(A...)>
 {
     using type = C;
 };
+template <class C, class T>
+struct MemberClass<T C::*>
+{
+    using type = C;
+};
 CErrorPtr handlerClassMismatch();
+// "true"/"false" (empty counts as false) into out; any other text is an error of object.
+CErrorPtr parseFlagAttribute(const CObject& object, const CText& value, bool& out);
 } // namespace detail
 
 class CClassInfo
@@ -75,6 +82,18 @@ public:
     void attribute(const CText& name)
     {
         addAttribute(name, &attributeThunk<Method>);
+    }
+    // Data-member forms for attributes that only store their value: Field is `bool C::*`
+    // ("true"/"false", anything else fails with "Invalid boolean value '%1'.") or `CText C::*`.
+    template <auto Field>
+    void flag(const CText& name)
+    {
+        addAttribute(name, &flagThunk<Field>);
+    }
+    template <auto Field>
+    void text(const CText& name)
+    {
+        addAttribute(name, &textThunk<Field>);
     }
     template <auto Method>
     void event(const CText& name, std::uint8_t flags = 0)
@@ -105,6 +124,25 @@ private:
         if (self == nullptr)
             return detail::handlerClassMismatch();
         return (self->*Method)(value);
+    }
+    template <auto Field>
+    static CErrorPtr flagThunk(CObject& object, const CText& value)
+    {
+        using C = typename detail::MemberClass<decltype(Field)>::type;
+        C* self = dynamic_cast<C*>(&object);
+        if (self == nullptr)
+            return detail::handlerClassMismatch();
+        return detail::parseFlagAttribute(object, value, self->*Field);
+    }
+    template <auto Field>
+    static CErrorPtr textThunk(CObject& object, const CText& value)
+    {
+        using C = typename detail::MemberClass<decltype(Field)>::type;
+        C* self = dynamic_cast<C*>(&object);
+        if (self == nullptr)
+            return detail::handlerClassMismatch();
+        self->*Field = value;
+        return nullptr;
     }
     template <auto Method>
     static CErrorPtr eventThunk(CObject& listener, CObject& eventParams)

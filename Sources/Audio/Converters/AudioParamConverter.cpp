@@ -21,12 +21,7 @@ CErrorPtr CAudioParamConverter::onLabel(const CText& value)
 
 CErrorPtr CAudioParamConverter::onIsDiscrete(const CText& value)
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CAudioParamConverter_onIsDiscrete",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    m_isDiscrete = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(*this, value, m_isDiscrete);
 }
 
 double CAudioParamConverter::textToValue(const CAudioParamInfo& info, std::int32_t element,

@@ -2,6 +2,7 @@
 
 #include "Audio/AudioParamData.h"
 #include "Audio/AudioParamInfo.h"
+#include "Core/ClassInfo.h"
 #include "Core/Numbers.h"
 
 #include <cmath>
@@ -14,12 +15,7 @@ namespace
 
 CErrorPtr parseFlag(const CObject& owner, const CText& value, bool& out)
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(owner.fullName().toUtf8(), "zelstr_CAudioParamConverter_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(owner, value, out);
 }
 
 // Reads "decimals"; a text that is no integer is reported like an out-of-range count.

@@ -1,5 +1,6 @@
 #include "Audio/Filters/AudioFilterBiquadGens.h"
 
+#include "Core/ClassInfo.h"
 #include "Core/Numbers.h"
 
 #include <algorithm>
@@ -15,12 +16,7 @@ constexpr double kPi = std::numbers::pi;
 
 CErrorPtr parseFlag(const CObject& owner, const CText& value, bool& out)
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(owner.fullName().toUtf8(), "zelstr_CAudioFilterGen_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(owner, value, out);
 }
 
 // Divides by a0 and stores the section.

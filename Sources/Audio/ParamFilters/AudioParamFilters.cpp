@@ -1,6 +1,7 @@
 #include "Audio/ParamFilters/AudioParamFilters.h"
 
 #include "Audio/Converters/AudioParamConverter.h"
+#include "Core/ClassInfo.h"
 #include "Core/Numbers.h"
 
 namespace zel
@@ -10,12 +11,7 @@ namespace
 {
 CErrorPtr parseFlag(const CObject& owner, const CText& value, bool& out)
 {
-    bool flag = false;
-    if (!value.empty() && !parseBoolean(value, flag))
-        return ZEL_ERROR(owner.fullName().toUtf8(), "zelstr_CAudioParamFilter_parseFlag",
-                         "Invalid boolean value '%1'.", {value.toUtf8()});
-    out = flag;
-    return nullptr;
+    return detail::parseFlagAttribute(owner, value, out);
 }
 } // namespace
 

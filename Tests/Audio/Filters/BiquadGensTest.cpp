@@ -189,7 +189,7 @@ TEST_F(CFilterGenTest, UnknownTypesAreRejected)
     EXPECT_EQ(kelvtest::idAndText(g->setAttribute("type", "3")), "no error");
     EXPECT_EQ(g->shape(), CAudioFilterRBJGen::EShape::kBandPassSkirt);
     EXPECT_EQ(loadError("audio:fltgen-rbj", "type=1|is-q=maybe"),
-              "zelstr_CAudioFilterGen_parseFlag: Invalid boolean value 'maybe'.");
+              "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value 'maybe'.");
     EXPECT_EQ(loadError("audio:fltgen-rbj", "type=1|freq=1k"),
               "zelstr_CAudioFilterGen_parseInput_InvalidNumber: Invalid number '1k' for 'freq'.");
 }

@@ -93,7 +93,7 @@ TEST_F(AudioParamFilterTest, ListsAreValidatedWhenCreated)
         {"mb", "sources=n|destinations=a,b,c,d,e",
          def + "TooManyDestinations: Too many destination parameters 5 (should be at most 4)."},
         {"mb", "sources=n|destinations=freqs|is-iso=maybe",
-         "zelstr_CAudioParamFilter_parseFlag: Invalid boolean value 'maybe'."},
+         "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value 'maybe'."},
         {"mbslope", "sources=,freqs|destinations=slopegain", "no error"},
         {"env", "sources= env-threshold , freqs |destinations=t|is-spline=true", "no error"},
     };

@@ -398,13 +398,13 @@ TEST_F(ModMeterTest, BadAttributesAreRefused)
     };
     const CCase cases[] = {
         {"audio:modMeter", "is-diff=maybe",
-         "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value 'maybe'."},
+         "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value 'maybe'."},
         {"audio:modMeter", "viz-fps=0",
          "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate '0' specified."},
         {"audio:modMeter", "viz-fps=fast",
          "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate 'fast' specified."},
         {"audio:modMeterCorr", "is-inverted=2",
-         "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value '2'."},
+         "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value '2'."},
     };
     for (const CCase& tc : cases)
     {

@@ -69,7 +69,7 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
 
     resetGraph();
     EXPECT_EQ(idAndText(define(module("audio:modMult", "m", {}, "is-division=maybe"))),
-              "zelstr_CAudioProcessDefBase_parseFlag: Invalid boolean value 'maybe'.");
+              "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value 'maybe'.");
 }
 
 TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
