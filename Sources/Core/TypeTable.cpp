@@ -1,6 +1,7 @@
 #include "Core/TypeTable.h"
 
 #include "Audio/AudioEnv.h"
+#include "Audio/AudioExtParam.h"
 #include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
@@ -55,6 +56,8 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:cvt-text", &createObjectOf<CAudioParamConverterText>, &CAudioParamConverterText::registerClass},
     {"audio:cvt-time", &createObjectOf<CAudioParamConverterTime>, &CAudioParamConverterTime::registerClass},
     {"audio:dcdaw-context", &createObjectOf<CDCDAWContextObject>, &CDCDAWContextObject::registerClass},
+    {"audio:ext-param", &createObjectOf<CAudioExtParam>, &CAudioExtParam::registerClass},
+    {"audio:ext-param-list", &createObjectOf<CAudioExtParamList>, &CAudioExtParamList::registerClass},
     {"audio:fltgen-array", &createObjectOf<CAudioFilterGenArray>, &CAudioFilterGenArray::registerClass},
     {"audio:fltgen-array-item", &createObjectOf<CAudioFilterGenArrayItem>, &CAudioFilterGenArrayItem::registerClass},
     {"audio:fltgen-bypass", &createObjectOf<CAudioFilterBypassGen>, &CAudioFilterBypassGen::registerClass},

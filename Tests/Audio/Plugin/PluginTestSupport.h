@@ -1,0 +1,65 @@
+#pragma once
+// Fixture for whole-instance tests: a fresh user configuration folder (the registries read the
+// application data) and a CPluginDriver built on demand; plus the independent references the
+// tests share: the default band layout and the flat-curve mappings, computed here from their
+// formulas rather than read back from the product.
+
+#include "Audio/Plugin/PluginDriver.h"
+#include "Core/AppDataTestSupport.h"
+#include "Support/ErrorText.h"
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+namespace kelvtest
+{
+
+class CPluginTest : public ktest::CConfigHomeTest
+{
+protected:
+    void TearDown() override
+    {
+        driver.reset();
+        ktest::CConfigHomeTest::TearDown();
+    }
+    CPluginDriver& make(double rate = 48000.0, std::int32_t channels = 2)
+    {
+        driver = std::make_unique<CPluginDriver>(rate, channels);
+        EXPECT_EQ(idAndText(driver->error()), "no error");
+        return *driver;
+    }
+
+    std::unique_ptr<CPluginDriver> driver;
+};
+
+// The default layout: 32 bands from 20 Hz to 20 kHz, band k at 20 * 1000^(k/31).
+constexpr int kDefaultBands = 32;
+inline double defaultBandFreq(int k)
+{
+    return 20.0 * std::pow(1000.0, static_cast<double>(k) / (kDefaultBands - 1));
+}
+inline double layoutRatio()
+{
+    return std::pow(1000.0, 1.0 / (kDefaultBands - 1));
+}
+// The layout's fitted bandwidth and band sum gain for the spacing ratio r.
+inline double layoutBandwidth(double r)
+{
+    const double lr = std::log(r);
+    return 1.46652 * lr +
+           13.5476 * lr /
+               ((r * r + 13.643) - 0.627139 * r / (r * std::cos(r + 0.0936392) - 0.676112));
+}
+inline double layoutPostGain(double r)
+{
+    return 0.190897 + 0.287591 * r - 0.0979994 * r * r + 0.0230334 * std::pow(r, 3) -
+           0.00292178 * std::pow(r, 4) + 0.000167729 * std::pow(r, 5) -
+           0.00000302098 * std::pow(r, 6);
+}
+inline double dbToFactor(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
+
+} // namespace kelvtest

@@ -1,0 +1,162 @@
+// The whole default instance, measured from outside: with the default curves (ratio 1:1, which
+// the converter makes 0.999) the tree's impulse response must be the band bank's summed
+// response, predicted here from the band generator's own coefficients at the expected band
+// frequencies and bandwidth (sum over bands of H_k(e^jw), times the band sum gain), evaluated
+// by hand; and the running tree must not allocate.
+#include "Audio/DCDAWContext.h"
+#include "Audio/Filters/AudioFilterGen.h"
+#include "Audio/Plugin/PluginTestSupport.h"
+#include "Core/Application.h"
+#include "Support/AllocationCounter.h"
+
+#include <complex>
+#include <cstdio>
+#include <random>
+
+namespace kelvtest
+{
+namespace
+{
+
+constexpr double kFs = 48000.0;
+
+// The predicted response at f: the carried band design (array "bandpass", item 4) at every
+// default band frequency with the layout's bandwidth, summed, times the layout's sum gain.
+std::complex<double> predicted(double f)
+{
+    const auto* gen = dynamic_cast<const zel::CAudioFilterGen*>(
+        zel::CApplication::instance()->findObject("shared::audio.fltarray.bandpass"));
+    EXPECT_NE(gen, nullptr);
+    if (gen == nullptr)
+        return 0.0;
+    const double r = layoutRatio();
+    const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
+    std::complex<double> total = 0.0;
+    for (int k = 0; k < kDefaultBands; ++k)
+    {
+        zel::CAudioFilterRequest request;
+        request.sampleRate = kFs;
+        request.index = 4;
+        request.freq = defaultBandFreq(k);
+        request.bw = layoutBandwidth(r);
+        zel::CAudioFilterDesign design;
+        EXPECT_EQ(idAndText(gen->design(request, design)), "no error");
+        std::complex<double> h = 1.0;
+        for (std::size_t i = 0; i < design.sectionCount; ++i)
+        {
+            const auto& c = design.sections[i].coeffs;
+            h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
+        }
+        total += h;
+    }
+    return total * layoutPostGain(r);
+}
+
+// The DFT of y at frequency f (a plain sum; the response has decayed by the end of y).
+std::complex<double> dft(const std::vector<double>& y, double f)
+{
+    std::complex<double> sum = 0.0;
+    const double w = 2.0 * std::numbers::pi * f / kFs;
+    for (std::size_t n = 0; n < y.size(); ++n)
+        sum += y[n] * std::polar(1.0, -w * static_cast<double>(n));
+    return sum;
+}
+
+TEST_F(CPluginTest, DefaultTreeIsTheBandBankSummedResponse)
+{
+    CPluginDriver& d = make(kFs, 2);
+    d.processSilence(9600); // layout, filter transitions and band fades settle
+
+    // Unit impulses (so levels cross the -18 dB threshold: the 1:1 law must stay transparent).
+    const std::size_t n = 65536;
+    std::vector<std::vector<double>> in(2, std::vector<double>(n, 0.0));
+    in[0][0] = 1.0;
+    in[1][0] = -0.5;
+    const auto out = d.process(in);
+    ASSERT_EQ(idAndText(d.error()), "no error");
+
+    double worstDb = 0.0;
+    double worstRel = 0.0;
+    double worstAt = 0.0;
+    for (int i = 0; i <= 120; ++i)
+    {
+        const double f = 15.0 * std::pow(20000.0 / 15.0, i / 120.0);
+        const std::complex<double> want = predicted(f);
+        for (std::size_t c = 0; c < 2; ++c)
+        {
+            const std::complex<double> got = dft(out[c], f) / in[c][0];
+            const double db = std::abs(20.0 * std::log10(std::abs(got) / std::abs(want)));
+            const double rel = std::abs(got - want) / std::abs(want);
+            if (db > worstDb)
+            {
+                worstDb = db;
+                worstAt = f;
+            }
+            worstRel = std::max(worstRel, rel);
+        }
+    }
+    std::printf("transparency: largest magnitude error %.3g dB (at %.1f Hz), largest complex "
+                "error %.3g relative\n",
+                worstDb, worstAt, worstRel);
+    // The gain computer stays within 0.1 % of unity at 0.999 (0.0087 dB).
+    EXPECT_LT(worstDb, 0.01);
+    EXPECT_LT(worstRel, 1.2e-3);
+}
+
+TEST_F(CPluginTest, QuietSignalsPassTheDefaultTreeExactlyAsPredicted)
+{
+    // Below every band's threshold the gain is exactly 1: only rounding remains.
+    CPluginDriver& d = make(kFs, 2);
+    ASSERT_FALSE(d.set("plugin.modMain.denorm-enable", 0, 0, 0.0)); // no noise in the null test
+    d.processSilence(9600);
+    const std::size_t n = 65536;
+    std::vector<std::vector<double>> in(2, std::vector<double>(n, 0.0));
+    in[0][0] = 0.01;
+    in[1][0] = 0.01;
+    const auto out = d.process(in);
+    double worstRel = 0.0;
+    for (int i = 0; i <= 60; ++i)
+    {
+        const double f = 20.0 * std::pow(1000.0, i / 60.0);
+        const std::complex<double> want = predicted(f);
+        for (std::size_t c = 0; c < 2; ++c)
+            worstRel = std::max(worstRel, std::abs(dft(out[c], f) / 0.01 - want) / std::abs(want));
+    }
+    std::printf("transparency below threshold: largest complex error %.3g relative\n", worstRel);
+    EXPECT_LT(worstRel, 1e-9);
+}
+
+TEST_F(CPluginTest, DefaultStereoTreeAllocatesNothingAfterWarmUp)
+{
+    CPluginDriver& d = make(44100.0, 2);
+    const std::int32_t frames = 4096;
+    std::vector<double> left(frames), right(frames), outL(frames), outR(frames);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> noise(-0.8, 0.8);
+    for (std::int32_t i = 0; i < frames; ++i)
+    {
+        left[static_cast<std::size_t>(i)] = noise(rng);
+        right[static_cast<std::size_t>(i)] = noise(rng);
+    }
+    const std::vector<const double*> in = {left.data(), right.data()};
+    const std::vector<double*> out = {outL.data(), outR.data()};
+    d.processSilence(44100);
+    ASSERT_FALSE(d.processInto(in, frames, out)); // loud input: every pool size in use once
+    ASSERT_FALSE(d.processInto(in, frames, out));
+    std::size_t allocations = 0;
+    {
+        CCountAllocations count;
+        for (int i = 0; i < 4; ++i)
+            (void)d.processInto(in, frames, out);
+        allocations = count.count();
+    }
+    EXPECT_EQ(allocations, 0u);
+    double peak = 0.0;
+    for (double v : outL)
+        peak = std::max(peak, std::abs(v));
+    EXPECT_GT(peak, 0.01);
+    EXPECT_TRUE(std::isfinite(peak));
+}
+
+} // namespace
+} // namespace kelvtest
