@@ -171,6 +171,16 @@ zel::CErrorPtr CPluginDriver::setElements(const std::string& path, std::int32_t 
     return p->setElements(group, std::move(values));
 }
 
+zel::CErrorPtr CPluginDriver::routeAllChannels()
+{
+    for (std::int32_t c = 0; c < m_channels; ++c)
+    {
+        ZEL_TRY(set("plugin.modMain.io-params.in-routing", 0, c, c + 1), kOwner);
+        ZEL_TRY(set("plugin.modMain.io-params.out-routing", 0, c, c + 1), kOwner);
+    }
+    return nullptr;
+}
+
 double CPluginDriver::kelv(const std::string& name, std::int32_t element, std::int32_t group) const
 {
     const zel::CAudioParam* p = param(kKelv + name);

@@ -69,6 +69,9 @@ public:
     // Replaces a group's whole element list (curves: frequency, value, frequency, value, ...).
     zel::CErrorPtr setElements(const std::string& path, std::int32_t group,
                                std::vector<double> values);
+    // Routes input and output channel c to channel c for every channel of the driver (the
+    // description's default routes only the first two).
+    zel::CErrorPtr routeAllChannels();
     // Shorthands for the spectral processor ("plugin.modMain.modKelvatrone." + name), group 0.
     double kelv(const std::string& name, std::int32_t element = 0, std::int32_t group = 0) const;
 
