@@ -207,6 +207,7 @@ CErrorPtr CAudioVizCollector::connect()
             m_groupNamesParam = params->findParam(kGroupNamesParamPath);
             m_instanceNameParam = params->findParam(kInstanceNameParamPath);
         }
+        // The enable parameter is watched only to hear of its destruction.
         if (m_enableParam != nullptr)
             m_enableParam->addListener(&m_nameListener, true);
         if (m_slotParam != nullptr)

@@ -111,24 +111,24 @@ const zel::CAudioVizDataMeter& asMeter(const zel::CAudioVizDataPtr& record)
 
 TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
 {
-    struct CCase
+    enum EShown
+    {
+        kAsIs,
+        kReciprocal, // inverted levels
+        kNegated     // inverted correlation
+    };
+    const struct
     {
         const char* tag;
         const char* extra;
-        bool inverted;
-        double (*expected)(const std::vector<double>& rec, bool peak);
+        EShown shown;
+    } cases[] = {
+        {"audio:modMeter", "", kAsIs},
+        {"audio:modMeter", "is-inverted=true", kReciprocal},
+        {"audio:modMeterCorr", "is-terminal-whole=true", kAsIs},
+        {"audio:modMeterCorr", "is-terminal-whole=true|is-inverted=true", kNegated},
     };
-    const CCase cases[] = {
-        {"audio:modMeter", "", false,
-         [](const std::vector<double>& r, bool peak) { return r[peak ? 1 : 0]; }},
-        {"audio:modMeter", "is-inverted=true", true,
-         [](const std::vector<double>& r, bool peak) { return 1.0 / r[peak ? 1 : 0]; }},
-        {"audio:modMeterCorr", "is-terminal-whole=true", false,
-         [](const std::vector<double>& r, bool) { return r[0]; }},
-        {"audio:modMeterCorr", "is-terminal-whole=true|is-inverted=true", true,
-         [](const std::vector<double>& r, bool) { return -r[0]; }},
-    };
-    for (const CCase& c : cases)
+    for (const auto& c : cases)
     {
         SCOPED_TRACE(std::string(c.tag) + " " + c.extra);
         resetGraph();
@@ -160,9 +160,13 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
             EXPECT_EQ(r.channel, meter().meterResult(i).channel);
             EXPECT_EQ(r.slot, 9);
             EXPECT_EQ(r.time, 3.25);
-            EXPECT_EQ(r.flags, c.inverted ? zel::CAudioVizData::kFlagInverted : 0);
-            EXPECT_DOUBLE_EQ(r.level, c.expected(rec, false));
-            EXPECT_DOUBLE_EQ(r.peak, c.expected(rec, true));
+            EXPECT_EQ(r.flags, c.shown == kAsIs ? 0 : zel::CAudioVizData::kFlagInverted);
+            const double level = rec[0], peak = rec.size() > 1 ? rec[1] : rec[0];
+            const auto shown = [&](double v) {
+                return c.shown == kAsIs ? v : c.shown == kReciprocal ? 1.0 / v : -v;
+            };
+            EXPECT_DOUBLE_EQ(r.level, shown(level));
+            EXPECT_DOUBLE_EQ(r.peak, shown(peak));
             EXPECT_NE(r.level, 0.0);
         }
         // The flags were consumed: no new block, no new record.

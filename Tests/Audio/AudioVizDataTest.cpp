@@ -3,7 +3,6 @@
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 
-#include <functional>
 #include <string>
 
 namespace kelvtest
@@ -26,86 +25,62 @@ CRecordBytes header(std::int32_t kind)
     return b;
 }
 
-void fillHeader(zel::CAudioVizData& record)
+template <class T>
+std::unique_ptr<T> withHeader()
 {
-    record.sourceIndex = 2;
-    record.channel = 1;
-    record.slot = 7;
-    record.time = 0.5;
-    record.flags = 1;
+    auto record = std::make_unique<T>();
+    record->sourceIndex = 2;
+    record->channel = 1;
+    record->slot = 7;
+    record->time = 0.5;
+    record->flags = 1;
+    return record;
 }
 
 struct CKindCase
 {
     const char* name;
-    std::function<zel::CAudioVizDataPtr()> make;
+    zel::CAudioVizDataPtr record;
     std::vector<std::uint8_t> bytes;
 };
 
+// One record of every kind with its bytes assembled by hand.
 std::vector<CKindCase> kindCases()
 {
     std::vector<CKindCase> cases;
-    {
-        CRecordBytes b = header(0);
-        b.f64bits(0x3FF0000000000000ull).f64bits(0x4000000000000000ull); // 1.0, 2.0
-        cases.push_back({"meter",
-                         []
-                         {
-                             auto m = std::make_unique<zel::CAudioVizDataMeter>();
-                             fillHeader(*m);
-                             m->level = 1.0;
-                             m->peak = 2.0;
-                             return zel::CAudioVizDataPtr(std::move(m));
-                         },
-                         b.bytes});
-    }
-    {
-        CRecordBytes b = header(1);
-        b.str("band 3").i32(-5);
-        cases.push_back({"info",
-                         []
-                         {
-                             auto m = std::make_unique<zel::CAudioVizDataInfo>();
-                             fillHeader(*m);
-                             m->text = zel::CText("band 3");
-                             m->value = -5;
-                             return zel::CAudioVizDataPtr(std::move(m));
-                         },
-                         b.bytes});
-    }
-    {
-        CRecordBytes b = header(3);
-        b.i32(4).i32(3).raw({9, 8, 7}).f64bits(0x40E5888000000000ull); // 44100.0
-        b.i32(10).i32(3).f64bits(0xBFF0000000000000ull);               // -1.0
-        cases.push_back({"spectrum",
-                         []
-                         {
-                             auto m = std::make_unique<zel::CAudioVizDataSpectrum>();
-                             fillHeader(*m);
-                             m->mode = 4;
-                             m->samples = {9, 8, 7};
-                             m->sampleRate = 44100.0;
-                             m->firstBin = 10;
-                             m->binCount = 3;
-                             m->scale = -1.0;
-                             return zel::CAudioVizDataPtr(std::move(m));
-                         },
-                         b.bytes});
-    }
-    {
-        CRecordBytes b = header(4);
-        b.f64bits(0x3FD0000000000000ull).f64bits(0x3FE0000000000000ull).f64bits(0); // .25 .5 0
-        cases.push_back({"rgb",
-                         []
-                         {
-                             auto m = std::make_unique<zel::CAudioVizDataRGB>();
-                             fillHeader(*m);
-                             m->red = 0.25;
-                             m->green = 0.5;
-                             return zel::CAudioVizDataPtr(std::move(m));
-                         },
-                         b.bytes});
-    }
+    auto meter = withHeader<zel::CAudioVizDataMeter>();
+    meter->level = 1.0;
+    meter->peak = 2.0;
+    cases.push_back(
+        {"meter", std::move(meter),
+         header(0).f64bits(0x3FF0000000000000ull).f64bits(0x4000000000000000ull).bytes});
+    auto info = withHeader<zel::CAudioVizDataInfo>();
+    info->text = zel::CText("band 3");
+    info->value = -5;
+    cases.push_back({"info", std::move(info), header(1).str("band 3").i32(-5).bytes});
+    auto spectrum = withHeader<zel::CAudioVizDataSpectrum>();
+    spectrum->mode = 4;
+    spectrum->samples = {9, 8, 7};
+    spectrum->sampleRate = 44100.0;
+    spectrum->firstBin = 10;
+    spectrum->binCount = 3;
+    spectrum->scale = -1.0;
+    cases.push_back({"spectrum", std::move(spectrum),
+                     header(3)
+                         .i32(4)
+                         .i32(3)
+                         .raw({9, 8, 7})
+                         .f64bits(0x40E5888000000000ull) // 44100.0
+                         .i32(10)
+                         .i32(3)
+                         .f64bits(0xBFF0000000000000ull) // -1.0
+                         .bytes});
+    auto rgb = withHeader<zel::CAudioVizDataRGB>();
+    rgb->red = 0.25;
+    rgb->green = 0.5;
+    cases.push_back(
+        {"rgb", std::move(rgb),
+         header(4).f64bits(0x3FD0000000000000ull).f64bits(0x3FE0000000000000ull).f64bits(0).bytes});
     return cases;
 }
 
@@ -114,7 +89,7 @@ TEST(AudioVizDataTest, EachKindWritesItsLayoutAndReadsBackByKindCode)
     for (const CKindCase& c : kindCases())
     {
         SCOPED_TRACE(c.name);
-        const zel::CAudioVizDataPtr record = c.make();
+        const zel::CAudioVizDataPtr& record = c.record;
         EXPECT_EQ(written(*record), c.bytes);
 
         zel::CMemoryReader in(c.bytes.data(), c.bytes.size());
