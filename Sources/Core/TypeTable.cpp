@@ -8,6 +8,7 @@
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessLinkDef.h"
+#include "Audio/AudioVizCollector.h"
 #include "Audio/Converters/Converters.h"
 #include "Audio/DCDAWContext.h"
 #include "Audio/Filters/AudioFilterBiquadGens.h"
@@ -96,6 +97,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:process-bypass-state", &createObjectOf<CAudioProcessBypassStateDef>, &CAudioProcessBypassStateDef::registerClass},
     {"audio:process-def", &createObjectOf<CAudioProcessDef>, &CAudioProcessDef::registerClass},
     {"audio:process-link", &createObjectOf<CAudioProcessLinkDef>, &CAudioProcessLinkDef::registerClass},
+    {"audio:viz-collector", &createObjectOf<CAudioVizCollector>, &CAudioVizCollector::registerClass},
     {"core:attr-doubler", &createObjectOf<CAttrDoubler>, &CAttrDoubler::registerClass},
     {"core:object", &createObjectOf<CObject>, &CObject::registerClass},
     {"core:shared-attribute", &createObjectOf<CSharedAttribute>, &CSharedAttribute::registerClass},
