@@ -1,5 +1,4 @@
-#include "Audio/Processes/ReplicaTestSupport.h"
-#include "Support/AllocationCounter.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
 
@@ -28,7 +27,7 @@ CChild mbMain(const std::string& freqs, const std::string& count, const std::str
                                  param("gb", "1"), mb, link("src=*|dst=mb"), link("src=mb|dst=*")});
 }
 
-class AudioProcessMBTest : public CReplicaTest
+class AudioProcessMBTest : public CModTest
 {
 protected:
     zel::CAudioProcessMB& mb()

@@ -1,6 +1,5 @@
 #include "Audio/AudioProcessStack.h"
-#include "Audio/Processes/ReplicaTestSupport.h"
-#include "Support/AllocationCounter.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 namespace kelvtest
 {
@@ -21,7 +20,7 @@ CChild stackMain(const std::string& stackAttrs, const char* size = "1")
                                  link("src=st|dst=*")});
 }
 
-class AudioProcessStackTest : public CReplicaTest
+class AudioProcessStackTest : public CModTest
 {
 protected:
     zel::CAudioProcessStack& stack()

@@ -2,7 +2,6 @@
 #include "Audio/Kernels/DCDAWMeterKernels.h"
 #include "Audio/Processes/ModMeterCorr.h"
 #include "Audio/Processes/ModTestSupport.h"
-#include "Support/AllocationCounter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,29 +92,25 @@ protected:
             {"pt", s.peakTime},  {"rt", s.rmsTime},      {"g", s.gain},
             {"rel", s.release},  {"pg", s.peakGain},     {"rt2", s.rmsTime2},
             {"ut2", s.useTime2}, {"m-enable", s.enable}, {"hg", 0.5}};
-        std::vector<CChild> children;
+        std::vector<CChild> params;
         for (const auto& [name, value] : values)
-            children.push_back(param(name, std::to_string(value).c_str()));
-        children.push_back(
-            module("audio:modMeter", "m",
-                   {"pt", "rt", "g", "rt", "ut2", "rel", "pg", "rt2", "rel", "ut2", "m-enable"},
-                   extra.c_str()));
-        for (CChild& l : through("m"))
-            children.push_back(l);
+            params.push_back(param(name, std::to_string(value).c_str()));
+        CChild main =
+            chain(std::move(params), {module("audio:modMeter", "m",
+                                             inOrder({"pt", "rt", "g", "rt", "ut2", "rel", "pg",
+                                                      "rt2", "rel", "ut2", "m-enable"}),
+                                             extra)});
         if (extra.find("is-diff=true") != std::string::npos)
-            for (CChild l : {gain("half", "hg"), link("src=*|dst=half"), link("src=half|dst=m/1")})
-                children.push_back(l);
-        return build(container("modMain", children));
+            main.children.insert(main.children.end(), {gain("half", "hg"), link("src=*|dst=half"),
+                                                       link("src=half|dst=m/1")});
+        return rebuild(main);
     }
     zel::CErrorPtr buildCorr(double avgTime, bool whole = false)
     {
-        std::vector<CChild> children{param("avg", std::to_string(avgTime).c_str()),
-                                     param("c-enable", "1"),
-                                     module("audio:modMeterCorr", "c", {"avg", "c-enable"},
-                                            whole ? "is-terminal-whole=true" : "")};
-        for (CChild& l : through("c"))
-            children.push_back(l);
-        return build(container("modMain", children));
+        return rebuild(
+            chain({param("avg", std::to_string(avgTime).c_str()), param("c-enable", "1")},
+                  {module("audio:modMeterCorr", "c", inOrder({"avg", "c-enable"}),
+                          whole ? "is-terminal-whole=true" : "")}));
     }
     zel::CModMeterSource& source(const char* name)
     {
@@ -158,13 +153,12 @@ TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(std::to_string(tc.fs) + tc.meterAttrs + tc.containerAttrs);
-        resetGraph();
         m_env->setSampleRate(tc.fs);
-        CMeterSettings s;
-        s.peakTime = tc.peakTime;
-        std::vector<CChild> children{param("pt", std::to_string(tc.peakTime).c_str()),
-                                     module("audio:modMeter", "m", {"pt"}, tc.meterAttrs)};
-        ASSERT_EQ(idAndText(build(container("modMain", children, tc.containerAttrs))), "no error");
+        ASSERT_EQ(
+            idAndText(rebuild(chain({param("pt", std::to_string(tc.peakTime).c_str())},
+                                    {module("audio:modMeter", "m", inOrder({"pt"}), tc.meterAttrs)},
+                                    "modMain", tc.containerAttrs))),
+            "no error");
         auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
         for (std::size_t c = 0; c < 2; ++c)
         {
@@ -210,7 +204,6 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(tc.name);
-        resetGraph();
         ASSERT_EQ(idAndText(buildMeter(tc.s, tc.attrs + "|viz-fps=100")), "no error");
         CRefMeter ref = reference(tc.mode, tc.s, 10, 5);
         const bool inverted = tc.attrs.find("is-inverted") != std::string::npos;
@@ -266,7 +259,6 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(tc.name);
-        resetGraph();
         useChannels(std::vector<std::int32_t>(tc.channels.size(), 0), 1);
         ASSERT_EQ(idAndText(buildCorr(0.05, tc.whole)), "no error");
         ASSERT_EQ(source("c").meterResultCount(), tc.expected.size());
@@ -416,41 +408,24 @@ TEST_F(ModMeterTest, BadAttributesAreRefused)
 
 TEST_F(ModMeterTest, SteadyStateAndChangesAllocateNothing)
 {
-    std::vector<CChild> children{
-        param("pt", "1"),
-        param("rt", "0.01"),
-        param("g", "0"),
-        param("ut", "0"),
-        param("rel", "0.5"),
-        param("en", "1"),
-        param("avg", "0.2"),
-        module("audio:modMeter", "m",
-               {"pt", "rt", "g", "rt", "ut", "rel", "g", "rt", "rel", "ut", "en"}, "is-diff=true"),
-        module("audio:modMeterCorr", "c", {"avg", "en"}),
-        link("src=*|dst=m"),
-        link("src=*|dst=m/1"),
-        link("src=m|dst=c"),
-        link("src=c|dst=*")};
-    ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
+    CChild main =
+        chain({param("pt", "1"), param("rt", "0.01"), param("g", "0"), param("ut", "0"),
+               param("rel", "0.5"), param("en", "1"), param("avg", "0.2")},
+              {module("audio:modMeter", "m",
+                      inOrder({"pt", "rt", "g", "rt", "ut", "rel", "g", "rt", "rel", "ut", "en"}),
+                      "is-diff=true"),
+               module("audio:modMeterCorr", "c", inOrder({"avg", "en"}))});
+    main.children.push_back(link("src=*|dst=m/1"));
+    ASSERT_EQ(idAndText(build(main)), "no error");
     zel::CAudioParam* params[] = {&liveParam("plugin.modMain.rt"), &liveParam("plugin.modMain.avg"),
                                   &liveParam("plugin.modMain.en")};
-    double stamp = 0.0;
-    const auto cycle = [&](int i)
+    const auto edit = [&](int i)
     {
         const double values[] = {0.01 * (1 + i % 3), 0.1 * (1 + i % 2), double((i / 2) % 2)};
         for (std::size_t p = 0; p < 3; ++p)
             EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
-        (void)m_collector->takeIn(stamp);
-        for (int b = 0; b < 3; ++b)
-            runQuiet(b == 1 ? 29 : 64);
-        stamp += 0.157;
     };
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations(edit, {64, 29, 64}), 0u);
 }
 
 } // namespace
