@@ -3,7 +3,7 @@
 // independent of the kernel's ring and peak-life bookkeeping.
 #include "Audio/Kernels/DCDAWMeterKernels.h"
 
-#include "Audio/Kernels/DynamicsTestSupport.h"
+#include "KernelTestSupport.h"
 
 #include <gtest/gtest.h>
 
