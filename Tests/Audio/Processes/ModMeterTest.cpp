@@ -1,11 +1,11 @@
 #include "Audio/Processes/ModMeter.h"
 #include "Audio/Kernels/DCDAWMeterKernels.h"
+#include "Audio/Kernels/MeterReference.h"
 #include "Audio/Processes/ModMeterCorr.h"
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <functional>
 #include <numbers>
 
@@ -13,67 +13,6 @@ namespace kelvtest
 {
 namespace
 {
-
-// The level meter as described, sample by sample, with the window peak found by scanning the
-// last R sub-block extremes every time.
-struct CRefMeter
-{
-    enum EMode
-    {
-        kMax,
-        kMin,
-        kRatio
-    };
-    EMode mode = kMax;
-    double fs = 1000.0, ci = 1.0, cr = 1.0, c3 = 1.0, m = 0, m2 = 0, h = 0, q = 0, peak = 0;
-    std::size_t sub = 1, left = 1;
-    std::deque<double> ring;
-
-    static double coef(double t, double rate)
-    {
-        const double b = 2.0 - std::cos(2.0 * std::numbers::pi / (rate * 1.3643161 * t));
-        return 1.0 - b + std::sqrt(b * b - 1.0);
-    }
-    void times(double rms, double release, double third)
-    {
-        ci = coef(rms, fs);
-        cr = release < 0.0001 ? 1.0 : coef(release, fs);
-        c3 = coef(third, fs);
-    }
-    void reset(double initial, std::size_t s, std::size_t r)
-    {
-        m = m2 = h = q = peak = initial;
-        sub = left = s;
-        ring.assign(r, initial);
-    }
-    void step(double a, double b)
-    {
-        double level = 0.0, instant = 0.0;
-        if (mode == kRatio)
-        {
-            m += (a * a - m) * ci;
-            m2 += (b * b - m2) * c3;
-            level = instant = (m + 1e-30) / (m2 + 1e-30);
-        }
-        else
-        {
-            instant = a * a;
-            m += (instant - m) * ci;
-            level = m;
-        }
-        const bool rises = mode == kMin ? level < h : level > h;
-        h = rises ? level : h + (level - h) * cr;
-        q = mode == kMin ? std::min({h, instant, q}) : std::max({h, instant, q});
-        if (--left > 0)
-            return;
-        ring.push_front(q);
-        ring.pop_back();
-        peak = mode == kMin ? *std::min_element(ring.begin(), ring.end())
-                            : *std::max_element(ring.begin(), ring.end());
-        q = h;
-        left = sub;
-    }
-};
 
 // Parameter values of a meter under test (times in seconds, gains in dB).
 struct CMeterSettings
@@ -121,13 +60,12 @@ protected:
         return m_context->data(source(name).meterResult(index).ref);
     }
     // The reference set up as the module should have it.
-    static CRefMeter reference(CRefMeter::EMode mode, const CMeterSettings& s, std::size_t sub,
-                               std::size_t ring)
+    static CMeterReference reference(CMeterReference::EKind mode, const CMeterSettings& s,
+                                     std::size_t sub, std::size_t ring)
     {
-        CRefMeter ref;
-        ref.mode = mode;
-        ref.times(s.rmsTime, s.release, s.useTime2 > 0.5 ? s.rmsTime2 : s.rmsTime);
-        ref.reset(mode == CRefMeter::kMax ? 0.0 : 1.0, sub, ring);
+        CMeterReference ref{mode};
+        ref.times(kRate, s.rmsTime, s.release, s.useTime2 > 0.5 ? s.rmsTime2 : s.rmsTime);
+        ref.reset(mode == CMeterReference::kMax ? 0.0 : 1.0, sub, ring);
         return ref;
     }
 };
@@ -175,7 +113,7 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     {
         const char* name;
         std::string attrs;
-        CRefMeter::EMode mode;
+        CMeterReference::EKind mode;
         CMeterSettings s;
     };
     CMeterSettings scaled;
@@ -186,18 +124,18 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     CMeterSettings second;
     second.useTime2 = 1.0;
     const CCase cases[] = {
-        {"maxima", "", CRefMeter::kMax, {}},
-        {"maxima, gains, whole", "is-terminal-whole=true", CRefMeter::kMax, scaled},
-        {"no release", "", CRefMeter::kMax, follow},
-        {"minima", "is-compression=true", CRefMeter::kMin, {}},
-        {"two inputs", "is-diff=true|is-compression=true", CRefMeter::kRatio, second},
-        {"two inputs inverted", "is-diff=true|is-inverted=true", CRefMeter::kRatio, {}},
+        {"maxima", "", CMeterReference::kMax, {}},
+        {"maxima, gains, whole", "is-terminal-whole=true", CMeterReference::kMax, scaled},
+        {"no release", "", CMeterReference::kMax, follow},
+        {"minima", "is-compression=true", CMeterReference::kMin, {}},
+        {"two inputs", "is-diff=true|is-compression=true", CMeterReference::kRatio, second},
+        {"two inputs inverted", "is-diff=true|is-inverted=true", CMeterReference::kRatio, {}},
     };
     // A burst, silence, then a softer tone; gain-like signals hover around 1 with a dip.
-    const auto signal = [](CRefMeter::EMode mode, std::size_t k)
+    const auto signal = [](CMeterReference::EKind mode, std::size_t k)
     {
         const double tone = std::sin(0.7 * static_cast<double>(k));
-        if (mode == CRefMeter::kMin)
+        if (mode == CMeterReference::kMin)
             return k >= 40 && k < 55 ? 0.25 + 0.1 * tone : 1.0 - 0.05 * tone;
         return k < 25 ? 0.9 * tone : k < 150 ? 0.0 : 0.3 * tone;
     };
@@ -205,7 +143,7 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     {
         SCOPED_TRACE(tc.name);
         ASSERT_EQ(idAndText(buildMeter(tc.s, tc.attrs + "|viz-fps=100")), "no error");
-        CRefMeter ref = reference(tc.mode, tc.s, 10, 5);
+        CMeterReference ref = reference(tc.mode, tc.s, 10, 5);
         const bool inverted = tc.attrs.find("is-inverted") != std::string::npos;
         const double scale = std::pow(10.0, tc.s.gain / 20.0);
         const double peakScale = scale * std::pow(10.0, tc.s.peakGain / 20.0);
@@ -263,7 +201,7 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
         ASSERT_EQ(idAndText(buildCorr(0.05, tc.whole)), "no error");
         ASSERT_EQ(source("c").meterResultCount(), tc.expected.size());
         // The reference means of the first pair, over all but the last block.
-        double c = CRefMeter::coef(0.05, kRate);
+        double c = meterCoef(0.05, kRate);
         double ll = 0, rr = 0, lr = 0;
         std::size_t k = 0;
         for (int block = 0; block < 30; ++block)
@@ -271,7 +209,7 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
             if (block == 15 && tc.newAvgTime > 0.0)
             {
                 setValue("plugin.modMain.avg", tc.newAvgTime);
-                c = CRefMeter::coef(tc.newAvgTime, kRate);
+                c = meterCoef(tc.newAvgTime, kRate);
             }
             std::vector<CSamples> in(tc.channels.size(), CSamples(32));
             for (std::size_t i = 0; i < 32; ++i, ++k)
@@ -353,7 +291,7 @@ TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
 {
     CMeterSettings s;
     ASSERT_FALSE(buildMeter(s, "viz-fps=100"));
-    CRefMeter ref = reference(CRefMeter::kMax, s, 10, 5);
+    CMeterReference ref = reference(CMeterReference::kMax, s, 10, 5);
     std::size_t k = 0;
     const auto run = [&](int blocks)
     {
@@ -372,7 +310,7 @@ TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
     run(4);
     setValue("plugin.modMain.rt", 0.03);
     setValue("plugin.modMain.rel", 0.00005); // below 0.0001 s: no release
-    ref.times(0.03, 0.0, 0.03);
+    ref.times(kRate, 0.03, 0.0, 0.03);
     run(4);
     setValue("plugin.modMain.pt", 0.1); // R = 10: a fresh start
     ref.reset(0.0, 10, 10);
