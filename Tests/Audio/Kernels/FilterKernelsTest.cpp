@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <string>
 
 namespace
@@ -15,57 +14,6 @@ namespace
 
 using namespace kelvtest;
 using S = zel::CDCDAWBiquadState;
-using CCoeffs = std::array<double, 5>; // b0, b1, b2, a1, a2
-
-struct CDirectForm2
-{
-    CCoeffs c{};
-    double w1 = 0, w2 = 0;
-    double step(double x)
-    {
-        const double w0 = x - c[3] * w1 - c[4] * w2;
-        const double y = c[0] * w0 + c[1] * w1 + c[2] * w2;
-        w2 = w1;
-        w1 = w0;
-        return y;
-    }
-};
-
-// The transition rules sample by sample, with s = 0.5 cos(pi k / N) computed directly.
-struct CTransitionReference
-{
-    CDirectForm2 current, next;
-    int length = 0, k = -1;
-    std::optional<CCoeffs> pending;
-
-    void update(const CCoeffs& c)
-    {
-        if (k >= 0)
-            pending = c;
-        else if (length == 0)
-            current.c = c;
-        else
-        {
-            next = {c, current.w1, current.w2};
-            k = 0;
-        }
-    }
-    double step(double x)
-    {
-        if (k < 0)
-            return current.step(x);
-        const double oldOut = current.step(x), newOut = next.step(x);
-        const double s = 0.5 * std::cos(std::numbers::pi * k / length);
-        if (++k == length)
-        {
-            current = next;
-            k = -1;
-            if (const std::optional<CCoeffs> p = std::exchange(pending, std::nullopt))
-                update(*p);
-        }
-        return (0.5 - s) * newOut + (0.5 + s) * oldOut;
-    }
-};
 
 CCoeffs withPoles(double r, double theta, double b0, double b1, double b2)
 {
@@ -90,7 +38,7 @@ TEST_P(BiquadFormTest, MatchesDirectFormInBlocksAndInPlace)
     const std::vector<double> input = randomSignal(3000, 7);
     for (bool inPlace : {false, true})
     {
-        CDirectForm2 ref{GetParam().coeffs};
+        CBiquadReference ref{GetParam().coeffs};
         std::vector<double> state(S::kSize), out = input;
         CCoeffs c = GetParam().coeffs;
         runKernel("DCDAW_fltbiqi", 1, 44100.0, {state.data(), c.data()});
@@ -146,8 +94,8 @@ TEST_P(BiquadTransitionTest, FollowsTheRaisedCosineAndThePendingSetRule)
 {
     const std::vector<double> input = randomSignal(8000, 11);
     std::vector<double> state(S::kSize), out(input.size());
-    CTransitionReference ref;
-    CCoeffs c = ref.current.c = kSets[0];
+    CBiquadReference ref{kSets[0]};
+    CCoeffs c = kSets[0];
     runKernel("DCDAW_fltbiqi", 1, GetParam().rate, {state.data(), c.data()});
     ref.length = S::transitionLength(state.data());
     std::size_t pos = 0;

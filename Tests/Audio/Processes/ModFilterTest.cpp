@@ -17,8 +17,7 @@ namespace kelvtest
 namespace
 {
 
-using Coeffs = std::array<double, 5>;
-constexpr Coeffs kIdentity{1.0, 0.0, 0.0, 0.0, 0.0};
+constexpr CCoeffs kIdentity{1.0, 0.0, 0.0, 0.0, 0.0};
 
 // "modMain" running module "f" from its input to its output.
 CChild chainOf(CChild module, std::vector<CChild> params = {})
@@ -39,70 +38,39 @@ CSamples testSignal(std::size_t n)
     return out;
 }
 
-// Biquads in cascade; a new set fades in over n samples along (0.5 - s) new + (0.5 + s) old,
-// s = 0.5 cos(pi k / n), the new filter starting from the old one's history (from silence when
-// the stage rested on the identity).
+// Biquads in cascade, each with the 25 ms transition at 44100 Hz; a stage resting on the
+// identity starts its new filter from silence.
 class CBiquadCascadeSim
 {
 public:
-    explicit CBiquadCascadeSim(const zel::CAudioFilterDesign& d, int transition = 1103)
-        : m_length(transition)
+    explicit CBiquadCascadeSim(const zel::CAudioFilterDesign& d)
     {
         for (std::size_t i = 0; i < d.sectionCount; ++i)
-            m_stages.push_back({d.sections[i].coeffs, kIdentity, {}, {}, -1});
+            m_stages.push_back({d.sections[i].coeffs, 1103});
     }
     void retune(const zel::CAudioFilterDesign& d)
     {
-        m_stages.resize(std::max(d.sectionCount, m_stages.size()),
-                        {kIdentity, kIdentity, {}, {}, -1});
+        m_stages.resize(std::max(d.sectionCount, m_stages.size()), {kIdentity, 1103});
         for (std::size_t i = 0; i < m_stages.size(); ++i)
         {
-            CStage& s = m_stages[i];
-            const Coeffs target = i < d.sectionCount ? d.sections[i].coeffs : kIdentity;
+            CBiquadReference& s = m_stages[i];
+            const CCoeffs target = i < d.sectionCount ? d.sections[i].coeffs : kIdentity;
             if (target == s.cur)
                 continue;
             if (s.cur == kIdentity)
                 s.w = {};
-            s.next = target;
-            s.v = s.w;
-            s.k = 0;
+            s.update(target);
         }
     }
     double step(double x)
     {
-        for (CStage& s : m_stages)
-        {
-            const double yOld = run(s.cur, s.w, x);
-            if (s.k < 0)
-            {
-                x = yOld;
-                continue;
-            }
-            const double c = 0.5 * std::cos(std::numbers::pi * s.k / m_length);
-            x = (0.5 - c) * run(s.next, s.v, x) + (0.5 + c) * yOld;
-            if (++s.k == m_length)
-                s = {s.next, kIdentity, s.v, {}, -1};
-        }
+        for (CBiquadReference& s : m_stages)
+            x = s.step(x);
         return x;
     }
 
 private:
-    struct CStage
-    {
-        Coeffs cur, next;
-        std::array<double, 2> w, v;
-        int k; // -1: no transition
-    };
-    static double run(const Coeffs& c, std::array<double, 2>& w, double x)
-    {
-        const double w0 = x - c[3] * w[0] - c[4] * w[1];
-        const double y = c[0] * w0 + c[1] * w[0] + c[2] * w[1];
-        w = {w0, w[0]};
-        return y;
-    }
-
-    int m_length;
-    std::vector<CStage> m_stages;
+    std::vector<CBiquadReference> m_stages;
 };
 
 class ModFilterTest : public CModTest

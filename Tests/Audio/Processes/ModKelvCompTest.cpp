@@ -1,4 +1,5 @@
 #include "Audio/Processes/ModKelvComp.h"
+#include "Audio/Kernels/KernelTestSupport.h"
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
@@ -18,11 +19,10 @@ struct CSettings
     double inverse = 0.0, rms = 0.0;
 };
 
-// One-pole coefficient of a time constant at a sample rate, written out from its definition.
+// One-pole coefficient of a time constant at a sample rate.
 double coefficient(double seconds, double rate)
 {
-    const double b = 2.0 - std::cos(2.0 * std::numbers::pi / (seconds * rate));
-    return 1.0 - b + std::sqrt(b * b - 1.0);
+    return onePoleReference(1.0 / seconds, rate);
 }
 
 class ModKelvCompTest : public CModTest

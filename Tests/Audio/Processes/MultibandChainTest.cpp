@@ -6,6 +6,7 @@
 // which are computed here from the log spacing, not read back from the filter.
 #include "Audio/AudioProcess.h"
 #include "Audio/Filters/AudioFilterGen.h"
+#include "Audio/Filters/FilterGenTestSupport.h"
 #include "Audio/ParamFilters/AudioParamFilter.h"
 #include "Audio/Processes/ModTestSupport.h"
 
@@ -107,7 +108,6 @@ protected:
     {
         const double gains[] = {1.0, 0.5, 2.0, 0.25};
         const auto& gen = dynamic_cast<const zel::CAudioFilterGen&>(*m_root->findChild("bpgen"));
-        const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
         std::complex<double> total = 0.0;
         for (std::size_t b = 0; b < freqs.size(); ++b)
         {
@@ -119,10 +119,7 @@ protected:
             EXPECT_EQ(idAndText(gen.design(request, d)), "no error");
             std::complex<double> h = 1.0;
             for (std::size_t i = 0; i < d.sectionCount; ++i)
-            {
-                const auto& c = d.sections[i].coeffs;
-                h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
-            }
+                h *= biquadResponse(d.sections[i], f, kFs);
             total += gains[b] * h;
         }
         return total;
