@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 namespace zel
 {
@@ -11,6 +12,13 @@ namespace
 {
 
 using CFreqs = std::vector<double>;
+
+void expectFreqs(const CFreqs& got, const CFreqs& expected, const std::string& key)
+{
+    ASSERT_EQ(got.size(), expected.size()) << key;
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_NEAR(got[i], expected[i], 1e-9 * expected[i]) << key << " " << i;
+}
 
 TEST(ParamFilterMath, LogLayoutCountsAndRatios)
 {
@@ -32,9 +40,7 @@ TEST(ParamFilterMath, LogLayoutCountsAndRatios)
     {
         CFreqs freqs;
         EXPECT_NEAR(layoutLogBands(c.count, c.lowest, c.highest, freqs), c.ratio, 1e-12);
-        ASSERT_EQ(freqs.size(), c.expected.size()) << c.count;
-        for (std::size_t i = 0; i < freqs.size(); ++i)
-            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.count << " " << i;
+        expectFreqs(freqs, c.expected, std::to_string(c.count));
     }
     // The default 32 bands: about 0.3215 octave apart, neighbours a third of that.
     CFreqs freqs;
@@ -87,9 +93,8 @@ TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
     {
         CFreqs freqs;
         layoutIsoBands(c.index, c.lowest, c.highest, freqs);
-        ASSERT_EQ(freqs.size(), c.expected.size()) << c.index << " " << c.lowest;
-        for (std::size_t i = 0; i < freqs.size(); ++i)
-            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.index << " " << i;
+        expectFreqs(freqs, c.expected,
+                    std::to_string(c.index) + " from " + std::to_string(c.lowest));
     }
     CFreqs freqs;
     EXPECT_DOUBLE_EQ(layoutIsoBands(0, 20, 20000, freqs), std::cbrt(2.0));
