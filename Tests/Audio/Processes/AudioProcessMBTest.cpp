@@ -224,12 +224,7 @@ TEST_F(AudioProcessMBTest, DefinitionErrors)
 TEST_F(AudioProcessMBTest, SteadyStateAllocatesNothing)
 {
     ASSERT_EQ(idAndText(build(mbMain("100,200,300,400", "4"))), "no error");
-    for (int i = 0; i < 4; ++i)
-        runQuiet(16);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        runQuiet(16);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
 }
 
 } // namespace

@@ -153,12 +153,7 @@ TEST_F(AudioProcessStackTest, SteadyStateAllocatesNothing)
 {
     ASSERT_EQ(idAndText(build(stackMain("is-channel-stack=true|stack-param=size", "2"))),
               "no error");
-    for (int i = 0; i < 4; ++i)
-        runQuiet(16);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        runQuiet(16);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
 }
 
 } // namespace
