@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <random>
-#include <string>
 
 namespace zel
 {
@@ -12,13 +11,6 @@ namespace
 {
 
 using CFreqs = std::vector<double>;
-
-void expectFreqs(const CFreqs& got, const CFreqs& expected, const std::string& key)
-{
-    ASSERT_EQ(got.size(), expected.size()) << key;
-    for (std::size_t i = 0; i < got.size(); ++i)
-        EXPECT_NEAR(got[i], expected[i], 1e-9 * expected[i]) << key << " " << i;
-}
 
 TEST(ParamFilterMath, LogLayoutCountsAndRatios)
 {
@@ -40,7 +32,9 @@ TEST(ParamFilterMath, LogLayoutCountsAndRatios)
     {
         CFreqs freqs;
         EXPECT_NEAR(layoutLogBands(c.count, c.lowest, c.highest, freqs), c.ratio, 1e-12);
-        expectFreqs(freqs, c.expected, std::to_string(c.count));
+        ASSERT_EQ(freqs.size(), c.expected.size()) << c.count;
+        for (std::size_t i = 0; i < freqs.size(); ++i)
+            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.count << " " << i;
     }
     // The default 32 bands: about 0.3215 octave apart, neighbours a third of that.
     CFreqs freqs;
@@ -93,8 +87,9 @@ TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
     {
         CFreqs freqs;
         layoutIsoBands(c.index, c.lowest, c.highest, freqs);
-        expectFreqs(freqs, c.expected,
-                    std::to_string(c.index) + " from " + std::to_string(c.lowest));
+        ASSERT_EQ(freqs.size(), c.expected.size()) << c.index << " " << c.lowest;
+        for (std::size_t i = 0; i < freqs.size(); ++i)
+            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.index << " " << i;
     }
     CFreqs freqs;
     EXPECT_DOUBLE_EQ(layoutIsoBands(0, 20, 20000, freqs), std::cbrt(2.0));
