@@ -40,74 +40,61 @@ protected:
     }
 };
 
-TEST_F(Converters, ParseTypedTexts)
+TEST_F(Converters, ParseTypedTextsAndFormatValues)
 {
     const double kInf = HUGE_VAL;
+    struct CParse
+    {
+        const char* text;
+        double expected;
+        bool ok;
+        bool raw = false; // textToValueRaw rather than textToValue
+    };
+    const CAttrs dec1 = {{"decimals", "1"}}, dec2 = {{"decimals", "2"}}, ms = {{"scale", "0.001"}};
+    const CAttrs offOn = {{"state-names", "Off;On"}};
     const struct
     {
         const char* tag;
         CAttrs attrs;
-        double min;
-        double max;
-        const char* text;
-        bool raw; // textToValueRaw rather than textToValue
-        double expected;
-        bool ok;
+        double min, max;
+        std::vector<CParse> parses;
     } cases[] = {
+        // clang-format off
         // Gain: dB in, linear factor out; failure gives min.
-        {"audio:cvt-gain", {}, 0.01, 10, "-6", false, dbToFactor(-6), true},
-        {"audio:cvt-gain", {}, 0.01, 10, "abc", false, 0.01, false},
-        {"audio:cvt-gain", {}, 0.01, 10, "40", false, 10, true},
-        {"audio:cvt-gain", {}, 0.01, 10, "", true, 1.0, true},
-        {"audio:cvt-gain", {}, 0.01, 10, "-6,0", true, dbToFactor(-6), true},
+        {"audio:cvt-gain", {}, 0.01, 10,
+         {{"-6", dbToFactor(-6), true}, {"abc", 0.01, false}, {"40", 10, true},
+          {"", 1.0, true, true}, {"-6,0", dbToFactor(-6), true, true}}},
         // Freq: "k"/"K" multiplies by 1000.
-        {"audio:cvt-freq", {}, 20, 20000, "1.5k", false, 1500, true},
-        {"audio:cvt-freq", {}, 20, 20000, "1.5K", false, 1500, true},
-        {"audio:cvt-freq", {}, 20, 20000, "1500", false, 1500, true},
-        {"audio:cvt-freq", {}, 20, 20000, "1 500", false, 20, false},
-        {"audio:cvt-freq", {}, 20, 20000, "1.5kHz", false, 20, false},
+        {"audio:cvt-freq", {}, 20, 20000,
+         {{"1.5k", 1500, true}, {"1.5K", 1500, true}, {"1500", 1500, true}, {"1 500", 20, false},
+          {"1.5kHz", 20, false}}},
         // Ratio: a:b is b/a, never exactly 1.
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:1", true, 0.999, true},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1", true, 0.999, true},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1000:1001", true, 1.001, true},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "4:1", true, 0.25, true},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:4", true, 4, true},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "0:1", true, 0.5, false},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "1:2:3", true, 0.5, false},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0, kInf, "x:1", true, 0.5, false},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.1, 10, "x:1", false, 0.1, false},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.1, 10, "100:1", false, 0.1, true},
+        {"audio:cvt-ratio", dec1, 0, kInf,
+         {{"1:1", 0.999, true, true}, {"1", 0.999, true, true}, {"1000:1001", 1.001, true, true},
+          {"4:1", 0.25, true, true}, {"1:4", 4, true, true}, {"0:1", 0.5, false, true},
+          {"1:2:3", 0.5, false, true}, {"x:1", 0.5, false, true}}},
+        {"audio:cvt-ratio", dec1, 0.1, 10, {{"x:1", 0.1, false}, {"100:1", 0.1, true}}},
         // Pan: letter, optional space, percent.
-        {"audio:cvt-pan", {}, -1, 1, "L 50", false, -0.5, true},
-        {"audio:cvt-pan", {}, -1, 1, "l50", false, -0.5, true},
-        {"audio:cvt-pan", {}, -1, 1, "-50", false, -0.5, true},
-        {"audio:cvt-pan", {}, -1, 1, "R", false, 0.0, true},
-        {"audio:cvt-pan", {}, -1, 1, "r 25", false, 0.25, true},
-        {"audio:cvt-pan", {}, -1, 1, "R 150", false, 1.0, true},
-        {"audio:cvt-pan", {}, -1, 1, "", false, -1.0, false},
-        {"audio:cvt-pan", {}, -1, 1, "C", false, -1.0, false},
+        {"audio:cvt-pan", {}, -1, 1,
+         {{"L 50", -0.5, true}, {"l50", -0.5, true}, {"-50", -0.5, true}, {"R", 0.0, true},
+          {"r 25", 0.25, true}, {"R 150", 1.0, true}, {"", -1.0, false}, {"C", -1.0, false}}},
         // Percent, Real, BW and Time take plain numbers; an empty text is 0.
-        {"audio:cvt-percent", {}, 0, 1, "25", false, 0.25, true},
-        {"audio:cvt-percent", {}, 0, 1, "", false, 0.0, true},
-        {"audio:cvt-percent", {}, 0, 1, "25%", false, 0.0, false},
-        {"audio:cvt-real", {}, -10, 10, "-2,5", false, -2.5, true},
-        {"audio:cvt-real", {}, -10, 10, "1.2.3", false, -10, false},
-        {"audio:cvt-real", {}, -10, 10, "1e3", false, -10, false},
-        {"audio:cvt-bw", {}, 0.1, 4, "2", false, 2, true},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "250", false, 0.25, true},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "5000", false, 1, true},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.001, 1, "ms", false, 0.001, false},
+        {"audio:cvt-percent", {}, 0, 1, {{"25", 0.25, true}, {"", 0.0, true}, {"25%", 0.0, false}}},
+        {"audio:cvt-real", {}, -10, 10,
+         {{"-2,5", -2.5, true}, {"1.2.3", -10, false}, {"1e3", -10, false}}},
+        {"audio:cvt-bw", {}, 0.1, 4, {{"2", 2, true}}},
+        {"audio:cvt-time", ms, 0.001, 1,
+         {{"250", 0.25, true}, {"5000", 1, true}, {"ms", 0.001, false}}},
         // Enum: integers (hexadecimal allowed), not state names; the value is not offset.
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 5, "3", false, 3, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "0x0F", false, 15, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "#a", false, 10, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "$10", false, 16, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, -5, 20, "-3", false, -3, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "0", false, 0, true},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0.6, 20, "On", false, 1, false},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 0, 20, "1.5", true, 0, false},
+        {"audio:cvt-enum", offOn, 0, 5, {{"3", 3, true}}},
+        {"audio:cvt-enum", offOn, 0, 20,
+         {{"0x0F", 15, true}, {"#a", 10, true}, {"$10", 16, true}, {"0", 0, true},
+          {"1.5", 0, false, true}}},
+        {"audio:cvt-enum", offOn, -5, 20, {{"-3", -3, true}}},
+        {"audio:cvt-enum", offOn, 0.6, 20, {{"On", 1, false}}},
         // Text never fails and always yields 0.
-        {"audio:cvt-text", {}, 0, 8388608, "anything", true, 0, true},
+        {"audio:cvt-text", {}, 0, 8388608, {{"anything", 0, true, true}}},
+        // clang-format on
     };
     for (const auto& c : cases)
     {
@@ -115,84 +102,69 @@ TEST_F(Converters, ParseTypedTexts)
         ASSERT_NE(converter, nullptr) << c.tag;
         CAudioParamInfo info;
         setRange(info, c.min, c.max);
-        bool ok = !c.ok;
-        const double value = c.raw ? converter->textToValueRaw(info, 0, CText(c.text), &ok)
-                                   : converter->textToValue(info, 0, CText(c.text), &ok);
-        EXPECT_NEAR(value, c.expected, 1e-9) << c.tag << " '" << c.text << "'";
-        EXPECT_EQ(ok, c.ok) << c.tag << " '" << c.text << "'";
+        for (const CParse& p : c.parses)
+        {
+            bool ok = !p.ok;
+            const double value = p.raw ? converter->textToValueRaw(info, 0, CText(p.text), &ok)
+                                       : converter->textToValue(info, 0, CText(p.text), &ok);
+            EXPECT_NEAR(value, p.expected, 1e-9) << c.tag << " '" << p.text << "'";
+            EXPECT_EQ(ok, p.ok) << c.tag << " '" << p.text << "'";
+        }
     }
-}
 
-TEST_F(Converters, FormatValues)
-{
+    struct CFormat
+    {
+        double value;
+        std::int32_t mode;
+        const char* expected;
+    };
     const struct
     {
         const char* tag;
         CAttrs attrs;
-        double value;
-        std::int32_t mode;
-        const char* expected;
-    } cases[] = {
-        {"audio:cvt-gain", {}, 1.0, 0, "0"},
-        {"audio:cvt-gain", {{"decimals", "2"}}, 0.5, 0, "-6.02"},
-        {"audio:cvt-gain", {{"decimals", "2"}}, 0.5, 1, "-6"},
-        {"audio:cvt-gain", {{"decimals", "1"}}, 2.0, 0, "6.0"},
-        {"audio:cvt-freq", {}, 12.34, 0, "12.3"},
-        {"audio:cvt-freq", {}, 440, 0, "440"},
-        {"audio:cvt-freq", {}, 1234, 0, "1.23k"},
-        {"audio:cvt-freq", {}, 12345, 0, "12.3k"},
-        {"audio:cvt-freq", {}, 999.96, 0, "1.00k"},
-        {"audio:cvt-freq", {}, 99.96, 0, "100"},
-        {"audio:cvt-freq", {}, 440, 1, "440"},
-        {"audio:cvt-freq", {}, 1234, 1, "1.2k"},
-        {"audio:cvt-freq", {}, 12345, 1, "12k"},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 0.25, 0, "4.0:1"},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 4, 0, "1:4.0"},
-        {"audio:cvt-ratio", {{"decimals", "2"}}, 0.25, 1, "4.0:1"},
-        {"audio:cvt-ratio", {{"decimals", "2"}}, 0.05, 0, "20.0:1"},
-        {"audio:cvt-ratio", {{"decimals", "2"}}, 20, 0, "1:20.0"},
-        {"audio:cvt-ratio", {{"decimals", "1"}}, 1.0, 0, "1:1.0"},
-        {"audio:cvt-pan", {}, 0.0, 0, "C"},
-        {"audio:cvt-pan", {}, 0.0004, 0, "C"},
-        {"audio:cvt-pan", {}, 0.5, 0, "R 50"},
-        {"audio:cvt-pan", {}, -0.125, 0, "L 13"},
-        {"audio:cvt-pan", {}, -0.5, 1, "L50"},
-        {"audio:cvt-pan", {}, 0.004, 1, "C"},
-        {"audio:cvt-pan", {}, 1.0, 1, "R100"},
-        {"audio:cvt-percent", {}, 0.125, 0, "12.5"},
-        {"audio:cvt-percent", {}, 0.125, 1, "13"},
-        {"audio:cvt-real", {{"decimals", "3"}}, -2.0625, 0, "-2.063"},
-        {"audio:cvt-real", {{"decimals", "3"}}, 2.5, 1, "3"},
-        {"audio:cvt-real", {}, -2.5, 0, "-3"},
-        {"audio:cvt-bw", {}, 1.125, 1, "1.13"},
-        {"audio:cvt-bw", {}, 3, 0, "3.00"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.0123, 0, "12.3"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.0123, 1, "12"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.25, 0, "250"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.25, 1, "0.3*"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.005, 0, "5.00"},
-        {"audio:cvt-time", {{"scale", "0.001"}}, 0.005, 1, "5.0"},
-        {"audio:cvt-time", {{"scale", "0.001"}, {"is-precise", "true"}}, 0.0123, 0, "12.30"},
-        {"audio:cvt-time", {{"scale", "0.001"}, {"is-exact", "true"}}, 0.25, 0, "250.00"},
-        {"audio:cvt-time", {{"scale", "1"}}, 2.5, 0, "2.50"},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 1, 0, "On"},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, 2, 0, "Reserve"},
-        {"audio:cvt-enum", {{"state-names", "Off;On"}}, -1, 0, "Reserve"},
-        {"audio:cvt-enum", {{"state-names", "Mono;Stereo|St"}}, 1, 2, "St"},
-        {"audio:cvt-enum", {{"state-names", "Mono;Stereo|St"}}, 1, 0, "Stereo"},
-        {"audio:cvt-enum", {{"state-names", "Automatic;Manual"}}, 0, 2, "Automat"},
-        {"audio:cvt-enum", {{"state-names", ";;A||Alpha-long;;B"}}, 0, 2, "Alpha-l"},
-        {"audio:cvt-enum", {{"state-names", ";;A||Alpha-long;;B"}}, 1, 0, "B"},
-        {"audio:cvt-enum", {}, 3, 0, "3"},
+        std::vector<CFormat> formats;
+    } formats[] = {
+        // clang-format off
+        {"audio:cvt-gain", {}, {{1.0, 0, "0"}}},
+        {"audio:cvt-gain", dec2, {{0.5, 0, "-6.02"}, {0.5, 1, "-6"}}},
+        {"audio:cvt-gain", dec1, {{2.0, 0, "6.0"}}},
+        {"audio:cvt-freq", {},
+         {{12.34, 0, "12.3"}, {440, 0, "440"}, {1234, 0, "1.23k"}, {12345, 0, "12.3k"},
+          {999.96, 0, "1.00k"}, {99.96, 0, "100"}, {440, 1, "440"}, {1234, 1, "1.2k"},
+          {12345, 1, "12k"}}},
+        {"audio:cvt-ratio", dec1, {{0.25, 0, "4.0:1"}, {4, 0, "1:4.0"}, {1.0, 0, "1:1.0"}}},
+        {"audio:cvt-ratio", dec2, {{0.25, 1, "4.0:1"}, {0.05, 0, "20.0:1"}, {20, 0, "1:20.0"}}},
+        {"audio:cvt-pan", {},
+         {{0.0, 0, "C"}, {0.0004, 0, "C"}, {0.5, 0, "R 50"}, {-0.125, 0, "L 13"},
+          {-0.5, 1, "L50"}, {0.004, 1, "C"}, {1.0, 1, "R100"}}},
+        {"audio:cvt-percent", {}, {{0.125, 0, "12.5"}, {0.125, 1, "13"}}},
+        {"audio:cvt-real", {{"decimals", "3"}}, {{-2.0625, 0, "-2.063"}, {2.5, 1, "3"}}},
+        {"audio:cvt-real", {}, {{-2.5, 0, "-3"}}},
+        {"audio:cvt-bw", {}, {{1.125, 1, "1.13"}, {3, 0, "3.00"}}},
+        {"audio:cvt-time", ms,
+         {{0.0123, 0, "12.3"}, {0.0123, 1, "12"}, {0.25, 0, "250"}, {0.25, 1, "0.3*"},
+          {0.005, 0, "5.00"}, {0.005, 1, "5.0"}}},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-precise", "true"}}, {{0.0123, 0, "12.30"}}},
+        {"audio:cvt-time", {{"scale", "0.001"}, {"is-exact", "true"}}, {{0.25, 0, "250.00"}}},
+        {"audio:cvt-time", {{"scale", "1"}}, {{2.5, 0, "2.50"}}},
+        {"audio:cvt-enum", offOn, {{1, 0, "On"}, {2, 0, "Reserve"}, {-1, 0, "Reserve"}}},
+        {"audio:cvt-enum", {{"state-names", "Mono;Stereo|St"}}, {{1, 2, "St"}, {1, 0, "Stereo"}}},
+        {"audio:cvt-enum", {{"state-names", "Automatic;Manual"}}, {{0, 2, "Automat"}}},
+        {"audio:cvt-enum", {{"state-names", ";;A||Alpha-long;;B"}},
+         {{0, 2, "Alpha-l"}, {1, 0, "B"}}},
+        {"audio:cvt-enum", {}, {{3, 0, "3"}}},
+        // clang-format on
     };
-    for (const auto& c : cases)
+    for (const auto& c : formats)
     {
         const CAudioParamConverter* converter = make(c.tag, c.attrs);
         ASSERT_NE(converter, nullptr) << c.tag;
         CAudioParamInfo info;
         setRange(info, 0, 1);
-        EXPECT_EQ(converter->valueToText(info, 0, c.value, c.mode, nullptr).toUtf8(), c.expected)
-            << c.tag << " " << c.value << " mode " << c.mode;
+        for (const CFormat& f : c.formats)
+            EXPECT_EQ(converter->valueToText(info, 0, f.value, f.mode, nullptr).toUtf8(),
+                      f.expected)
+                << c.tag << " " << f.value << " mode " << f.mode;
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// Test support for the filter generators: frequency responses evaluated directly from
-// coefficients (independent of any filter kernel), and a fixture that loads generator elements
-// below a root with the product types registered.
+// Test support for the filter generators and filters: frequency responses evaluated directly
+// from coefficients and sample-by-sample references (independent of any filter kernel), and a
+// fixture that loads generator elements below a root with the product types registered.
 
 #include "Audio/AudioTestSupport.h"
 #include "Audio/Filters/AudioFilterGen.h"
@@ -10,6 +10,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace kelvtest
@@ -80,6 +81,60 @@ inline std::vector<double> halfBandReference(const std::vector<double>& a,
     }
     return out;
 }
+
+using CCoeffs = std::array<double, 5>; // b0, b1, b2, a1, a2
+
+// One biquad section sample by sample (direct form II) with the coefficient transition rules: a
+// new set fades in over `length` samples along (0.5 - s) new + (0.5 + s) old, s = 0.5 cos(pi k /
+// length), the new filter starting from the old one's history; a set arriving during a fade
+// waits (the newest wins) until the fade ends; with length 0 a set applies at once.
+struct CBiquadReference
+{
+    CCoeffs cur{};
+    int length = 0;
+    CCoeffs next{};
+    std::array<double, 2> w{}, v{};
+    int k = -1; // -1: no transition
+    std::optional<CCoeffs> pending{};
+
+    void update(const CCoeffs& c)
+    {
+        if (k >= 0)
+            pending = c;
+        else if (length == 0)
+            cur = c;
+        else
+        {
+            next = c;
+            v = w;
+            k = 0;
+        }
+    }
+    double step(double x)
+    {
+        const double yOld = run(cur, w, x);
+        if (k < 0)
+            return yOld;
+        const double s = 0.5 * std::cos(std::numbers::pi * k / length);
+        const double y = (0.5 - s) * run(next, v, x) + (0.5 + s) * yOld;
+        if (++k == length)
+        {
+            cur = next;
+            w = v;
+            k = -1;
+            if (const std::optional<CCoeffs> p = std::exchange(pending, std::nullopt))
+                update(*p);
+        }
+        return y;
+    }
+    static double run(const CCoeffs& c, std::array<double, 2>& w, double x)
+    {
+        const double w0 = x - c[3] * w[0] - c[4] * w[1];
+        const double y = c[0] * w0 + c[1] * w[0] + c[2] * w[1];
+        w = {w0, w[0]};
+        return y;
+    }
+};
 
 inline Complex firResponse(const std::vector<double>& taps, double f, double fs)
 {

@@ -1,10 +1,12 @@
+#include "Audio/Kernels/DCDAWMeterKernels.h"
+
 #include "KernelTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,70 +17,61 @@ using kelvtest::randomSignal;
 using kelvtest::runKernel;
 using Args = std::vector<std::vector<double>>;
 
-TEST(BasicKernelTable, MatchesTheVocabularyAndIsFoundByName)
+// The whole vocabulary of the three families with argument counts and write masks, names
+// unique and found by name; with n <= 0 no kernel touches any of five filled arguments.
+TEST(KernelTables, VocabularyLookupAndNonPositiveCounts)
 {
     // clang-format off
-    const std::vector<std::tuple<std::string, int, int>> expected = {
-        {"copy", 2, 1}, {"fill0", 1, 1}, {"fillc", 1, 1}, {"filld", 2, 1}, {"abs", 2, 1},
-        {"add2", 3, 1}, {"add3", 4, 1}, {"add4", 5, 1}, {"add2i", 2, 1}, {"addcid", 2, 1},
-        {"max2", 3, 1}, {"max3", 4, 1}, {"max4", 5, 1}, {"min2", 3, 1}, {"min3", 4, 1},
-        {"min4", 5, 1}, {"mul2", 3, 1}, {"div2", 3, 1}, {"mul2addi", 3, 1}, {"mulc", 2, 1},
-        {"mulci", 1, 1}, {"add2mul", 3, 1}, {"add3mul", 4, 1}, {"mix", 3, 1},
-        {"xfadei", 1, 1}, {"xfade", 4, 3}, {"denorm", 3, 3}, {"denormn", 2, 3},
-        {"sinei", 1, 1}, {"sine", 2, 3}, {"fltnoisei", 1, 1}, {"fltnoise", 2, 3},
-        {"interp2", 2, 1}, {"decim2", 2, 1}, {"decim2s", 2, 1}, {"msenc", 4, 3},
-        {"msdec", 4, 3}, {"msmodenc", 5, 3}, {"msmoddec", 5, 3}, {"msmodinl", 5, 3}};
+    std::map<std::string, std::pair<int, int>> expected = {
+        {"copy", {2, 1}}, {"fill0", {1, 1}}, {"fillc", {1, 1}}, {"filld", {2, 1}}, {"abs", {2, 1}},
+        {"add2", {3, 1}}, {"add3", {4, 1}}, {"add4", {5, 1}}, {"add2i", {2, 1}}, {"addcid", {2, 1}},
+        {"max2", {3, 1}}, {"max3", {4, 1}}, {"max4", {5, 1}}, {"min2", {3, 1}}, {"min3", {4, 1}},
+        {"min4", {5, 1}}, {"mul2", {3, 1}}, {"div2", {3, 1}}, {"mul2addi", {3, 1}}, {"mulc", {2, 1}},
+        {"mulci", {1, 1}}, {"add2mul", {3, 1}}, {"add3mul", {4, 1}}, {"mix", {3, 1}},
+        {"xfadei", {1, 1}}, {"xfade", {4, 3}}, {"denorm", {3, 3}}, {"denormn", {2, 3}},
+        {"sinei", {1, 1}}, {"sine", {2, 3}}, {"fltnoisei", {1, 1}}, {"fltnoise", {2, 3}},
+        {"interp2", {2, 1}}, {"decim2", {2, 1}}, {"decim2s", {2, 1}}, {"msenc", {4, 3}},
+        {"msdec", {4, 3}}, {"msmodenc", {5, 3}}, {"msmoddec", {5, 3}}, {"msmodinl", {5, 3}},
+        {"fltbiqi", {2, 1}}, {"fltbiqu", {2, 1}}, {"fltbiqcommon", {3, 3}}, {"fltbiqlp", {3, 3}},
+        {"fltbiqhp", {3, 3}}, {"fltbiqbp", {3, 3}}, {"fltbiqnotch", {3, 3}},
+        {"convacquire", {3, 3}}, {"convmult", {3, 1}}, {"convmultadd", {3, 1}}, {"rdftf", {3, 7}},
+        {"rdfti", {3, 7}}, {"meteri", {2, 3}}, {"meter", {3, 3}}, {"meterc", {3, 3}},
+        {"meterd", {4, 3}}, {"metersub", {4, 7}}, {"metersubc", {4, 7}}, {"metersubd", {5, 7}},
+        {"metercorri", {1, 1}}, {"metercorr", {3, 1}}, {"metercorrsub", {4, 3}},
+        {"kelvcompi", {1, 1}}, {"kelvcompu", {2, 1}}, {"kelvcomp", {3, 3}}, {"kelvcomprms", {3, 3}}};
     // clang-format on
-    std::set<std::string> names;
-    for (const zel::CDCDAWKernel& k : zel::dcdawBasicKernels())
+    for (int order = 2; order <= 16; order += 2)
     {
-        EXPECT_TRUE(names.insert(k.name).second) << "duplicate " << k.name;
-        EXPECT_EQ(zel::findDCDAWKernel(k.name), &k);
+        expected["flthbf" + std::to_string(order)] = {3, 3};
+        expected["flthbf" + std::to_string(order) + "i"] = {2, 1};
     }
-    EXPECT_EQ(names.size(), expected.size());
-    for (const auto& [name, args, mask] : expected)
-    {
-        const zel::CDCDAWKernel* k = zel::findDCDAWKernel("DCDAW_" + name);
-        ASSERT_NE(k, nullptr) << name;
-        EXPECT_EQ(std::pair(k->argCount, k->writeMask), std::pair(args, mask)) << name;
-    }
-    EXPECT_EQ(zel::findDCDAWKernel("DCDAW_copyx"), nullptr);
-    EXPECT_EQ(zel::findDCDAWKernel("copy"), nullptr);
-}
-
-// The whole vocabulary: 82 kernels, names unique across the families, every one found by name.
-TEST(BasicKernelTable, LookupCoversEveryFamily)
-{
-    std::set<std::string> names;
+    std::map<std::string, std::pair<int, int>> actual;
     for (const auto family :
          {zel::dcdawBasicKernels, zel::dcdawFilterKernels, zel::dcdawDynamicsKernels})
-    {
         for (const zel::CDCDAWKernel& k : family())
         {
-            EXPECT_TRUE(names.insert(k.name).second) << "duplicate " << k.name;
-            EXPECT_EQ(zel::findDCDAWKernel(k.name), &k) << k.name;
+            const std::string name(k.name);
+            ASSERT_TRUE(name.starts_with("DCDAW_")) << name;
+            EXPECT_TRUE(actual.insert({name.substr(6), {k.argCount, k.writeMask}}).second)
+                << "duplicate " << name;
+            EXPECT_EQ(zel::findDCDAWKernel(name), &k) << name;
+            for (std::int32_t n : {0, -1, -512})
+            {
+                Args args;
+                for (std::uint32_t i = 0; i < 5; ++i)
+                    args.push_back(randomSignal(256, 10u + i, 0.1, 1.0));
+                zel::setMeterSizes(args[1].data(), 1, 1);
+                const Args before = args;
+                runKernel(k, n, 44100.0,
+                          {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
+                           args[4].data()});
+                EXPECT_EQ(args, before) << name << ", n = " << n;
+            }
         }
-    }
-    EXPECT_EQ(names.size(), 82u);
-}
-
-// Every kernel of the family with all five arguments filled: n <= 0 changes nothing.
-TEST(BasicKernelTable, NonPositiveCountsTouchNothing)
-{
-    for (const zel::CDCDAWKernel& k : zel::dcdawBasicKernels())
-    {
-        Args args;
-        for (std::uint32_t i = 0; i < 5; ++i)
-            args.push_back(randomSignal(256, 10u + i, 0.1, 1.0));
-        const Args before = args;
-        for (std::int32_t n : {0, -1, -512})
-        {
-            runKernel(
-                k, n, 44100.0,
-                {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data()});
-            EXPECT_EQ(args, before) << k.name << ", n = " << n;
-        }
-    }
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(actual.size(), 82u);
+    EXPECT_EQ(zel::findDCDAWKernel("DCDAW_copyx"), nullptr);
+    EXPECT_EQ(zel::findDCDAWKernel("copy"), nullptr);
 }
 
 // ---- Arithmetic: every kernel against a reference, out separate and out equal to each input

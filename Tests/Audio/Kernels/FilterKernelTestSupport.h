@@ -31,11 +31,6 @@ inline std::complex<double> dftBin(const double* x, std::size_t samples, double 
     return acc;
 }
 
-inline double toDb(double gain)
-{
-    return 20.0 * std::log10(gain);
-}
-
 template <class Base = ::testing::Test>
 class CFloatTrapTest : public Base
 {

@@ -2,7 +2,7 @@
 // the law implies at its edges.
 #include "Audio/Kernels/DCDAWGainComputer.h"
 
-#include "Audio/Kernels/DynamicsTestSupport.h"
+#include "KernelTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -9,25 +9,12 @@
 namespace
 {
 
+using kelvtest::forEachBlock;
 using kelvtest::randomSignal;
 using kelvtest::runKernel;
 using zel::CDCDAWFltNoiseState;
 using zel::CDCDAWXfadeState;
 constexpr double kPi = std::numbers::pi;
-
-// Runs a per-block kernel over out in blocks of changing sizes, as a module does block after
-// block with one state record; call(offset, n).
-template <class Call>
-void inBlocks(std::size_t total, Call call)
-{
-    const std::int32_t sizes[] = {1, 7, 64, 2, 513, 33};
-    for (std::size_t done = 0, b = 0; done < total; ++b)
-    {
-        const std::size_t n = std::min<std::size_t>(std::size_t(sizes[b % 6]), total - done);
-        call(done, static_cast<std::int32_t>(n));
-        done += n;
-    }
-}
 
 TEST(XfadeKernel, StartsOnTheOldSignalAndEndsOnTheNewAfterRoundedLengthSamples)
 {
@@ -45,11 +32,11 @@ TEST(XfadeKernel, StartsOnTheOldSignalAndEndsOnTheNewAfterRoundedLengthSamples)
         std::vector<double> a = randomSignal(total, 41u), b = randomSignal(total, 42u);
         std::vector<double> out(total), inPlace = a;
         std::vector<double> st2 = st;
-        inBlocks(total,
-                 [&](std::size_t at, std::int32_t n) {
-                     runKernel("DCDAW_xfade", n, 0.0,
-                               {out.data() + at, st.data(), a.data() + at, b.data() + at});
-                 });
+        forEachBlock(total,
+                     [&](std::size_t at, std::int32_t n) {
+                         runKernel("DCDAW_xfade", n, 0.0,
+                                   {out.data() + at, st.data(), a.data() + at, b.data() + at});
+                     });
         EXPECT_EQ(out[0], b[0]) << samples;
         for (std::size_t k = 0; k < total; ++k)
         {
@@ -79,7 +66,7 @@ TEST(DenormKernels, AddExactlyPlusOrMinusOneE11BySeedBit23)
         std::vector<double> st1(1), st2(1), st3(1);
         for (auto* st : {&st1, &st2, &st3})
             zel::CDCDAWDenormState::setSeed(st->data(), seed0);
-        inBlocks(
+        forEachBlock(
             in.size(),
             [&](std::size_t at, std::int32_t n)
             {
@@ -114,10 +101,10 @@ TEST(SineKernel, StartsAtZeroAndFollowsTheSine)
         st[zel::CDCDAWSineState::kFrequency] = f;
         st[zel::CDCDAWSineState::kAmplitude] = amplitude;
         runKernel("DCDAW_sinei", 1, rate, {st.data()});
-        inBlocks(out.size(),
-                 [&](std::size_t at, std::int32_t n) {
-                     runKernel("DCDAW_sine", n, 0.0, {out.data() + at, st.data()});
-                 });
+        forEachBlock(out.size(),
+                     [&](std::size_t at, std::int32_t n) {
+                         runKernel("DCDAW_sine", n, 0.0, {out.data() + at, st.data()});
+                     });
         EXPECT_EQ(out[0], 0.0);
         for (std::size_t k = 0; k < out.size(); ++k)
             ASSERT_NEAR(out[k], amplitude * std::sin(2 * kPi * f / rate * double(k)), 1e-9) << k;
@@ -193,10 +180,10 @@ TEST(FltNoiseKernel, IsTheReferenceGeneratorThroughTheOnePoleFilter)
         st[CDCDAWFltNoiseState::kFrequency] = cutoff;
         runKernel("DCDAW_fltnoisei", 1, rate, {st.data()});
         ASSERT_NEAR(st[CDCDAWFltNoiseState::kCoef], coef, 1e-15);
-        inBlocks(out.size(),
-                 [&](std::size_t at, std::int32_t n) {
-                     runKernel("DCDAW_fltnoise", n, 0.0, {out.data() + at, st.data()});
-                 });
+        forEachBlock(out.size(),
+                     [&](std::size_t at, std::int32_t n) {
+                         runKernel("DCDAW_fltnoise", n, 0.0, {out.data() + at, st.data()});
+                     });
         CUniformReference u(ij, kl);
         double y = 0.0;
         for (std::size_t k = 0; k < out.size(); ++k)

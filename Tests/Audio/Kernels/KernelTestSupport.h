@@ -1,12 +1,15 @@
 #pragma once
 // Helpers for kernel tests: run a kernel on plain vectors through a call record built by hand
-// (no context) and make reproducible random signals.
+// (no context), feed a signal in blocks of irregular lengths, make reproducible random signals
+// and compute the one-pole coefficient from its definition.
 
 #include "Audio/Kernels/BasicKernels.h"
 #include "Audio/Kernels/DCDAWKernel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -45,6 +48,23 @@ inline std::vector<double> randomSignal(std::size_t size, std::uint32_t seed, do
     for (double& d : v)
         d = dist(gen);
     return v;
+}
+
+// Calls f(offset, length) over [0, total) in blocks of irregular lengths (odd tails, sizes
+// around the kernels' internal stretch and sub-block sizes), as a module does block after
+// block with one state record.
+template <typename F>
+void forEachBlock(std::size_t total, F&& f)
+{
+    static const std::size_t sizes[] = {1, 7, 64, 65, 2, 127, 128, 3, 200, 513, 33};
+    for (std::size_t k = 0, done = 0; done < total; done += sizes[k++ % std::size(sizes)])
+        f(done, static_cast<std::int32_t>(std::min(sizes[k % std::size(sizes)], total - done)));
+}
+
+inline double onePoleReference(double f, double fs)
+{
+    const double b = 2.0 - std::cos(2.0 * 3.14159265358979323846 * f / fs);
+    return 1.0 - b + std::sqrt(b * b - 1.0);
 }
 
 // Sample counts that cover the pair loops' odd tails and sizes around powers of two.

@@ -1,13 +1,10 @@
-// The level and correlation meters against references written from their descriptions. The
-// reference peak is the extreme of the last R sub-block values kept in a plain list,
-// independent of the kernel's ring and peak-life bookkeeping.
+// The level and correlation meters against references written from their descriptions.
 #include "Audio/Kernels/DCDAWMeterKernels.h"
+#include "Audio/Kernels/MeterReference.h"
 
-#include "Audio/Kernels/DynamicsTestSupport.h"
+#include "KernelTestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <deque>
 
 namespace
 {
@@ -15,19 +12,7 @@ namespace
 using namespace kelvtest;
 constexpr double kFs = 44100.0;
 
-double meterCoef(double t)
-{
-    const double b = 2.0 - std::cos(2.0 * 3.14159265358979323846 / (kFs * 1.3643161 * t));
-    return 1.0 - b + std::sqrt(b * b - 1.0);
-}
-
-enum class EKind
-{
-    kMax,
-    kMin,
-    kRatio,
-    kRatioInverted
-};
+using EKind = CMeterReference::EKind;
 
 struct CSetup
 {
@@ -46,46 +31,18 @@ struct CMeter
         state[zel::kMeterIntegrationTime] = 0.002;
         state[zel::kMeterReleaseTime] = s.release;
         state[zel::kMeterThirdTime] = 0.01;
-        zel::setMeterFlags(state.data(), kind == EKind::kRatioInverted ? 1 : 0);
+        zel::setMeterFlags(state.data(), kind == CMeterReference::kRatioInverted ? 1 : 0);
         runKernel("DCDAW_meteri", 1, kFs, {ring.data(), state.data()});
     }
 };
 
-// The meter as described, sample by sample.
-struct CReference
+CMeterReference reference(EKind kind, const CSetup& s)
 {
-    EKind kind;
-    CSetup s;
-    double cr = s.release < 0.0001 ? 1.0 : meterCoef(s.release);
-    double m = s.initial, m2 = s.initial, h = s.initial, q = s.initial, peak = s.initial;
-    std::uint32_t left = s.sub;
-    std::deque<double> window = std::deque<double>(s.ring, s.initial); // oldest first
-
-    void step(double a, double b)
-    {
-        double level = a * a, instant = level;
-        m = m + (a * a - m) * meterCoef(0.002);
-        m2 = m2 + (b * b - m2) * meterCoef(0.01);
-        if (kind == EKind::kRatio || kind == EKind::kRatioInverted)
-            instant =
-                kind == EKind::kRatio ? (m + 1e-30) / (m2 + 1e-30) : (m2 + 1e-30) / (m + 1e-30);
-        level = kind == EKind::kMax || kind == EKind::kMin ? m : instant;
-        const bool min = kind == EKind::kMin;
-        if (cr == 1.0 || (min ? level < h : level > h))
-            h = level;
-        else
-            h = h + (level - h) * cr;
-        q = min ? std::min({h, instant, q}) : std::max({h, instant, q});
-        if (--left > 0)
-            return;
-        window.pop_front();
-        window.push_back(q);
-        peak = min ? *std::min_element(window.begin(), window.end())
-                   : *std::max_element(window.begin(), window.end());
-        q = h;
-        left = s.sub;
-    }
-};
+    CMeterReference ref{kind};
+    ref.times(kFs, 0.002, s.release, 0.01);
+    ref.reset(s.initial, s.sub, s.ring);
+    return ref;
+}
 
 // Running values, sub-block position and windowed peak equal the reference after every call,
 // over bursts and quiet stretches in blocks of irregular lengths.
@@ -96,13 +53,13 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
         const char* kernel;
         EKind kind;
         CSetup setup;
-    } cases[] = {{"DCDAW_meter", EKind::kMax, {5, 37, 0.0, 0.05}},
-                 {"DCDAW_meter", EKind::kMax, {1, 64, 0.0, 0.05}},
-                 {"DCDAW_meter", EKind::kMax, {8, 20, 0.0, 0.00005}},
-                 {"DCDAW_meterc", EKind::kMin, {5, 37, 1.0, 0.05}},
-                 {"DCDAW_meterc", EKind::kMin, {3, 100, 1.0, 0.0}},
-                 {"DCDAW_meterd", EKind::kRatio, {6, 50, 0.0, 0.05}},
-                 {"DCDAW_meterd", EKind::kRatioInverted, {6, 50, 0.0, 0.05}}};
+    } cases[] = {{"DCDAW_meter", CMeterReference::kMax, {5, 37, 0.0, 0.05}},
+                 {"DCDAW_meter", CMeterReference::kMax, {1, 64, 0.0, 0.05}},
+                 {"DCDAW_meter", CMeterReference::kMax, {8, 20, 0.0, 0.00005}},
+                 {"DCDAW_meterc", CMeterReference::kMin, {5, 37, 1.0, 0.05}},
+                 {"DCDAW_meterc", CMeterReference::kMin, {3, 100, 1.0, 0.0}},
+                 {"DCDAW_meterd", CMeterReference::kRatio, {6, 50, 0.0, 0.05}},
+                 {"DCDAW_meterd", CMeterReference::kRatioInverted, {6, 50, 0.0, 0.05}}};
     std::vector<double> a = randomSignal(9000, 21, 0.0, 0.5), b = randomSignal(9000, 22, 0.0, 0.3);
     for (std::size_t i = 0; i < a.size(); ++i)
         a[i] *= (i / 700) % 3 == 0 ? 1.0 : 0.05;
@@ -112,10 +69,10 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
                                         << c.setup.release << " kind " << int(c.kind));
         // Gain-like values in [0.5, 1] for the minimum meter, which starts at 1.
         std::vector<double> in = a;
-        if (c.kind == EKind::kMin)
+        if (c.kind == CMeterReference::kMin)
             std::transform(a.begin(), a.end(), in.begin(), [](double v) { return 1.0 - v; });
         CMeter meter(c.setup, c.kind);
-        CReference ref{c.kind, c.setup};
+        CMeterReference ref = reference(c.kind, c.setup);
         const double* st = meter.state.data();
         forEachBlock(
             in.size(),
@@ -131,10 +88,10 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
                 ASSERT_DOUBLE_EQ(st[zel::kMeterPeak], ref.peak) << at;
                 ASSERT_EQ(zel::meterCount(st, zel::kMeterBlockLeft), ref.left) << at;
             });
-        EXPECT_TRUE(c.kind != EKind::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
+        EXPECT_TRUE(c.kind != CMeterReference::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
         EXPECT_EQ(meter.ring[c.setup.ring], -7.0); // nothing written past the ring
     }
-    CMeter degenerate({0, 0, 0.0, 0.05}, EKind::kMax); // zero sizes count as one
+    CMeter degenerate({0, 0, 0.0, 0.05}, CMeterReference::kMax); // zero sizes count as one
     EXPECT_EQ(zel::meterRingLength(degenerate.state.data()), 1u);
     EXPECT_EQ(zel::meterSubBlockLength(degenerate.state.data()), 1u);
 }
@@ -148,15 +105,15 @@ TEST(MeterKernels, PublishesAHeldPeak)
     {
         const char *sub, *plain;
         EKind kind;
-    } pairs[] = {{"DCDAW_metersub", "DCDAW_meter", EKind::kMax},
-                 {"DCDAW_metersubc", "DCDAW_meterc", EKind::kMin},
-                 {"DCDAW_metersubd", "DCDAW_meterd", EKind::kRatio}};
+    } pairs[] = {{"DCDAW_metersub", "DCDAW_meter", CMeterReference::kMax},
+                 {"DCDAW_metersubc", "DCDAW_meterc", CMeterReference::kMin},
+                 {"DCDAW_metersubd", "DCDAW_meterd", CMeterReference::kRatio}};
     for (const auto& p : pairs)
     {
         SCOPED_TRACE(p.sub);
         const CSetup setup{4, 10, 0.0, 0.01};
         CMeter meter(setup, p.kind), twin(setup, p.kind);
-        CReference ref{p.kind, setup};
+        CMeterReference ref = reference(p.kind, setup);
         std::vector<double> block(10, 0.0), other(10, 0.5), result(2, -1.0);
         block[0] = 1.0;
         for (int k = 0; k < 8; ++k)
@@ -173,7 +130,8 @@ TEST(MeterKernels, PublishesAHeldPeak)
             EXPECT_EQ(meter.state, twin.state);
             EXPECT_EQ(meter.ring, twin.ring);
             // The burst's power 1 is in the window after blocks 0 to 3.
-            EXPECT_TRUE(p.kind != EKind::kMax || (peak == 1.0) == (k >= 1 && k <= 4)) << k;
+            EXPECT_TRUE(p.kind != CMeterReference::kMax || (peak == 1.0) == (k >= 1 && k <= 4))
+                << k;
             for (int i = 0; i < 10; ++i)
                 ref.step(block[std::size_t(i)], 0.5);
             EXPECT_DOUBLE_EQ(meter.state[zel::kMeterPeak], ref.peak);

@@ -1,5 +1,4 @@
-#include "Audio/Processes/ReplicaTestSupport.h"
-#include "Support/AllocationCounter.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
 
@@ -28,7 +27,7 @@ CChild mbMain(const std::string& freqs, const std::string& count, const std::str
                                  param("gb", "1"), mb, link("src=*|dst=mb"), link("src=mb|dst=*")});
 }
 
-class AudioProcessMBTest : public CReplicaTest
+class AudioProcessMBTest : public CModTest
 {
 protected:
     zel::CAudioProcessMB& mb()
@@ -166,18 +165,21 @@ TEST_F(AudioProcessMBTest, StagesRunInOrderPerBandWithTheirNames)
               "no error");
     // Band 0: 3 x 5 x 1; band 1 (a single "pre" value serves every band): 3 x 5 x 2.
     EXPECT_NEAR(level()[0], 15.0 + 30.0, 1e-12);
-    EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kPre), "mb.pre");
-    EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kLP), "mb.lp");
-    EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kHP), "mb.hp");
-    EXPECT_EQ(mb().stageName(zel::CAudioProcessMB::kMod), "mb.mod");
     ASSERT_NE(mb().stageDef(zel::CAudioProcessMB::kHP), nullptr);
     EXPECT_EQ(mb().stageDef(zel::CAudioProcessMB::kHP)->plainName(), "protHP");
     const auto& stages = mb().replica(1).stages();
     ASSERT_EQ(stages.size(), 4u);
-    EXPECT_EQ(stages[0]->instancePath(), "plugin.modMain.mb.pre.1");
-    EXPECT_EQ(stages[1]->instancePath(), "plugin.modMain.mb.hp.1");
-    EXPECT_EQ(stages[2]->instancePath(), "plugin.modMain.mb.lp.1");
-    EXPECT_EQ(stages[3]->instancePath(), "plugin.modMain.mb.mod.1");
+    const std::pair<zel::CAudioProcessMB::EStage, const char*> order[] = {
+        {zel::CAudioProcessMB::kPre, "pre"},
+        {zel::CAudioProcessMB::kHP, "hp"},
+        {zel::CAudioProcessMB::kLP, "lp"},
+        {zel::CAudioProcessMB::kMod, "mod"}};
+    for (std::size_t i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(mb().stageName(order[i].first).toUtf8(), std::string("mb.") + order[i].second);
+        EXPECT_EQ(stages[i]->instancePath().toUtf8(),
+                  std::string("plugin.modMain.mb.") + order[i].second + ".1");
+    }
 }
 
 TEST_F(AudioProcessMBTest, DefinitionErrors)
@@ -222,12 +224,7 @@ TEST_F(AudioProcessMBTest, DefinitionErrors)
 TEST_F(AudioProcessMBTest, SteadyStateAllocatesNothing)
 {
     ASSERT_EQ(idAndText(build(mbMain("100,200,300,400", "4"))), "no error");
-    for (int i = 0; i < 4; ++i)
-        runQuiet(16);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        runQuiet(16);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
 }
 
 } // namespace

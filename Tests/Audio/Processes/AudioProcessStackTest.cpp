@@ -1,6 +1,5 @@
 #include "Audio/AudioProcessStack.h"
-#include "Audio/Processes/ReplicaTestSupport.h"
-#include "Support/AllocationCounter.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 namespace kelvtest
 {
@@ -21,7 +20,7 @@ CChild stackMain(const std::string& stackAttrs, const char* size = "1")
                                  link("src=st|dst=*")});
 }
 
-class AudioProcessStackTest : public CReplicaTest
+class AudioProcessStackTest : public CModTest
 {
 protected:
     zel::CAudioProcessStack& stack()
@@ -154,12 +153,7 @@ TEST_F(AudioProcessStackTest, SteadyStateAllocatesNothing)
 {
     ASSERT_EQ(idAndText(build(stackMain("is-channel-stack=true|stack-param=size", "2"))),
               "no error");
-    for (int i = 0; i < 4; ++i)
-        runQuiet(16);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        runQuiet(16);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
 }
 
 } // namespace

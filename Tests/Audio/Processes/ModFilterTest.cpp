@@ -4,10 +4,9 @@
 // kernels and modules under test.
 #include "Audio/Filters/AudioFilterGen.h"
 #include "Audio/Filters/FilterGenTestSupport.h"
-#include "Audio/Process/ProcessTestSupport.h"
 #include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
-#include "Support/AllocationCounter.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
 #include <complex>
@@ -18,30 +17,12 @@ namespace kelvtest
 namespace
 {
 
-using Coeffs = std::array<double, 5>;
-constexpr Coeffs kIdentity{1.0, 0.0, 0.0, 0.0, 0.0};
-
-CChild element(const char* tag, const char* name, const std::string& list,
-               std::vector<CChild> children = {})
-{
-    return {tag, name, attrs(list), std::move(children)};
-}
-
-CChild realParam(const char* name, double def)
-{
-    return element("audio:param", name,
-                   "element-size=1|converter=/cvt.real|min-values=-100000|max-values=100000|"
-                   "def-values=" +
-                       std::to_string(def));
-}
+constexpr CCoeffs kIdentity{1.0, 0.0, 0.0, 0.0, 0.0};
 
 // "modMain" running module "f" from its input to its output.
 CChild chainOf(CChild module, std::vector<CChild> params = {})
 {
-    params.push_back(std::move(module));
-    params.push_back(link("src=*|dst=f"));
-    params.push_back(link("src=f|dst=*"));
-    return container("modMain", std::move(params));
+    return chain(std::move(params), {std::move(module)});
 }
 
 // Three sines and a slow ramp, so that every band carries energy.
@@ -57,73 +38,42 @@ CSamples testSignal(std::size_t n)
     return out;
 }
 
-// Biquads in cascade; a new set fades in over n samples along (0.5 - s) new + (0.5 + s) old,
-// s = 0.5 cos(pi k / n), the new filter starting from the old one's history (from silence when
-// the stage rested on the identity).
+// Biquads in cascade, each with the 25 ms transition at 44100 Hz; a stage resting on the
+// identity starts its new filter from silence.
 class CBiquadCascadeSim
 {
 public:
-    explicit CBiquadCascadeSim(const zel::CAudioFilterDesign& d, int transition = 1103)
-        : m_length(transition)
+    explicit CBiquadCascadeSim(const zel::CAudioFilterDesign& d)
     {
         for (std::size_t i = 0; i < d.sectionCount; ++i)
-            m_stages.push_back({d.sections[i].coeffs, kIdentity, {}, {}, -1});
+            m_stages.push_back({d.sections[i].coeffs, 1103});
     }
     void retune(const zel::CAudioFilterDesign& d)
     {
-        m_stages.resize(std::max(d.sectionCount, m_stages.size()),
-                        {kIdentity, kIdentity, {}, {}, -1});
+        m_stages.resize(std::max(d.sectionCount, m_stages.size()), {kIdentity, 1103});
         for (std::size_t i = 0; i < m_stages.size(); ++i)
         {
-            CStage& s = m_stages[i];
-            const Coeffs target = i < d.sectionCount ? d.sections[i].coeffs : kIdentity;
+            CBiquadReference& s = m_stages[i];
+            const CCoeffs target = i < d.sectionCount ? d.sections[i].coeffs : kIdentity;
             if (target == s.cur)
                 continue;
             if (s.cur == kIdentity)
                 s.w = {};
-            s.next = target;
-            s.v = s.w;
-            s.k = 0;
+            s.update(target);
         }
     }
     double step(double x)
     {
-        for (CStage& s : m_stages)
-        {
-            const double yOld = run(s.cur, s.w, x);
-            if (s.k < 0)
-            {
-                x = yOld;
-                continue;
-            }
-            const double c = 0.5 * std::cos(std::numbers::pi * s.k / m_length);
-            x = (0.5 - c) * run(s.next, s.v, x) + (0.5 + c) * yOld;
-            if (++s.k == m_length)
-                s = {s.next, kIdentity, s.v, {}, -1};
-        }
+        for (CBiquadReference& s : m_stages)
+            x = s.step(x);
         return x;
     }
 
 private:
-    struct CStage
-    {
-        Coeffs cur, next;
-        std::array<double, 2> w, v;
-        int k; // -1: no transition
-    };
-    static double run(const Coeffs& c, std::array<double, 2>& w, double x)
-    {
-        const double w0 = x - c[3] * w[0] - c[4] * w[1];
-        const double y = c[0] * w0 + c[1] * w[0] + c[2] * w[1];
-        w = {w0, w[0]};
-        return y;
-    }
-
-    int m_length;
-    std::vector<CStage> m_stages;
+    std::vector<CBiquadReference> m_stages;
 };
 
-class ModFilterTest : public CProcessTest
+class ModFilterTest : public CModTest
 {
 protected:
     static constexpr double kFs = 44100.0;
@@ -132,7 +82,7 @@ protected:
     // 3 high-pass then low-pass in cascade, 4 a half-band pair of order 4, 5 a 4-tap FIR.
     void SetUp() override
     {
-        CProcessTest::SetUp();
+        CModTest::SetUp();
         m_env->setSampleRate(kFs);
         const CChild gens[] = {
             element("audio:fltgen-bypass", "byp", ""),
@@ -159,20 +109,12 @@ protected:
         for (const CChild& g : gens)
             ASSERT_EQ(idAndText(ktest::loadElement(*m_root, g)), "no error");
     }
-    // Drops the instance and the definitions, then builds def afresh.
-    zel::CErrorPtr rebuild(const CChild& def)
-    {
-        resetGraph();
-        return build(def);
-    }
     // An IIR module on "arr" driven by the parameters "type" (input 0) and "freq" (input 1).
     void buildDriven(int index, const std::string& extra = "")
     {
-        ASSERT_FALSE(
-            rebuild(chainOf(element("audio:modFilterIIR", "f", "fltgen=arr" + extra,
-                                    {element("audio:param-alloc", "a", "index=0|param-name=type"),
-                                     element("audio:param-alloc", "a", "index=1|param-name=freq")}),
-                            {realParam("type", index), realParam("freq", 1000.0)})));
+        ASSERT_FALSE(rebuild(chainOf(
+            module("audio:modFilterIIR", "f", inOrder({"type", "freq"}), "fltgen=arr" + extra),
+            {wideParam("type", std::to_string(index)), wideParam("freq", "1000")})));
     }
     zel::CAudioFilterDesign design(const char* gen, int index, std::optional<double> freq = {})
     {
@@ -184,19 +126,6 @@ protected:
         const auto* g = dynamic_cast<const zel::CAudioFilterGen*>(m_root->findChild(gen));
         EXPECT_EQ(idAndText(g->design(request, d)), "no error");
         return d;
-    }
-    // Channel 0's output of in[from, to) run in blocks of the given length.
-    CSamples runBlocks(const CSamples& in, std::size_t from, std::size_t to, std::size_t length)
-    {
-        CSamples out;
-        for (std::size_t at = from; at < to; at += length)
-        {
-            const auto got =
-                run(CSamples(in.begin() + static_cast<std::ptrdiff_t>(at),
-                             in.begin() + static_cast<std::ptrdiff_t>(std::min(to, at + length))));
-            out.insert(out.end(), got[0].begin(), got[0].end());
-        }
-        return out;
     }
 };
 
@@ -213,7 +142,7 @@ TEST_F(ModFilterTest, IIRImpulseResponseIsTheGeneratorsTransferFunction)
         ASSERT_FALSE(rebuild(chainOf(
             element("audio:modFilterIIR", "f",
                     std::string("fltgen=") + gen + "|filter-index=" + std::to_string(index)))));
-        const CSamples h = runBlocks(in, 0, in.size(), 64);
+        const CSamples h = runChannel0(in, 0, in.size(), 64);
         const zel::CAudioFilterDesign d = design(gen, index);
         for (const double f : {100.0, 707.0, 1000.0, 1414.0, 2000.0, 5000.0, 15000.0})
         {
@@ -246,10 +175,10 @@ TEST_F(ModFilterTest, IIRCoefficientChangesFadeWithoutClicks)
         SCOPED_TRACE(c.what);
         buildDriven(c.from);
         CBiquadCascadeSim sim(design("arr", c.from, 1000.0));
-        CSamples out = runBlocks(in, 0, 640, 64);
+        CSamples out = runChannel0(in, 0, 640, 64);
         change("plugin.modMain.type", c.to, 0.0);
         change("plugin.modMain.freq", c.toFreq, 0.0);
-        const CSamples after = runBlocks(in, 640, in.size(), 64);
+        const CSamples after = runChannel0(in, 640, in.size(), 64);
         out.insert(out.end(), after.begin(), after.end());
         double worst = 0.0;
         for (std::size_t i = 0; i < in.size(); ++i)
@@ -286,9 +215,9 @@ TEST_F(ModFilterTest, IIRKindChangeCrossfadesToAFreshFilter)
                           {hb.halfBand.begin() + half,
                            hb.halfBand.begin() + static_cast<std::ptrdiff_t>(hb.halfBandOrder)},
                           {in.begin() + 640, in.end()});
-    CSamples out = runBlocks(in, 0, 640, 64);
+    CSamples out = runChannel0(in, 0, 640, 64);
     change("plugin.modMain.type", 4, 0.0);
-    const CSamples after = runBlocks(in, 640, in.size(), 64);
+    const CSamples after = runChannel0(in, 640, in.size(), 64);
     out.insert(out.end(), after.begin(), after.end());
     for (std::size_t i = 0; i < in.size(); ++i)
     {
@@ -331,7 +260,7 @@ TEST_F(ModFilterTest, FIROutputIsTheDirectConvolutionDelayedByOnePartition)
         EXPECT_EQ(process.module(0).partitionCount(), c.partitions);
 
         const std::vector<double> taps = design(c.gen, 5).taps;
-        const CSamples out = runBlocks(in, 0, in.size(), c.block);
+        const CSamples out = runChannel0(in, 0, in.size(), c.block);
         ASSERT_EQ(out.size(), in.size());
         const auto delay = static_cast<std::size_t>(c.latency);
         double worst = 0.0;
@@ -386,12 +315,11 @@ TEST_F(ModFilterTest, ConfigurationErrors)
 // Running and retuning allocate nothing (a change of kind may grow pool buffers once).
 TEST_F(ModFilterTest, SteadyStateAndRetuningAllocateNothing)
 {
-    ASSERT_FALSE(rebuild(container(
-        "modMain", {realParam("freq", 1000.0),
-                    element("audio:modFilterIIR", "f", "fltgen=band",
-                            {element("audio:param-alloc", "a", "index=1|param-name=freq")}),
-                    element("audio:modFilterFIR", "g", "fltgen=fir|latency=6"), link("src=*|dst=f"),
-                    link("src=f|dst=g"), link("src=g|dst=*")})));
+    ASSERT_FALSE(rebuild(
+        container("modMain", {wideParam("freq", "1000"),
+                              module("audio:modFilterIIR", "f", {{1, "freq"}}, "fltgen=band"),
+                              element("audio:modFilterFIR", "g", "fltgen=fir|latency=6"),
+                              link("src=*|dst=f"), link("src=f|dst=g"), link("src=g|dst=*")})));
     for (int b = 0; b < 30; ++b)
         runQuiet(64);
     for (const double freq : {500.0, 2000.0, 4000.0})

@@ -17,11 +17,9 @@ protected:
     zel::CErrorPtr buildGain(const char* gain, const char* mute, const char* invert,
                              const char* extra = "")
     {
-        std::vector<CChild> children{param("gain", gain), param("mute", mute), param("inv", invert),
-                                     module("audio:modGain", "g", {"gain", "mute", "inv"}, extra)};
-        for (CChild& l : through("g"))
-            children.push_back(l);
-        return build(container("modMain", children));
+        return rebuild(
+            chain({param("gain", gain), param("mute", mute), param("inv", invert)},
+                  {module("audio:modGain", "g", inOrder({"gain", "mute", "inv"}), extra)}));
     }
     static CSamples ramp(std::size_t n)
     {
@@ -60,7 +58,6 @@ TEST_F(ModGainTest, GainPolarityAndMuteSelectTheOutput)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(std::string(tc.gain) + " " + tc.mute + " " + tc.invert);
-        resetGraph();
         const std::uint32_t seed = CModSwitchedOutput::peekNextSeed();
         ASSERT_EQ(idAndText(buildGain(tc.gain, tc.mute, tc.invert)), "no error");
         const CBlockResult got = runSame(in);

@@ -1,6 +1,6 @@
 #include "Audio/Processes/ModKelvComp.h"
+#include "Audio/Kernels/KernelTestSupport.h"
 #include "Audio/Processes/ModTestSupport.h"
-#include "Support/AllocationCounter.h"
 
 #include <cmath>
 #include <cstdio>
@@ -19,11 +19,10 @@ struct CSettings
     double inverse = 0.0, rms = 0.0;
 };
 
-// One-pole coefficient of a time constant at a sample rate, written out from its definition.
+// One-pole coefficient of a time constant at a sample rate.
 double coefficient(double seconds, double rate)
 {
-    const double b = 2.0 - std::cos(2.0 * std::numbers::pi / (seconds * rate));
-    return 1.0 - b + std::sqrt(b * b - 1.0);
+    return onePoleReference(1.0 / seconds, rate);
 }
 
 class ModKelvCompTest : public CModTest
@@ -47,14 +46,12 @@ protected:
                 children.push_back(param(name, text));
             }
         }
-        children.push_back(module(
-            "audio:modKelvComp", "kc",
-            bound ? std::vector<std::string>{"thr", "ratio", "range", "att", "rel", "inv", "rms"}
-                  : std::vector<std::string>{},
-            extra));
-        for (CChild& l : through("kc"))
-            children.push_back(l);
-        return build(container("modMain", children));
+        return build(
+            chain(std::move(children),
+                  {module("audio:modKelvComp", "kc",
+                          bound ? inOrder({"thr", "ratio", "range", "att", "rel", "inv", "rms"})
+                                : CBindings{},
+                          extra)}));
     }
     zel::CModKelvCompModule& compModule(std::size_t channel)
     {
@@ -241,22 +238,14 @@ TEST_F(ModKelvCompTest, SteadyStateAndSettingChangesAllocateNothing)
     zel::CAudioParam* params[] = {&liveParam("plugin.modMain.thr"),
                                   &liveParam("plugin.modMain.inv"),
                                   &liveParam("plugin.modMain.rms")};
-    double stamp = 0.0;
-    const auto cycle = [&](int i)
+    const auto edit = [&](int i)
     {
         const double values[] = {0.05 * (1 + i % 3), double(i % 2), double((i / 2) % 2)};
         for (std::size_t p = 0; p < 3; ++p)
             EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
-        (void)m_collector->takeIn(stamp);
-        for (int b = 0; b < 3; ++b)
-            runQuiet(32);
-        stamp += 0.096;
     };
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
+    EXPECT_EQ(cycleAllocations(edit, {32, 32, 32}), 0u);
     CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
     for (int i = 0; i < 20; ++i)
         runQuiet(64);
     EXPECT_EQ(count.count(), 0u);

@@ -51,16 +51,14 @@ TEST_F(ModLevelerTest, LinksEachGroupsChannelsByExtremeAverageAndAmount)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(tc.name);
-        resetGraph();
         useChannels(tc.groups, 2);
-        std::vector<CChild> children{param("mode", std::to_string(tc.mode).c_str()),
-                                     param("mix", std::to_string(tc.mix).c_str()),
-                                     param("linking", std::to_string(tc.linking).c_str()),
-                                     module("audio:modLeveler", "lev", {"mode", "mix", "linking"},
-                                            tc.whole ? "is-terminal-whole=true" : "")};
-        for (CChild& l : through("lev"))
-            children.push_back(l);
-        ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
+        ASSERT_EQ(idAndText(rebuild(
+                      chain({param("mode", std::to_string(tc.mode).c_str()),
+                             param("mix", std::to_string(tc.mix).c_str()),
+                             param("linking", std::to_string(tc.linking).c_str())},
+                            {module("audio:modLeveler", "lev", inOrder({"mode", "mix", "linking"}),
+                                    tc.whole ? "is-terminal-whole=true" : "")}))),
+                  "no error");
 
         const std::size_t n = 16, channelCount = tc.groups.size();
         const std::vector<CSamples> in = levels(channelCount, n);
@@ -93,12 +91,9 @@ TEST_F(ModLevelerTest, FiveChannelExtremesAreExactAndChangesAreCrossfaded)
 {
     useChannels({0, 0, 0, 0, 0}, 1);
     // 0.01 s at 1000 Hz: blends of N = 10 samples.
-    std::vector<CChild> children{
-        param("mode", "0"), param("mix", "0"), param("linking", "1"),
-        module("audio:modLeveler", "lev", {"mode", "mix", "linking"}, "xfade-length=0.01")};
-    for (CChild& l : through("lev"))
-        children.push_back(l);
-    ASSERT_FALSE(build(container("modMain", children)));
+    ASSERT_FALSE(build(chain({param("mode", "0"), param("mix", "0"), param("linking", "1")},
+                             {module("audio:modLeveler", "lev", inOrder({"mode", "mix", "linking"}),
+                                     "xfade-length=0.01")})));
     const auto extreme = [](const std::vector<CSamples>& in, std::size_t i, bool minimum)
     {
         const auto values = {in[0][i], in[1][i], in[2][i], in[3][i], in[4][i]};

@@ -1,12 +1,11 @@
 #include "Audio/Processes/ModMeter.h"
 #include "Audio/Kernels/DCDAWMeterKernels.h"
+#include "Audio/Kernels/MeterReference.h"
 #include "Audio/Processes/ModMeterCorr.h"
 #include "Audio/Processes/ModTestSupport.h"
-#include "Support/AllocationCounter.h"
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <functional>
 #include <numbers>
 
@@ -14,67 +13,6 @@ namespace kelvtest
 {
 namespace
 {
-
-// The level meter as described, sample by sample, with the window peak found by scanning the
-// last R sub-block extremes every time.
-struct CRefMeter
-{
-    enum EMode
-    {
-        kMax,
-        kMin,
-        kRatio
-    };
-    EMode mode = kMax;
-    double fs = 1000.0, ci = 1.0, cr = 1.0, c3 = 1.0, m = 0, m2 = 0, h = 0, q = 0, peak = 0;
-    std::size_t sub = 1, left = 1;
-    std::deque<double> ring;
-
-    static double coef(double t, double rate)
-    {
-        const double b = 2.0 - std::cos(2.0 * std::numbers::pi / (rate * 1.3643161 * t));
-        return 1.0 - b + std::sqrt(b * b - 1.0);
-    }
-    void times(double rms, double release, double third)
-    {
-        ci = coef(rms, fs);
-        cr = release < 0.0001 ? 1.0 : coef(release, fs);
-        c3 = coef(third, fs);
-    }
-    void reset(double initial, std::size_t s, std::size_t r)
-    {
-        m = m2 = h = q = peak = initial;
-        sub = left = s;
-        ring.assign(r, initial);
-    }
-    void step(double a, double b)
-    {
-        double level = 0.0, instant = 0.0;
-        if (mode == kRatio)
-        {
-            m += (a * a - m) * ci;
-            m2 += (b * b - m2) * c3;
-            level = instant = (m + 1e-30) / (m2 + 1e-30);
-        }
-        else
-        {
-            instant = a * a;
-            m += (instant - m) * ci;
-            level = m;
-        }
-        const bool rises = mode == kMin ? level < h : level > h;
-        h = rises ? level : h + (level - h) * cr;
-        q = mode == kMin ? std::min({h, instant, q}) : std::max({h, instant, q});
-        if (--left > 0)
-            return;
-        ring.push_front(q);
-        ring.pop_back();
-        peak = mode == kMin ? *std::min_element(ring.begin(), ring.end())
-                            : *std::max_element(ring.begin(), ring.end());
-        q = h;
-        left = sub;
-    }
-};
 
 // Parameter values of a meter under test (times in seconds, gains in dB).
 struct CMeterSettings
@@ -93,29 +31,25 @@ protected:
             {"pt", s.peakTime},  {"rt", s.rmsTime},      {"g", s.gain},
             {"rel", s.release},  {"pg", s.peakGain},     {"rt2", s.rmsTime2},
             {"ut2", s.useTime2}, {"m-enable", s.enable}, {"hg", 0.5}};
-        std::vector<CChild> children;
+        std::vector<CChild> params;
         for (const auto& [name, value] : values)
-            children.push_back(param(name, std::to_string(value).c_str()));
-        children.push_back(
-            module("audio:modMeter", "m",
-                   {"pt", "rt", "g", "rt", "ut2", "rel", "pg", "rt2", "rel", "ut2", "m-enable"},
-                   extra.c_str()));
-        for (CChild& l : through("m"))
-            children.push_back(l);
+            params.push_back(param(name, std::to_string(value).c_str()));
+        CChild main =
+            chain(std::move(params), {module("audio:modMeter", "m",
+                                             inOrder({"pt", "rt", "g", "rt", "ut2", "rel", "pg",
+                                                      "rt2", "rel", "ut2", "m-enable"}),
+                                             extra)});
         if (extra.find("is-diff=true") != std::string::npos)
-            for (CChild l : {gain("half", "hg"), link("src=*|dst=half"), link("src=half|dst=m/1")})
-                children.push_back(l);
-        return build(container("modMain", children));
+            main.children.insert(main.children.end(), {gain("half", "hg"), link("src=*|dst=half"),
+                                                       link("src=half|dst=m/1")});
+        return rebuild(main);
     }
     zel::CErrorPtr buildCorr(double avgTime, bool whole = false)
     {
-        std::vector<CChild> children{param("avg", std::to_string(avgTime).c_str()),
-                                     param("c-enable", "1"),
-                                     module("audio:modMeterCorr", "c", {"avg", "c-enable"},
-                                            whole ? "is-terminal-whole=true" : "")};
-        for (CChild& l : through("c"))
-            children.push_back(l);
-        return build(container("modMain", children));
+        return rebuild(
+            chain({param("avg", std::to_string(avgTime).c_str()), param("c-enable", "1")},
+                  {module("audio:modMeterCorr", "c", inOrder({"avg", "c-enable"}),
+                          whole ? "is-terminal-whole=true" : "")}));
     }
     zel::CModMeterSource& source(const char* name)
     {
@@ -126,13 +60,12 @@ protected:
         return m_context->data(source(name).meterResult(index).ref);
     }
     // The reference set up as the module should have it.
-    static CRefMeter reference(CRefMeter::EMode mode, const CMeterSettings& s, std::size_t sub,
-                               std::size_t ring)
+    static CMeterReference reference(CMeterReference::EKind mode, const CMeterSettings& s,
+                                     std::size_t sub, std::size_t ring)
     {
-        CRefMeter ref;
-        ref.mode = mode;
-        ref.times(s.rmsTime, s.release, s.useTime2 > 0.5 ? s.rmsTime2 : s.rmsTime);
-        ref.reset(mode == CRefMeter::kMax ? 0.0 : 1.0, sub, ring);
+        CMeterReference ref{mode};
+        ref.times(kRate, s.rmsTime, s.release, s.useTime2 > 0.5 ? s.rmsTime2 : s.rmsTime);
+        ref.reset(mode == CMeterReference::kMax ? 0.0 : 1.0, sub, ring);
         return ref;
     }
 };
@@ -158,13 +91,12 @@ TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(std::to_string(tc.fs) + tc.meterAttrs + tc.containerAttrs);
-        resetGraph();
         m_env->setSampleRate(tc.fs);
-        CMeterSettings s;
-        s.peakTime = tc.peakTime;
-        std::vector<CChild> children{param("pt", std::to_string(tc.peakTime).c_str()),
-                                     module("audio:modMeter", "m", {"pt"}, tc.meterAttrs)};
-        ASSERT_EQ(idAndText(build(container("modMain", children, tc.containerAttrs))), "no error");
+        ASSERT_EQ(
+            idAndText(rebuild(chain({param("pt", std::to_string(tc.peakTime).c_str())},
+                                    {module("audio:modMeter", "m", inOrder({"pt"}), tc.meterAttrs)},
+                                    "modMain", tc.containerAttrs))),
+            "no error");
         auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
         for (std::size_t c = 0; c < 2; ++c)
         {
@@ -181,7 +113,7 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     {
         const char* name;
         std::string attrs;
-        CRefMeter::EMode mode;
+        CMeterReference::EKind mode;
         CMeterSettings s;
     };
     CMeterSettings scaled;
@@ -192,27 +124,26 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
     CMeterSettings second;
     second.useTime2 = 1.0;
     const CCase cases[] = {
-        {"maxima", "", CRefMeter::kMax, {}},
-        {"maxima, gains, whole", "is-terminal-whole=true", CRefMeter::kMax, scaled},
-        {"no release", "", CRefMeter::kMax, follow},
-        {"minima", "is-compression=true", CRefMeter::kMin, {}},
-        {"two inputs", "is-diff=true|is-compression=true", CRefMeter::kRatio, second},
-        {"two inputs inverted", "is-diff=true|is-inverted=true", CRefMeter::kRatio, {}},
+        {"maxima", "", CMeterReference::kMax, {}},
+        {"maxima, gains, whole", "is-terminal-whole=true", CMeterReference::kMax, scaled},
+        {"no release", "", CMeterReference::kMax, follow},
+        {"minima", "is-compression=true", CMeterReference::kMin, {}},
+        {"two inputs", "is-diff=true|is-compression=true", CMeterReference::kRatio, second},
+        {"two inputs inverted", "is-diff=true|is-inverted=true", CMeterReference::kRatio, {}},
     };
     // A burst, silence, then a softer tone; gain-like signals hover around 1 with a dip.
-    const auto signal = [](CRefMeter::EMode mode, std::size_t k)
+    const auto signal = [](CMeterReference::EKind mode, std::size_t k)
     {
         const double tone = std::sin(0.7 * static_cast<double>(k));
-        if (mode == CRefMeter::kMin)
+        if (mode == CMeterReference::kMin)
             return k >= 40 && k < 55 ? 0.25 + 0.1 * tone : 1.0 - 0.05 * tone;
         return k < 25 ? 0.9 * tone : k < 150 ? 0.0 : 0.3 * tone;
     };
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(tc.name);
-        resetGraph();
         ASSERT_EQ(idAndText(buildMeter(tc.s, tc.attrs + "|viz-fps=100")), "no error");
-        CRefMeter ref = reference(tc.mode, tc.s, 10, 5);
+        CMeterReference ref = reference(tc.mode, tc.s, 10, 5);
         const bool inverted = tc.attrs.find("is-inverted") != std::string::npos;
         const double scale = std::pow(10.0, tc.s.gain / 20.0);
         const double peakScale = scale * std::pow(10.0, tc.s.peakGain / 20.0);
@@ -266,12 +197,11 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(tc.name);
-        resetGraph();
         useChannels(std::vector<std::int32_t>(tc.channels.size(), 0), 1);
         ASSERT_EQ(idAndText(buildCorr(0.05, tc.whole)), "no error");
         ASSERT_EQ(source("c").meterResultCount(), tc.expected.size());
         // The reference means of the first pair, over all but the last block.
-        double c = CRefMeter::coef(0.05, kRate);
+        double c = meterCoef(0.05, kRate);
         double ll = 0, rr = 0, lr = 0;
         std::size_t k = 0;
         for (int block = 0; block < 30; ++block)
@@ -279,7 +209,7 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
             if (block == 15 && tc.newAvgTime > 0.0)
             {
                 setValue("plugin.modMain.avg", tc.newAvgTime);
-                c = CRefMeter::coef(tc.newAvgTime, kRate);
+                c = meterCoef(tc.newAvgTime, kRate);
             }
             std::vector<CSamples> in(tc.channels.size(), CSamples(32));
             for (std::size_t i = 0; i < 32; ++i, ++k)
@@ -361,7 +291,7 @@ TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
 {
     CMeterSettings s;
     ASSERT_FALSE(buildMeter(s, "viz-fps=100"));
-    CRefMeter ref = reference(CRefMeter::kMax, s, 10, 5);
+    CMeterReference ref = reference(CMeterReference::kMax, s, 10, 5);
     std::size_t k = 0;
     const auto run = [&](int blocks)
     {
@@ -380,7 +310,7 @@ TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
     run(4);
     setValue("plugin.modMain.rt", 0.03);
     setValue("plugin.modMain.rel", 0.00005); // below 0.0001 s: no release
-    ref.times(0.03, 0.0, 0.03);
+    ref.times(kRate, 0.03, 0.0, 0.03);
     run(4);
     setValue("plugin.modMain.pt", 0.1); // R = 10: a fresh start
     ref.reset(0.0, 10, 10);
@@ -416,41 +346,24 @@ TEST_F(ModMeterTest, BadAttributesAreRefused)
 
 TEST_F(ModMeterTest, SteadyStateAndChangesAllocateNothing)
 {
-    std::vector<CChild> children{
-        param("pt", "1"),
-        param("rt", "0.01"),
-        param("g", "0"),
-        param("ut", "0"),
-        param("rel", "0.5"),
-        param("en", "1"),
-        param("avg", "0.2"),
-        module("audio:modMeter", "m",
-               {"pt", "rt", "g", "rt", "ut", "rel", "g", "rt", "rel", "ut", "en"}, "is-diff=true"),
-        module("audio:modMeterCorr", "c", {"avg", "en"}),
-        link("src=*|dst=m"),
-        link("src=*|dst=m/1"),
-        link("src=m|dst=c"),
-        link("src=c|dst=*")};
-    ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
+    CChild main =
+        chain({param("pt", "1"), param("rt", "0.01"), param("g", "0"), param("ut", "0"),
+               param("rel", "0.5"), param("en", "1"), param("avg", "0.2")},
+              {module("audio:modMeter", "m",
+                      inOrder({"pt", "rt", "g", "rt", "ut", "rel", "g", "rt", "rel", "ut", "en"}),
+                      "is-diff=true"),
+               module("audio:modMeterCorr", "c", inOrder({"avg", "en"}))});
+    main.children.push_back(link("src=*|dst=m/1"));
+    ASSERT_EQ(idAndText(build(main)), "no error");
     zel::CAudioParam* params[] = {&liveParam("plugin.modMain.rt"), &liveParam("plugin.modMain.avg"),
                                   &liveParam("plugin.modMain.en")};
-    double stamp = 0.0;
-    const auto cycle = [&](int i)
+    const auto edit = [&](int i)
     {
         const double values[] = {0.01 * (1 + i % 3), 0.1 * (1 + i % 2), double((i / 2) % 2)};
         for (std::size_t p = 0; p < 3; ++p)
             EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
-        (void)m_collector->takeIn(stamp);
-        for (int b = 0; b < 3; ++b)
-            runQuiet(b == 1 ? 29 : 64);
-        stamp += 0.157;
     };
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations(edit, {64, 29, 64}), 0u);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "Audio/Processes/ModTestSupport.h"
-#include "Support/AllocationCounter.h"
 
 #include <cmath>
 
@@ -37,7 +36,6 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
     for (const CCase& tc : cases)
     {
         SCOPED_TRACE(std::string(tc.extra) + " " + tc.level);
-        resetGraph();
         std::vector<CChild> children{param("level", tc.level),
                                      gain("g", "level"),
                                      module("audio:modMult", "m", {}, tc.extra),
@@ -46,7 +44,7 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
                                      link("src=m|dst=*")};
         if (tc.secondInput)
             children.push_back(link("src=g|dst=m/1"));
-        ASSERT_FALSE(build(container("modMain", children)));
+        ASSERT_FALSE(rebuild(container("modMain", children)));
         const bool division = std::string(tc.extra) == "is-division=true";
         const double level = std::stod(tc.level);
         const CBlockResult got = runSame(in);
@@ -74,9 +72,8 @@ TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
 
 TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
 {
-    ASSERT_FALSE(build(container(
-        "modMain", {module("audio:modAbs", "abs", {}), module("audio:modDenorm", "dn", {}),
-                    link("src=*|dst=abs"), link("src=abs|dst=dn"), link("src=dn|dst=*")})));
+    ASSERT_FALSE(
+        build(chain({}, {module("audio:modAbs", "abs"), module("audio:modDenorm", "dn")})));
     CSamples in = signedRamp(24);
     for (double& v : in)
         v *= 1e-3; // small enough that the noise is not rounded away
@@ -94,11 +91,12 @@ TEST_F(ModUtilityTest, RectifierAndAntiDenormalNoise)
 TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
 {
     // Channel c is in group c. Port 0: the input times 3 (processed); port 1: the input (dry).
-    ASSERT_FALSE(build(container(
-        "modMain", {param("level", "3"), param("en", "0"), param("solo", "0"), gain("g", "level"),
-                    module("audio:modBypass", "byp", {"en", "solo"}, "xfade-length=0.0001"),
-                    link("src=*|dst=g"), link("src=g|dst=byp"), link("src=*|dst=byp/1"),
-                    link("src=byp|dst=*")})));
+    ASSERT_FALSE(build(
+        container("modMain",
+                  {param("level", "3"), param("en", "0"), param("solo", "0"), gain("g", "level"),
+                   module("audio:modBypass", "byp", inOrder({"en", "solo"}), "xfade-length=0.0001"),
+                   link("src=*|dst=g"), link("src=g|dst=byp"), link("src=*|dst=byp/1"),
+                   link("src=byp|dst=*")})));
     struct CCase
     {
         double enable, solo0, solo1;
@@ -135,9 +133,8 @@ TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
                             "audio:modBypass", "audio:modKelvComp"})
     {
         SCOPED_TRACE(tag);
-        resetGraph();
         zel::CErrorPtr err =
-            build(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
+            rebuild(container("modMain", {module(tag, "m", {}, "is-terminal-whole=true")}));
         EXPECT_EQ(idAndText(err), "zelstr_CModSwitchedOutput_requirePerChannel: The module 'm' "
                                   "works per channel and cannot be a whole-channel terminal.");
     }
@@ -147,48 +144,38 @@ TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
 {
     useChannels({0, 0}, 1);
     ASSERT_FALSE(build(container(
-        "modMain",
-        {param("gain", "2"),
-         param("mute", "0"),
-         param("en", "0"),
-         param("link", "0.5"),
-         param("mix", "0.5"),
-         param("mode", "0"),
-         module("audio:modGain", "g", {"gain", "mute"}, "xfade-length=0.005"),
-         module("audio:modAbs", "abs", {}),
-         module("audio:modLeveler", "lev", {"mode", "mix", "link"}, "is-terminal-whole=true"),
-         module("audio:modMult", "m", {}, "is-division=true"),
-         module("audio:modDenorm", "dn", {}),
-         module("audio:modBypass", "byp", {"en"}, "xfade-length=0.005"),
-         link("src=*|dst=g"),
-         link("src=g|dst=abs"),
-         link("src=abs|dst=lev"),
-         link("src=lev|dst=m/1"),
-         link("src=*|dst=m"),
-         link("src=m|dst=dn"),
-         link("src=dn|dst=byp"),
-         link("src=*|dst=byp/1"),
-         link("src=byp|dst=*")})));
+        "modMain", {param("gain", "2"),
+                    param("mute", "0"),
+                    param("en", "0"),
+                    param("link", "0.5"),
+                    param("mix", "0.5"),
+                    param("mode", "0"),
+                    module("audio:modGain", "g", inOrder({"gain", "mute"}), "xfade-length=0.005"),
+                    module("audio:modAbs", "abs"),
+                    module("audio:modLeveler", "lev", inOrder({"mode", "mix", "link"}),
+                           "is-terminal-whole=true"),
+                    module("audio:modMult", "m", {}, "is-division=true"),
+                    module("audio:modDenorm", "dn"),
+                    module("audio:modBypass", "byp", inOrder({"en"}), "xfade-length=0.005"),
+                    link("src=*|dst=g"),
+                    link("src=g|dst=abs"),
+                    link("src=abs|dst=lev"),
+                    link("src=lev|dst=m/1"),
+                    link("src=*|dst=m"),
+                    link("src=m|dst=dn"),
+                    link("src=dn|dst=byp"),
+                    link("src=*|dst=byp/1"),
+                    link("src=byp|dst=*")})));
     zel::CAudioParam* params[] = {
         &liveParam("plugin.modMain.gain"), &liveParam("plugin.modMain.mute"),
         &liveParam("plugin.modMain.en"), &liveParam("plugin.modMain.link")};
-    double stamp = 0.0;
-    const auto cycle = [&](int i)
+    const auto edit = [&](int i)
     {
         const double values[] = {1.0 + (i % 3), double(i % 2), double((i / 2) % 2), 0.25 * (i % 5)};
         for (std::size_t p = 0; p < 4; ++p)
             EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
-        (void)m_collector->takeIn(stamp);
-        for (int b = 0; b < 3; ++b)
-            runQuiet(32);
-        stamp += 0.096;
     };
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    CCountAllocations count;
-    for (int i = 0; i < 8; ++i)
-        cycle(i);
-    EXPECT_EQ(count.count(), 0u);
+    EXPECT_EQ(cycleAllocations(edit, {32, 32, 32}), 0u);
 }
 
 } // namespace

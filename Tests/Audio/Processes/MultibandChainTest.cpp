@@ -6,8 +6,9 @@
 // which are computed here from the log spacing, not read back from the filter.
 #include "Audio/AudioProcess.h"
 #include "Audio/Filters/AudioFilterGen.h"
+#include "Audio/Filters/FilterGenTestSupport.h"
 #include "Audio/ParamFilters/AudioParamFilter.h"
-#include "Audio/Processes/ReplicaTestSupport.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
 #include <complex>
@@ -25,28 +26,16 @@ const std::complex<double> kSine(0.0, -0.25);
 const char* const kLayout = "plugin.modMain.layout";
 const char* const kFreqs = "plugin.modMain.freqs";
 
-CChild element(const char* tag, const char* name, const std::string& list,
-               std::vector<CChild> children = {})
-{
-    return {tag, name, attrs(list), std::move(children)};
-}
-
-CChild alloc(int index, const char* param)
-{
-    return element("audio:param-alloc", "a",
-                   "index=" + std::to_string(index) + "|param-name=" + param);
-}
-
 // modMain: the layout filter and its parameters, then * -> mb -> *; each band: * -> bp -> g -> *.
 CChild chainMain(const std::string& filterSources = "layout,lo,hi")
 {
-    CChild mb = container(
-        "mb",
-        {element("audio:modFilterIIR", "bp", "fltgen=bpgen", {alloc(1, "freqs"), alloc(3, "bw")}),
-         element("audio:modGain", "g", "", {alloc(0, "outgain")}), link("src=*|dst=bp"),
-         link("src=bp|dst=g"), link("src=g|dst=*")},
-        "is-multiband=true|multiband-freq-param=freqs|multiband-count-param=bands|"
-        "xfade-length=0.001");
+    CChild mb =
+        container("mb",
+                  {module("audio:modFilterIIR", "bp", {{1, "freqs"}, {3, "bw"}}, "fltgen=bpgen"),
+                   module("audio:modGain", "g", {{0, "outgain"}}), link("src=*|dst=bp"),
+                   link("src=bp|dst=g"), link("src=g|dst=*")},
+                  "is-multiband=true|multiband-freq-param=freqs|multiband-count-param=bands|"
+                  "xfade-length=0.001");
     return container("modMain",
                      {wideParam("layout", "4"), wideParam("lo", "100"), wideParam("hi", "10000"),
                       wideParam("freqs", "1000"), wideParam("bw", "1"), wideParam("postgain", "1"),
@@ -87,12 +76,12 @@ CSamples sines(std::size_t n, std::initializer_list<double> freqs)
     return out;
 }
 
-class MultibandChainTest : public CReplicaTest
+class MultibandChainTest : public CModTest
 {
 protected:
     void SetUp() override
     {
-        CReplicaTest::SetUp();
+        CModTest::SetUp();
         m_env->setSampleRate(kFs);
         ASSERT_EQ(
             idAndText(ktest::loadElement(*m_root, element("audio:fltgen-rbj", "bpgen",
@@ -109,18 +98,9 @@ protected:
         resetGraph();
         ASSERT_EQ(idAndText(build(chainMain())), "no error");
     }
-    // Channel 0's output of in[from, to), run in blocks of kBlock samples.
     CSamples runFrom(const CSamples& in, std::size_t from, std::size_t to)
     {
-        CSamples out;
-        for (std::size_t at = from; at < to; at += kBlock)
-        {
-            const auto got =
-                run(CSamples(in.begin() + static_cast<std::ptrdiff_t>(at),
-                             in.begin() + static_cast<std::ptrdiff_t>(std::min(to, at + kBlock))));
-            out.insert(out.end(), got[0].begin(), got[0].end());
-        }
-        return out;
+        return runChannel0(in, from, to, kBlock);
     }
     // The response the bands should sum to at f: sum over bands of gain x the generator's own
     // band-pass at the band's frequency and the common bandwidth.
@@ -128,7 +108,6 @@ protected:
     {
         const double gains[] = {1.0, 0.5, 2.0, 0.25};
         const auto& gen = dynamic_cast<const zel::CAudioFilterGen&>(*m_root->findChild("bpgen"));
-        const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
         std::complex<double> total = 0.0;
         for (std::size_t b = 0; b < freqs.size(); ++b)
         {
@@ -140,10 +119,7 @@ protected:
             EXPECT_EQ(idAndText(gen.design(request, d)), "no error");
             std::complex<double> h = 1.0;
             for (std::size_t i = 0; i < d.sectionCount; ++i)
-            {
-                const auto& c = d.sections[i].coeffs;
-                h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
-            }
+                h *= biquadResponse(d.sections[i], f, kFs);
             total += gains[b] * h;
         }
         return total;

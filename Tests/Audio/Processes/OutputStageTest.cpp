@@ -1,19 +1,18 @@
 #include "Audio/Processes/ModOutput.h"
-#include "Audio/Processes/RoutingTestSupport.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 namespace kelvtest
 {
 namespace
 {
 
-class OutputStageTest : public CRoutingTest
+class OutputStageTest : public CModTest
 {
 protected:
     void SetUp() override
     {
-        CRoutingTest::SetUp();
-        configure(2, {0, 0}, 1);
-        ASSERT_FALSE(buildN(chain({param("g", "2")}, {gain("x2", "g")})));
+        CModTest::SetUp();
+        ASSERT_FALSE(build(chain({param("g", "2")}, {gain("x2", "g")})));
         zel::CAudioProcessBase* main = m_main;
         ASSERT_FALSE(define({"audio:modOutput", "modOutput", {}, {}}));
         zel::CAudioProcessBase* made = nullptr;

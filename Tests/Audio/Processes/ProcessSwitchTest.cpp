@@ -1,5 +1,5 @@
 #include "Audio/Processes/ModProcessSwitch.h"
-#include "Audio/Processes/RoutingTestSupport.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <string>
 
@@ -8,29 +8,23 @@ namespace kelvtest
 namespace
 {
 
-class ProcessSwitchTest : public CRoutingTest
+class ProcessSwitchTest : public CModTest
 {
 protected:
     // A switch over two gains: "a" (x2) and "b" (x3); the index bound to "sel" when given.
-    static CChild switchOf(const std::string& extra, const char* sel)
+    static CChild switchOf(const std::string& extra, bool bound)
     {
-        CChild sw{"audio:modProcessSwitch", "sw", attrs(extra), {gain("a", "ga"), gain("b", "gb")}};
-        if (sel != nullptr)
-            sw.children.push_back({"audio:param-alloc",
-                                   "alloc",
-                                   attrs(std::string("index=0|param-name=") + sel),
-                                   {}});
+        CChild sw = module("audio:modProcessSwitch", "sw",
+                           bound ? CBindings{{0, "sel"}} : CBindings{}, extra);
+        sw.children.insert(sw.children.begin(), {gain("a", "ga"), gain("b", "gb")});
         return sw;
     }
-    zel::CErrorPtr buildSwitch(const std::string& name, const std::string& extra,
-                               const char* selDefault)
+    zel::CErrorPtr buildSwitch(const std::string& extra, const char* selDefault)
     {
-        configure(2, {0, 0}, 1);
         std::vector<CChild> params = {param("ga", "2"), param("gb", "3")};
         if (selDefault != nullptr)
             params.push_back(param("sel", selDefault));
-        return buildN(chain(std::move(params), {switchOf(extra, selDefault ? "sel" : nullptr)},
-                            name.c_str()));
+        return rebuild(chain(std::move(params), {switchOf(extra, selDefault != nullptr)}));
     }
     static std::vector<CSamples> scaled(std::vector<CSamples> in, double factor)
     {
@@ -61,14 +55,12 @@ TEST_F(ProcessSwitchTest, MalformedProcessListsAreRejected)
                       "item #2."},
         {"0:.a; ;1:b;", "no error"}, // empty items are skipped, the dot is optional
     };
-    int number = 0;
     for (const CCase& c : cases)
     {
-        std::string name = "list";
-        name += std::to_string(++number);
-        const zel::CErrorPtr err = define(
-            container(name.c_str(), {param("ga", "2"), param("gb", "3"),
-                                     switchOf(std::string("process-list=") + c.list, nullptr)}));
+        resetGraph();
+        const zel::CErrorPtr err =
+            define(container("modMain", {param("ga", "2"), param("gb", "3"),
+                                         switchOf(std::string("process-list=") + c.list, false)}));
         EXPECT_EQ(idAndText(err), c.error) << c.list;
     }
 }
@@ -91,28 +83,24 @@ TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
         {"def-child-name=a", nullptr, 2.0}, // unbound, default index 0
         {"def-index=7|def-child-name=b", nullptr, 3.0},
     };
-    int number = 0;
     for (const CCase& c : cases)
     {
-        std::string name = "sel";
-        name += std::to_string(++number);
-        ASSERT_EQ(
-            idAndText(buildSwitch(name, std::string("process-list=0:.a;1:.b|") + c.extra, c.sel)),
-            "no error")
+        const std::string name = std::string(c.extra) + " " + (c.sel ? c.sel : "unbound");
+        ASSERT_EQ(idAndText(buildSwitch(std::string("process-list=0:.a;1:.b|") + c.extra, c.sel)),
+                  "no error")
             << name;
-        const std::vector<CSamples> in = signal(8);
-        EXPECT_EQ(runN(in), scaled(in, c.gain)) << name;
+        EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), c.gain)) << name;
     }
 }
 
 TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
 {
     // 0.01 s at 1000 Hz: N = 10 samples.
-    ASSERT_FALSE(buildSwitch("modMain", "process-list=0:.a;1:.b|xfade-length=0.01", "0"));
+    ASSERT_FALSE(buildSwitch("process-list=0:.a;1:.b|xfade-length=0.01", "0"));
     auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
     ASSERT_NE(sw, nullptr);
     ASSERT_EQ(sw->processes().size(), 2u);
-    EXPECT_EQ(runN(signal(8)), scaled(signal(8), 2.0));
+    EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), 2.0));
 
     change("plugin.modMain.sel", 1.0, 0.008);
     const std::vector<CSamples> out = runBlocks(2, 8, 8);
@@ -125,20 +113,20 @@ TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
             const double a = oldWeight(k, 10);
             EXPECT_NEAR(out[c][k], (1 - a) * 3 * in[c][k] + a * 2 * in[c][k], 1e-12) << k;
         }
-    EXPECT_EQ(runN(signal(8, 24)), scaled(signal(8, 24), 3.0));
+    EXPECT_EQ(runBlock(signal(8, 24)).out, scaled(signal(8, 24), 3.0));
 }
 
 TEST_F(ProcessSwitchTest, IdleProcessesStillTakeTheirParameterChanges)
 {
-    ASSERT_FALSE(buildSwitch("modMain", "process-list=0:.a;1:.b|xfade-length=0.0001", "0"));
+    ASSERT_FALSE(buildSwitch("process-list=0:.a;1:.b|xfade-length=0.0001", "0"));
     change("plugin.modMain.gb", 5.0, 0.0);
-    runN(signal(8));
+    runBlock(signal(8));
     auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
     ASSERT_NE(sw, nullptr);
     EXPECT_EQ(sw->processes()[1]->queuedChangeCount(), 0u);
     change("plugin.modMain.sel", 1.0, 0.008);
-    runN(signal(8, 8));
-    EXPECT_EQ(runN(signal(8, 16)), scaled(signal(8, 16), 5.0));
+    runBlock(signal(8, 8));
+    EXPECT_EQ(runBlock(signal(8, 16)).out, scaled(signal(8, 16), 5.0));
 }
 
 } // namespace

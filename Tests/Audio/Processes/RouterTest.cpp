@@ -1,5 +1,5 @@
 #include "Audio/Processes/ModRouter.h"
-#include "Audio/Processes/RoutingTestSupport.h"
+#include "Audio/Processes/ModTestSupport.h"
 
 #include <string>
 
@@ -8,18 +8,18 @@ namespace kelvtest
 namespace
 {
 
-class RouterTest : public CRoutingTest
+class RouterTest : public CModTest
 {
 protected:
-    // Builds a 4-channel router with the given routing and returns its output for signal(n).
-    std::vector<CSamples> route(const std::string& name, const char* routing, bool output,
-                                std::vector<std::uint32_t>* fed = nullptr)
+    // Builds a 4-channel router with the given routing and runs signal(12) through it.
+    CBlockResult route(const char* routing, bool output)
     {
-        configure(4, {0, 0, 1, 1}, 2);
-        const CChild router = routingModule("audio:modRouter", "router", {{0, "routing"}},
-                                            output ? "is-output=true" : "");
-        EXPECT_FALSE(buildN(chain({param("routing", routing)}, {router}, name.c_str()))) << name;
-        return runN(signal(12), fed);
+        useChannels({0, 0, 1, 1}, 2);
+        EXPECT_FALSE(rebuild(chain({param("routing", routing)},
+                                   {module("audio:modRouter", "router", {{0, "routing"}},
+                                           output ? "is-output=true" : "")})))
+            << routing;
+        return runBlock(signal(12));
     }
 };
 
@@ -43,11 +43,8 @@ TEST_F(RouterTest, DestinationsAreFormedFromTheirSources)
         {"1,1,1,1", true, {{0, 1, 2, 3}, {}, {}, {}}},
         {"2,1,4,3", true, {{1}, {0}, {3}, {2}}},
     };
-    int number = 0;
     for (const CCase& c : cases)
     {
-        std::string name = "r";
-        name += std::to_string(++number);
         const std::vector<CSamples> in = signal(12);
         std::vector<CSamples> expected(4, CSamples(12, 0.0));
         for (std::size_t d = 0; d < 4; ++d)
@@ -55,16 +52,15 @@ TEST_F(RouterTest, DestinationsAreFormedFromTheirSources)
                 for (std::size_t i = 0; i < 12; ++i)
                     expected[d][i] += in[static_cast<std::size_t>(s)][i] /
                                       static_cast<double>(c.sources[d].size());
-        expectNear(route(name, c.routing, c.output), expected, name);
+        expectNear(route(c.routing, c.output).out, expected, c.routing);
     }
 }
 
 TEST_F(RouterTest, ChannelsRoutedToThemselvesPassByReference)
 {
-    std::vector<std::uint32_t> fed;
-    const std::vector<CSamples> out = route("identity", "1,2,3,4", false, &fed);
-    EXPECT_EQ(out, signal(12));
-    EXPECT_EQ(m_tapSlots, fed);
+    const CBlockResult got = route("1,2,3,4", false);
+    EXPECT_EQ(got.out, signal(12));
+    EXPECT_EQ(got.passed, std::vector<bool>(4, true));
 }
 
 TEST_F(RouterTest, GroupingAssignsChannelsToGroups)
@@ -81,22 +77,19 @@ TEST_F(RouterTest, GroupingAssignsChannelsToGroups)
         {"2", {2, 0, 0, 0}, 3},        // channels past the list are in group 0
         {nullptr, {0, 0, 0, 0}, 1},
     };
-    int number = 0;
     for (const CCase& c : cases)
     {
-        std::string name = "g";
-        name += std::to_string(++number);
-        configure(4, {0, 0, 0, 0}, 1);
+        const std::string name = c.grouping ? c.grouping : "unbound";
+        useChannels({0, 0, 0, 0}, 1);
         std::vector<CChild> params;
-        std::vector<std::pair<int, std::string>> bindings;
+        CBindings bindings;
         if (c.grouping != nullptr)
         {
             params.push_back(param("grouping", c.grouping));
             bindings.push_back({1, "grouping"});
         }
         ASSERT_FALSE(
-            buildN(chain(std::move(params), {routingModule("audio:modRouter", "router", bindings)},
-                         name.c_str())));
+            rebuild(chain(std::move(params), {module("audio:modRouter", "router", bindings)})));
         auto* router = dynamic_cast<zel::CModRouter*>(m_main->findChild("router"));
         ASSERT_NE(router, nullptr);
         std::vector<std::int32_t> groups;
@@ -107,11 +100,11 @@ TEST_F(RouterTest, GroupingAssignsChannelsToGroups)
 
 TEST_F(RouterTest, RoutingChangeBlendsOverTheCrossfadeLength)
 {
-    configure(2, {0, 0}, 1);
-    ASSERT_FALSE(buildN(chain(
-        {param("routing", "1,2")},
-        {routingModule("audio:modRouter", "router", {{0, "routing"}}, "xfade-length=0.01")})));
-    EXPECT_EQ(runN(signal(8)), signal(8));
+    useChannels({0, 0}, 1);
+    ASSERT_FALSE(
+        build(chain({param("routing", "1,2")},
+                    {module("audio:modRouter", "router", {{0, "routing"}}, "xfade-length=0.01")})));
+    EXPECT_EQ(runBlock(signal(8)).out, signal(8));
 
     change("plugin.modMain.routing", 2.0, 0.008); // destination 0 now takes channel 1
     const std::vector<CSamples> out = runBlocks(2, 8, 8);
