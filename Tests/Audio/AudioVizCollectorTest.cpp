@@ -67,10 +67,7 @@ protected:
     // "*" -> meter "m" of tag (extra attributes) -> "*"; connected and active.
     void buildMeter(const char* tag = "audio:modMeter", const char* extra = "")
     {
-        std::vector<CChild> children{module(tag, "m", {}, extra)};
-        for (CChild& l : through("m"))
-            children.push_back(l);
-        ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
+        ASSERT_EQ(idAndText(build(chain({}, {module(tag, "m", {}, extra)}))), "no error");
         ASSERT_EQ(idAndText(m_viz->connect()), "no error");
         m_viz->setActive(true);
     }
