@@ -457,11 +457,11 @@ TEST(AudioParamData, BadRawItemsFailAndKeepTheirBytes)
 
 TEST(AudioParamData, ItemsRoundTripThroughStreamsByTypeCode)
 {
-    const CAudioParamDataItemString wide(CText(u"Gr\u00fc\u00dfe \u4e2d")), empty("");
-    const CAudioParamDataItemRaw none;
-    for (const CAudioParamDataItem* item : {static_cast<const CAudioParamDataItem*>(&wide),
-                                            static_cast<const CAudioParamDataItem*>(&empty),
-                                            static_cast<const CAudioParamDataItem*>(&none)})
+    std::vector<std::unique_ptr<CAudioParamDataItem>> items;
+    items.push_back(std::make_unique<CAudioParamDataItemString>(CText(u"Gr\u00fc\u00dfe \u4e2d")));
+    items.push_back(std::make_unique<CAudioParamDataItemString>(""));
+    items.push_back(std::make_unique<CAudioParamDataItemRaw>(std::vector<std::uint8_t>{}));
+    for (const auto& item : items)
     {
         CMemoryWriteBuffer out;
         ASSERT_FALSE(out.writeInt(item->typeCode()));
