@@ -2,13 +2,13 @@
 #include "Audio/AudioPresetBank.h"
 
 #include "Audio/AudioTestSupport.h"
+#include "Core/AppDataTestSupport.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -52,6 +52,15 @@ std::vector<std::uint8_t> examplePresetBytes()
     return b.bytes;
 }
 
+CAudioPresetBank exampleBank()
+{
+    CAudioPresetBank bank;
+    bank.name = "Session Bank";
+    bank.presets = {examplePreset(), CAudioPreset()};
+    bank.presets[1].name = "KVTR:Second";
+    return bank;
+}
+
 template <typename T>
 std::vector<std::uint8_t> saved(const T& record)
 {
@@ -60,49 +69,34 @@ std::vector<std::uint8_t> saved(const T& record)
     return out.toVector();
 }
 
-TEST(AudioPresetTest, PresetRecordsStoreEntriesInAscendingKeyOrder)
+TEST(AudioPresetTest, PresetsBanksAndBankListsMatchTheStoredLayout)
 {
     EXPECT_EQ(rmsRecord().size(), 4u + 31u + 16u + 8u * 12u);
     const auto bytes = examplePresetBytes();
     EXPECT_EQ(saved(examplePreset()), bytes);
-
     CAudioPreset loaded;
     CMemoryReader in(bytes.data(), bytes.size());
     ASSERT_FALSE(loaded.load(in));
     EXPECT_EQ(in.remaining(), 0);
-    EXPECT_EQ(loaded.name.toUtf8(), "KVTR:Init");
-    EXPECT_EQ(loaded.entries, examplePreset().entries);
-}
+    EXPECT_EQ(saved(loaded), bytes);
 
-TEST(AudioPresetTest, BanksAndBankListsRoundTrip)
-{
-    CAudioPresetBank bank;
-    bank.name = "Session Bank";
-    bank.presets = {examplePreset(), CAudioPreset()};
-    bank.presets[1].name = "KVTR:Second";
-
-    const auto preset = examplePresetBytes();
     CRecordBytes expectedBank;
-    expectedBank.str("Session Bank").i32(2).raw(preset).str("KVTR:Second").i32(0);
-    EXPECT_EQ(saved(bank), expectedBank.bytes);
-
+    expectedBank.str("Session Bank").i32(2).raw(bytes).str("KVTR:Second").i32(0);
+    EXPECT_EQ(saved(exampleBank()), expectedBank.bytes);
     CAudioPresetBank empty;
     empty.name = "Other";
     CMemoryWriteBuffer listOut;
-    ASSERT_FALSE(CAudioPresetBank::saveList(listOut, {bank, empty}));
+    ASSERT_FALSE(CAudioPresetBank::saveList(listOut, {exampleBank(), empty}));
     CRecordBytes expectedList;
     expectedList.i32(2).raw(expectedBank.bytes).str("Other").i32(0);
     EXPECT_EQ(listOut.toVector(), expectedList.bytes);
 
     std::vector<CAudioPresetBank> banks;
-    CMemoryReader in(expectedList.bytes.data(), expectedList.bytes.size());
-    ASSERT_FALSE(CAudioPresetBank::loadList(in, banks));
+    CMemoryReader listIn(expectedList.bytes.data(), expectedList.bytes.size());
+    ASSERT_FALSE(CAudioPresetBank::loadList(listIn, banks));
     ASSERT_EQ(banks.size(), 2u);
-    EXPECT_EQ(banks[0].name.toUtf8(), "Session Bank");
-    ASSERT_EQ(banks[0].presets.size(), 2u);
-    EXPECT_EQ(banks[0].presets[0].entries, examplePreset().entries);
-    EXPECT_EQ(banks[0].presets[1].name.toUtf8(), "KVTR:Second");
-    EXPECT_EQ(banks[1].name.toUtf8(), "Other");
+    EXPECT_EQ(saved(banks[0]), expectedBank.bytes);
+    EXPECT_EQ(saved(banks[1]), saved(empty));
 }
 
 TEST(AudioPresetTest, EveryTruncationOfAPresetRecordFailsAndKeepsThePreset)
@@ -170,66 +164,15 @@ TEST(AudioPresetTest, CorruptCountsFailWithoutHugeAllocations)
     }
 }
 
-// Adler-32 written out from its definition (sums modulo 65521, starting at 1).
-std::uint32_t adler32Of(const std::vector<std::uint8_t>& bytes)
-{
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t byte : bytes)
-    {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    return b << 16 | a;
-}
-
-TEST(AudioPresetTest, APresetBlockHoldsTheRecordUnderItsTag)
-{
-    CMemoryWriteBuffer out;
-    ASSERT_FALSE(examplePreset().saveBlock(out));
-    const std::vector<std::uint8_t> block = out.toVector();
-
-    const auto plain = examplePresetBytes();
-    const auto length = static_cast<std::int32_t>(plain.size());
-    const std::vector<std::uint8_t> lengthBytes = CRecordBytes().i32(length).bytes;
-    const std::vector<std::uint8_t> header =
-        CRecordBytes()
-            .raw({'a', 'p', 'r', 's'})
-            .i32(length)
-            .i32(static_cast<std::int32_t>(adler32Of(lengthBytes)))
-            .bytes;
-    ASSERT_GT(block.size(), header.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(block.begin(), block.begin() + 12), header);
-
-    CMemoryReader in(block.data(), block.size());
-    CByteBuffer content;
-    ASSERT_FALSE(in.readCompressedData(makeBlockId("aprs"), content));
-    EXPECT_EQ(std::vector<std::uint8_t>(content.begin(), content.end()), plain);
-}
-
 class AudioPresetFiles : public ::testing::Test
 {
 protected:
     void SetUp() override { std::filesystem::create_directories(m_dir); }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
     CText path(const std::string& leaf) const { return CText((m_dir / leaf).string()); }
-    static std::vector<std::uint8_t> contents(const CText& p)
+    std::vector<std::uint8_t> contents(const std::string& leaf) const
     {
-        std::ifstream in(p.toUtf8(), std::ios::binary);
-        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-    }
-    static void write(const CText& p, const std::vector<std::uint8_t>& bytes)
-    {
-        std::ofstream out(p.toUtf8(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
-    static CAudioPresetBank exampleBank()
-    {
-        CAudioPresetBank bank;
-        bank.name = "Bank";
-        bank.presets = {examplePreset(), CAudioPreset()};
-        bank.presets[1].name = "KVTR:Second";
-        return bank;
+        return ktest::readFile(m_dir / leaf);
     }
 
     const std::filesystem::path m_dir = std::filesystem::temp_directory_path() /
@@ -238,18 +181,20 @@ protected:
 
 TEST_F(AudioPresetFiles, PresetsBanksAndListsRoundTrip)
 {
-    EXPECT_EQ(std::string(CAudioPreset::kFileExtension) + CAudioPresetBank::kFileExtension,
-              "cpfcbf");
+    // A file is one block holding the record under its tag, taken apart here with zlib alone.
     ASSERT_FALSE(examplePreset().saveFile(path("p.cpf")));
+    EXPECT_EQ(ktest::openBlock(contents("p.cpf")),
+              std::make_pair(std::string("aprs"), examplePresetBytes()));
     CAudioPreset preset;
     ASSERT_FALSE(preset.loadFile(path("p.cpf")));
     EXPECT_EQ(saved(preset), examplePresetBytes());
 
     ASSERT_FALSE(exampleBank().saveFile(path("b.cbf")));
+    EXPECT_EQ(ktest::openBlock(contents("b.cbf")),
+              std::make_pair(std::string("abnk"), saved(exampleBank())));
     CAudioPresetBank bank;
     ASSERT_FALSE(bank.loadFile(path("b.cbf")));
     EXPECT_EQ(saved(bank), saved(exampleBank()));
-    EXPECT_EQ(contents(path("b.cbf"))[3], 'k'); // "abnk"
 
     // Blocks follow each other on one stream; each load stops at its own block's end.
     CMemoryWriteBuffer out;
@@ -269,7 +214,7 @@ TEST_F(AudioPresetFiles, DamagedOrForeignDataIsRefusedAndChangesNothing)
 {
     ASSERT_FALSE(exampleBank().saveFile(path("b.cbf")));
     ASSERT_FALSE(examplePreset().saveFile(path("p.cpf")));
-    const auto presetFile = contents(path("p.cpf"));
+    const auto presetFile = contents("p.cpf");
     const auto kept = [&](const CAudioPreset& p) { return saved(p) == examplePresetBytes(); };
 
     CAudioPreset preset = examplePreset();
@@ -283,13 +228,13 @@ TEST_F(AudioPresetFiles, DamagedOrForeignDataIsRefusedAndChangesNothing)
 
     for (std::size_t length = 0; length < presetFile.size(); ++length)
     {
-        write(path("cut.cpf"), {presetFile.begin(), presetFile.begin() + length});
+        ktest::writeFile(m_dir / "cut.cpf", {presetFile.begin(), presetFile.begin() + length});
         ASSERT_TRUE(preset.loadFile(path("cut.cpf"))) << length;
         ASSERT_TRUE(kept(preset)) << length;
     }
     std::vector<std::uint8_t> longer = presetFile;
     longer.push_back(0);
-    write(path("long.cpf"), longer);
+    ktest::writeFile(m_dir / "long.cpf", longer);
     EXPECT_EQ(kelvtest::idAndText(preset.loadFile(path("long.cpf"))).substr(0, 42),
               "zelstr_CAudioPreset_readFile_TrailingData:");
 

@@ -3,6 +3,7 @@
 // registered, a compact attribute-list notation, and CRecordBytes, which assembles expected
 // stored bytes field by field, independently of the stream encoders.
 
+#include "Audio/AudioParam.h"
 #include "Audio/AudioParamDef.h"
 #include "Core/ObjectTestSupport.h"
 #include "Support/ErrorText.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,29 @@ inline CAttrs attrs(const std::string& list)
         const std::size_t eq = item.find('=');
         out.push_back({zel::CText(item.substr(0, eq)), zel::CText(item.substr(eq + 1))});
         start = end + 1;
+    }
+    return out;
+}
+
+// A parameter's values in one line, groups split by "|", values by ",": strings by their text
+// (their item ids change with every edit and load), numbers as %g.
+inline std::string contents(const zel::CAudioParam& param)
+{
+    const bool strings = param.info().dataType == zel::EAudioParamDataType::kString;
+    std::string out;
+    for (std::int32_t g = 0; g < param.groupCount(); ++g)
+    {
+        if (g > 0)
+            out += '|';
+        const std::vector<double> values = param.elements(g);
+        for (std::size_t i = 0; i < values.size(); ++i)
+        {
+            if (i > 0)
+                out += ',';
+            char number[32];
+            std::snprintf(number, sizeof number, "%g", values[i]);
+            out += strings ? param.string(g, static_cast<std::int32_t>(i)).toUtf8() : number;
+        }
     }
     return out;
 }

@@ -19,11 +19,6 @@ using ktest::CBytes;
 using ktest::CConfigHomeTest;
 namespace fs = std::filesystem;
 
-std::string text(const CText& t)
-{
-    return t.toUtf8();
-}
-
 TEST(ApplicationDataPaths, EscapesFileNamesAndFoldsDotSegments)
 {
     const struct
@@ -39,7 +34,7 @@ TEST(ApplicationDataPaths, EscapesFileNamesAndFoldsDotSegments)
         {"\xC3\xA9", "%C3%A9"}, // one character, two UTF-8 bytes
     };
     for (const auto& c : names)
-        EXPECT_EQ(text(appdata::escapeFileName(CText::fromUtf8(c.in))), c.out) << c.in;
+        EXPECT_EQ(appdata::escapeFileName(CText::fromUtf8(c.in)).toUtf8(), c.out) << c.in;
 
     const struct
     {
@@ -53,7 +48,7 @@ TEST(ApplicationDataPaths, EscapesFileNamesAndFoldsDotSegments)
         {"/h/Data/x", "/h/Data/x"},
     };
     for (const auto& c : paths)
-        EXPECT_EQ(text(appdata::normalisePath(c.in)), c.out) << c.in;
+        EXPECT_EQ(appdata::normalisePath(c.in).toUtf8(), c.out) << c.in;
 }
 
 using ApplicationData = CConfigHomeTest;
@@ -63,15 +58,13 @@ TEST_F(ApplicationData, LaysFilesOutBelowTheMakerAndFamilyFolders)
     CGlobalData global;
     CLocalData local("Kelvatrone");
     const fs::path data = dataFolder();
-    EXPECT_EQ(global.makerFolderName(), CText("Ardovin"));
-    EXPECT_EQ(global.familyFolderName(), CText("Audio Plug-Ins"));
-    EXPECT_EQ(global.filePrefix(), CText("AppDataGlobal_"));
-    EXPECT_EQ(text(global.dataFolder()), data.string());
-    EXPECT_EQ(text(global.dataSetFile("settings")), (data / "AppDataGlobal_settings").string());
-    EXPECT_EQ(text(local.dataSetFile("settings")), (data / "AppDataKelvatrone_settings").string());
-    EXPECT_EQ(text(global.dataSetFile("q3k8:Default")),
+    EXPECT_EQ(global.dataFolder().toUtf8(), data.string());
+    EXPECT_EQ(global.dataSetFile("settings").toUtf8(), (data / "AppDataGlobal_settings").string());
+    EXPECT_EQ(local.dataSetFile("settings").toUtf8(),
+              (data / "AppDataKelvatrone_settings").string());
+    EXPECT_EQ(global.dataSetFile("q3k8:Default").toUtf8(),
               (data / "AppDataGlobal_q3k8%3ADefault").string());
-    EXPECT_EQ(text(global.dataSetFile("../routing-presets|AppDataGlobal_routing-presets")),
+    EXPECT_EQ(global.dataSetFile("../routing-presets|AppDataGlobal_routing-presets").toUtf8(),
               (home / "Ardovin" / "Audio Plug-Ins" / "routing-presets").string());
 }
 
@@ -95,10 +88,10 @@ TEST_F(ApplicationData, WritesOneSettingsBlockThatAFreshObjectReadsBackAsAHandMa
     bool found = false;
     EXPECT_FALSE(fresh.readValue("drag-precision", value, "0.8", &found));
     EXPECT_TRUE(found);
-    EXPECT_EQ(text(value), "0.25");
+    EXPECT_EQ(value.toUtf8(), "0.25");
     EXPECT_FALSE(fresh.readValue("tablet-mode", value, "false", &found));
     EXPECT_FALSE(found);
-    EXPECT_EQ(text(value), "false");
+    EXPECT_EQ(value.toUtf8(), "false");
 
     // A file made by hand, with text beyond ASCII.
     ktest::writeFile(dataFolder() / "AppDataKelvatrone_settings",
@@ -141,7 +134,7 @@ TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)
         EXPECT_TRUE(c.errorId == nullptr || err->id() == c.errorId) << err->id();
         CText value;
         EXPECT_FALSE(global.readValue("drag-precision", value));
-        EXPECT_EQ(text(value), "0.4");
+        EXPECT_EQ(value.toUtf8(), "0.4");
 
         // A fresh object reports the damage once, then runs from memory and can write.
         CGlobalData fresh;
@@ -151,7 +144,7 @@ TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)
         EXPECT_FALSE(fresh.readValue("drag-precision", value, "0.8"));
         EXPECT_FALSE(fresh.writeValue("drag-precision", "0.6"));
         EXPECT_FALSE(CGlobalData().readValue("drag-precision", value));
-        EXPECT_EQ(text(value), "0.6");
+        EXPECT_EQ(value.toUtf8(), "0.6");
         std::filesystem::remove(file);
     }
 }
@@ -205,7 +198,7 @@ TEST_F(ApplicationData, WithoutAFolderTheDataLivesInMemoryOnly)
         EXPECT_FALSE(global.writeValue("k", "w"));
         CText value;
         EXPECT_FALSE(global.readValue("k", value));
-        EXPECT_EQ(text(value), "w");
+        EXPECT_EQ(value.toUtf8(), "w");
     }
     ktest::setEnvironment("HOME", savedHome);
     EXPECT_TRUE(fs::is_empty(home));

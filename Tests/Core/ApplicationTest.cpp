@@ -22,11 +22,6 @@ namespace zel
 namespace
 {
 
-std::string text(const CText& t)
-{
-    return t.toUtf8();
-}
-
 // Points the configuration folder at a temporary one, captures the diagnostic log and the
 // error window, and makes sure no application object outlives a test.
 class Application : public ktest::CConfigHomeTest
@@ -113,8 +108,8 @@ TEST_F(Application, SharedTreeAnswersSharedPathsAndGlobalTemplates)
 
     const CObject* project = root->findObject("shared::project");
     ASSERT_NE(project, nullptr);
-    EXPECT_EQ(text(project->attribute("app-name")), "Kelvatrone");
-    EXPECT_EQ(text(root->findObject("shared::audio")->attribute("plugin-tag")), "plugin");
+    EXPECT_EQ(project->attribute("app-name").toUtf8(), "Kelvatrone");
+    EXPECT_EQ(root->findObject("shared::audio")->attribute("plugin-tag").toUtf8(), "plugin");
     // "plugin" is defined at the top of the shared description: a global template.
     EXPECT_NE(app.findGlobalTemplate("plugin"), nullptr);
     CObject* plugin = nullptr;
@@ -125,7 +120,7 @@ TEST_F(Application, SharedTreeAnswersSharedPathsAndGlobalTemplates)
 
     // The local data is named after the project's app-name.
     ASSERT_NE(app.localData(), nullptr);
-    EXPECT_EQ(text(app.localData()->appName()), "Kelvatrone");
+    EXPECT_EQ(app.localData()->appName().toUtf8(), "Kelvatrone");
     EXPECT_EQ(CLocalData::current(), app.localData());
     EXPECT_EQ(CGlobalData::current(), &app.globalData());
 }
@@ -206,14 +201,14 @@ TEST_F(Application, InstancesFromADescriptionShareStoredSettings)
     CObject* scaleA = a->findObject("local-data.ui-scale");
     ASSERT_NE(scaleA, nullptr);
     ASSERT_FALSE(scaleA->setAttribute("scale", "1.5"));
-    EXPECT_EQ(text(b->attribute("scroller-height")), "1.5");
+    EXPECT_EQ(b->attribute("scroller-height").toUtf8(), "1.5");
 
     a.reset();
     b.reset();
     CApplication::destroySharedObject();
     ASSERT_FALSE(CApplication::initSharedObject());
     ASSERT_FALSE(CApplication::initRootObject(description, a));
-    EXPECT_EQ(text(a->attribute("scroller-height")), "1.5");
+    EXPECT_EQ(a->attribute("scroller-height").toUtf8(), "1.5");
     EXPECT_TRUE(ktest::fs::exists(dataFolder() / "AppDataKelvatrone_settings"));
 }
 #endif

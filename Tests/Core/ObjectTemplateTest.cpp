@@ -2,8 +2,10 @@
 // which element, template and pending values win, template lookup, the init queue.
 
 #include "ObjectTestSupport.h"
+#include "Support/ErrorText.h"
 
 using namespace ktest;
+using kelvtest::idOf;
 using zel::CText;
 
 namespace
@@ -18,7 +20,6 @@ protected:
         EXPECT_FALSE(err) << err->details();
         return made;
     }
-    std::string idOf(const zel::CErrorPtr& err) { return err ? err->id() : "no error"; }
 
     CFakeBodyParser parser;
     CFakeApplication application; // keeps loaded objects writable

@@ -1,8 +1,10 @@
 // Object tree: registry, naming and ordinals, child selection, paths, read-only rules.
 
 #include "ObjectTestSupport.h"
+#include "Support/ErrorText.h"
 
 using namespace ktest;
+using kelvtest::idOf;
 using zel::CText;
 
 namespace
@@ -26,11 +28,6 @@ public:
     std::vector<std::string> seen;
     std::vector<std::string> removed;
 };
-
-std::string idOf(const zel::CErrorPtr& err)
-{
-    return err ? err->id() : "no error";
-}
 } // namespace
 
 TEST_F(CObjectTree, DuplicateRegistrationKeepsTheFirstAndSetsUndoExactly)

@@ -19,11 +19,6 @@ namespace
 
 using ktest::CFakeChild;
 
-std::string text(const CText& t)
-{
-    return t.toUtf8();
-}
-
 CFakeChild sharedAttribute(const char* name, std::vector<std::pair<CText, CText>> attributes)
 {
     return {"core:shared-attribute", name, std::move(attributes), {}};
@@ -104,23 +99,23 @@ TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
     CObject* dragA = a->findObject("ui.global-data.drag-precision");
     CObject* dragB = b->findObject("ui.global-data.drag-precision");
     ASSERT_TRUE(dragA && dragB);
-    EXPECT_EQ(text(dragA->attribute("drag-precision")), "0.8");
-    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("precision")), "0.8");
+    EXPECT_EQ(dragA->attribute("drag-precision").toUtf8(), "0.8");
+    EXPECT_EQ(b->findObject("ui.knob")->attribute("precision").toUtf8(), "0.8");
     EXPECT_EQ(m_global->updateListenerCount(), 4u);
 
     // A change in one instance is stored and reaches the other and its live bindings.
     ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.35"));
     CText stored;
     EXPECT_FALSE(m_global->readValue("drag-precision", stored));
-    EXPECT_EQ(text(stored), "0.35");
-    EXPECT_EQ(text(dragB->attribute("drag-precision")), "0.35");
-    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("precision")), "0.35");
-    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.35");
+    EXPECT_EQ(stored.toUtf8(), "0.35");
+    EXPECT_EQ(dragB->attribute("drag-precision").toUtf8(), "0.35");
+    EXPECT_EQ(b->findObject("ui.knob")->attribute("precision").toUtf8(), "0.35");
+    EXPECT_EQ(a->findObject("ui.knob")->attribute("precision").toUtf8(), "0.35");
 
     // A change arriving from the data (another writer) is set on the mirror.
     ASSERT_FALSE(m_local->writeValue("ui-scale", "1.5"));
-    EXPECT_EQ(text(a->findObject("ui.local-data.ui-scale")->attribute("scale")), "1.5");
-    EXPECT_EQ(text(b->findObject("ui.knob")->attribute("zoom")), "1.5");
+    EXPECT_EQ(a->findObject("ui.local-data.ui-scale")->attribute("scale").toUtf8(), "1.5");
+    EXPECT_EQ(b->findObject("ui.knob")->attribute("zoom").toUtf8(), "1.5");
 
     // "data-name" overrides the object's name as the stored name.
     ASSERT_FALSE(a->findObject("ui.global-data.ui-shadows")->setAttribute("ui-shadows", "false"));
@@ -140,7 +135,7 @@ TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
     m_global.reset();
     EXPECT_FALSE(dynamic_cast<CSharedAttribute*>(dragA)->isLinked());
     ASSERT_FALSE(dragA->setAttribute("drag-precision", "0.7"));
-    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.7");
+    EXPECT_EQ(a->findObject("ui.knob")->attribute("precision").toUtf8(), "0.7");
 }
 
 TEST_F(SharedAttribute, LocalValuesStayWithThePluginTypeGlobalOnesReachAll)
@@ -154,20 +149,20 @@ TEST_F(SharedAttribute, LocalValuesStayWithThePluginTypeGlobalOnesReachAll)
     // Another plug-in type of the maker: its own local data, the same global data file.
     install("Spectrafix", true);
     CObjectPtr other = makeInstance("other");
-    EXPECT_EQ(text(other->findObject("ui.local-data.ui-scale")->attribute("scale")), "1.0");
-    EXPECT_EQ(text(other->findObject("ui.knob")->attribute("precision")), "0.6");
+    EXPECT_EQ(other->findObject("ui.local-data.ui-scale")->attribute("scale").toUtf8(), "1.0");
+    EXPECT_EQ(other->findObject("ui.knob")->attribute("precision").toUtf8(), "0.6");
 
     // The same plug-in type loading afresh sees its stored local value.
     install("Kelvatrone", false);
     CObjectPtr again = makeInstance("again");
-    EXPECT_EQ(text(again->findObject("ui.knob")->attribute("zoom")), "2.0");
+    EXPECT_EQ(again->findObject("ui.knob")->attribute("zoom").toUtf8(), "2.0");
 }
 
 TEST_F(SharedAttribute, StoredValueWinsOverTheDefaultAndAnAttributeNameIsRequired)
 {
     ASSERT_FALSE(m_global->writeValue("drag-precision", "0.1"));
     CObjectPtr a = makeInstance("a");
-    EXPECT_EQ(text(a->findObject("ui.knob")->attribute("precision")), "0.1");
+    EXPECT_EQ(a->findObject("ui.knob")->attribute("precision").toUtf8(), "0.1");
 
     const CErrorPtr err =
         ktest::loadElement(*a, sharedAttribute("bad", {{"is-global", "true"}, {"def-value", "1"}}));
@@ -198,9 +193,9 @@ TEST_F(AttrDoubler, CopiesItsValueToTheTargetWhileTheBindingChanges)
     auto* doubler = dynamic_cast<CAttrDoubler*>(root->findObject("panel.view.dbl"));
     ASSERT_TRUE(view && panel && doubler);
     EXPECT_EQ(doubler->target(), panel);
-    EXPECT_EQ(text(panel->attribute("scroller-height")), "120");
+    EXPECT_EQ(panel->attribute("scroller-height").toUtf8(), "120");
     ASSERT_FALSE(view->setAttribute("height", "75"));
-    EXPECT_EQ(text(panel->attribute("scroller-height")), "75");
+    EXPECT_EQ(panel->attribute("scroller-height").toUtf8(), "75");
 
     // A missing or unresolved target stops initialisation.
     for (const char* target : {"", "^nowhere"})
