@@ -77,9 +77,18 @@ CModResampler::~CModResampler()
 {
     if (definition() == nullptr)
         return;
-    while (!m_stages.empty())
-        removeStage();
-    unwire();
+    // The stage children may be gone already (a tree is released bottom-up): only this
+    // process's own ends of the wires are touched.
+    for (CWire& w : m_wires)
+    {
+        for (CAudioOutputChannel& own : m_feed.channels)
+            std::erase(own.readers, w.connection.get());
+        for (CAudioInputChannel& own : m_collect.channels)
+            std::erase(own.sources, w.connection.get());
+    }
+    m_wires.clear();
+    m_stages.clear();
+    m_order.clear();
     for (CAudioCrossfade& fade : m_fades)
         fade.release(context());
     if (m_silence != kNoInput)
