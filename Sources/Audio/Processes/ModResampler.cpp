@@ -19,10 +19,10 @@ namespace zel
 namespace
 {
 
-constexpr const char* kUpStep = "/audio.modUpsamplerInterpolator";
-constexpr const char* kDownStep = "/audio.modDownsamplerDecimator";
-constexpr const char* kSteep = "/audio.modResamplerFilterSteep";
-constexpr const char* kSoft = "/audio.modResamplerFilterSoft";
+constexpr const char* kUpStep = "modUpsamplerInterpolator";
+constexpr const char* kDownStep = "modDownsamplerDecimator";
+constexpr const char* kSteep = "modResamplerFilterSteep";
+constexpr const char* kSoft = "modResamplerFilterSoft";
 
 // Group delay at DC, in samples, of the second-order allpass y = c (x - y[-2]) + x[-2].
 double allpassDelay(double c)
@@ -119,7 +119,10 @@ CErrorPtr CModResampler::initFromDef(const CAudioProcessDefBase& def,
                          "The resampling kernels are missing.", {});
     const auto prototype = [&](const char* path, const CAudioProcessDefBase*& out) -> CErrorPtr
     {
-        out = dynamic_cast<const CAudioProcessDefBase*>(def.findObject(CText(path)));
+        out = nullptr;
+        for (const CObject* scope = def.parent(); scope != nullptr && out == nullptr;
+             scope = scope->parent())
+            out = dynamic_cast<const CAudioProcessDefBase*>(scope->findChild(CText(path)));
         if (out == nullptr)
             return ZEL_ERROR(fullName().toUtf8(), "zelstr_CModResampler_init_NoPrototype",
                              "Resampler prototype '%1' not found.", {path});

@@ -8,11 +8,13 @@
 //   1  "host-mode": with "mode" 0 (Auto), k = this value rounded and kept within 0 to 3
 //
 // Stages: each is two child processes, a factor-2 step named "modInterpDecim" (from the
-// prototype "audio.modUpsamplerInterpolator" or "audio.modDownsamplerDecimator") and a filter
-// named "modFilter" (a process switch from the prototype "audio.modResamplerFilterSteep" for
-// the stage next to the base rate, "audio.modResamplerFilterSoft" for every further one). The
-// prototypes are looked up from the root of the definition's own tree ("/audio.<name>", the
-// shared root in the product) when the process is built. Up-sampler order: from the base rate
+// prototype "modUpsamplerInterpolator" or "modDownsamplerDecimator") and a filter
+// named "modFilter" (a process switch from the prototype "modResamplerFilterSteep" for the
+// stage next to the base rate, "modResamplerFilterSoft" for every further one). The prototypes
+// are looked up by name among the children of the definition's enclosing objects, nearest
+// first, when the process is built (in the product they sit in "shared::audio", beside the
+// main process definition). The framework keeps sibling names unique, so the stages after the
+// first are named "modInterpDecim#1", "modFilter#1" and so on. Up-sampler order: from the base rate
 // upwards, each stage step then filter; down-sampler: from the highest rate down, each stage
 // filter then step, so the steep stage comes last. Stage j (from 0 at the base rate) runs at
 // 2^(j + 1) times the resampler's rate, with blocks as many times longer. When k changes, the
