@@ -286,7 +286,7 @@ std::int64_t CAudioProcess::pendingChangePosition() const
 {
     std::int64_t earliest = CAudioProcessBase::pendingChangePosition();
     for (const CAudioProcessBase* child : m_children)
-        earliest = std::min(earliest, child->pendingChangePosition());
+        earliest = std::min(earliest, positionFrom(child->pendingChangePosition(), *child));
     return earliest;
 }
 

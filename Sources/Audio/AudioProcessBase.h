@@ -177,12 +177,16 @@ public:
     double sampleRate() const { return m_setup->sampleRate(); }
     std::int64_t position() const { return m_position; }
     // A position counted in the samples of another process, in this process's own samples
-    // (the two differ across an up- or down-sampler).
+    // (the two differ across an up- or down-sampler); towards the lower rate it rounds up, so
+    // a change due at the converted position is due at the original one. kNoChange stays.
     std::int64_t positionFrom(std::int64_t position, const CAudioProcessBase& other) const
     {
-        const std::int32_t mine = m_setup ? m_setup->rateFactor : 1;
-        const std::int32_t theirs = other.m_setup ? other.m_setup->rateFactor : 1;
-        return mine == theirs ? position : position * mine / theirs;
+        const std::int64_t mine = m_setup ? m_setup->rateFactor : 1;
+        const std::int64_t theirs = other.m_setup ? other.m_setup->rateFactor : 1;
+        if (mine == theirs || position == kNoChange || position < 0)
+            return position;
+        return mine > theirs ? position * (mine / theirs)
+                             : (position + theirs / mine - 1) / (theirs / mine);
     }
     // Moves this process alone (not its children) to another setup, such as the same setup at
     // another rate factor; its position is rescaled to the new rate. The caller restarts what

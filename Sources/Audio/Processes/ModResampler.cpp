@@ -420,9 +420,7 @@ std::int64_t CModResampler::pendingChangePosition() const
     std::int64_t earliest = CAudioProcessBase::pendingChangePosition();
     for (const CAudioProcessBase* child : m_order)
     {
-        const std::int64_t at = child->pendingChangePosition();
-        if (at != kNoChange)
-            earliest = std::min(earliest, positionFrom(at, *child));
+        earliest = std::min(earliest, positionFrom(child->pendingChangePosition(), *child));
     }
     return earliest;
 }

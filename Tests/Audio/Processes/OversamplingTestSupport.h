@@ -55,8 +55,9 @@ struct COversamplingChain
     double linearPhase = 1.0;
     bool up = true;
     bool down = true;
-    bool inner = false;    // a "test:rate" module between the resamplers
-    std::string latencies; // empty: no uniformer
+    bool inner = false;     // a "test:rate" module between the resamplers
+    bool innerGain = false; // a "test:gain" module between them, bound to "g" (default 1)
+    std::string latencies;  // empty: no uniformer
 };
 
 inline COversamplingChain roundTrip(double mode, double linearPhase, std::string latencies = "")
@@ -125,6 +126,12 @@ protected:
         {
             children.push_back({"test:rate", "inner", {}, {}});
             names.push_back("inner");
+        }
+        if (c.innerGain)
+        {
+            children.push_back(param("g", "1"));
+            children.push_back(gain("gain", "g"));
+            names.push_back("gain");
         }
         if (c.down)
         {

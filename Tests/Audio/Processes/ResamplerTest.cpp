@@ -204,5 +204,27 @@ TEST_F(ResamplerTest, EightTimesSteadyStateAllocatesNothing)
     }
 }
 
+// A parameter change stamped at base sample 300 reaches the gain between the 4x resamplers at
+// raised sample 1200: positions are converted at the rate boundary, both when the container
+// cuts its sub-blocks and when it hands the position to the child. DC of 1 enters; the gain
+// turns it off for what passes it from then on. The output steps down one down-sampler delay
+// later: the linear-phase down path delays by 142.5 / 4 + 254 / 2 = 162.6 base samples, so the
+// step lies between outputs 462 and 463 (a change applied at raised 300 or at base 512 would
+// put it near 237 or 675).
+TEST_F(ResamplerTest, ParameterChangesReachTheRaisedRegionOnTime)
+{
+    COversamplingChain c = roundTrip(3.0, 1.0);
+    c.innerGain = true;
+    ASSERT_EQ(idAndText(buildChain(c)), "no error");
+    EXPECT_EQ(main().findProcess(zel::CText("gain"))->sampleRate(), 4 * 44100.0);
+    change("plugin.modMain.g", 0.0, 299.5 / 44100.0);
+    const CSamples y = feed(CSamples(1024, 1.0));
+    ASSERT_EQ(y.size(), 1024u);
+    EXPECT_NEAR(y[420], 1.0, 0.01);
+    EXPECT_GT(y[461], 0.9);
+    EXPECT_LT(std::abs(y[463]), 0.1);
+    EXPECT_NEAR(y[500], 0.0, 0.01);
+}
+
 } // namespace
 } // namespace kelvtest
