@@ -123,8 +123,9 @@ CErrorPtr CModLatencyUniformer::connect()
 {
     ZEL_TRY(CAudioProcessTerminalBase::connect(), fullName().toUtf8());
     m_plan.build(*this);
-    m_rate = 0.0; // evaluate again before the next sub-block
-    return nullptr;
+    // The environment holds the latency to report before the first block runs.
+    const double rate = sampleRate();
+    return apply(rate, static_cast<std::int32_t>(std::llround(m_plan.seconds() * rate)));
 }
 
 CErrorPtr CModLatencyUniformer::updateBlock()

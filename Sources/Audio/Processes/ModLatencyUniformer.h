@@ -9,7 +9,8 @@
 // unsupported. An entry without '=' or with a bad number fails with
 // "Invalid latency entry '%1' specified.".
 //
-// Whenever the sample rate or the graph's latency changes (checked before every sub-block):
+// At connect time and whenever the sample rate or the graph's latency changes (checked before
+// every sub-block):
 // the rate is rounded half away from zero; the first entry whose rate is not below it applies.
 //   - none, or "undefined": the diagnostic "Unsupported sample rate %f in LatencyUniformer"
 //     is written; the module then adds no delay and reports the graph's own latency;

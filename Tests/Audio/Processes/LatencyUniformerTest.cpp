@@ -60,6 +60,7 @@ TEST_F(LatencyUniformerTest, EntryChoiceDelayAndRingSize)
         reset();
         setRate(c.rate);
         ASSERT_EQ(idAndText(buildChain(roundTrip(c.mode, 1.0, list))), "no error");
+        EXPECT_EQ(m_env->latency(), c.reported); // known before the first block
         const CSamples y = feed(impulse(1536));
         EXPECT_EQ(uniformer().reportedLatency(), c.reported);
         EXPECT_EQ(m_env->latency(), c.reported);
