@@ -30,13 +30,13 @@ const CDCDAWKernel& kernel(const char* name)
 double CAudioProcessSetup::sampleRate() const
 {
     const double rate = env != nullptr ? env->sampleRate() : fallbackSampleRate;
-    return rate > 0.0 ? rate : fallbackSampleRate;
+    return (rate > 0.0 ? rate : fallbackSampleRate) * rateFactor;
 }
 
 std::int32_t CAudioProcessSetup::maxBlockLength() const
 {
     const std::int32_t length = env != nullptr ? env->maxBlockLength() : fallbackMaxBlock;
-    return length > 0 ? length : fallbackMaxBlock;
+    return (length > 0 ? length : fallbackMaxBlock) * rateFactor;
 }
 
 std::int32_t CAudioProcessSetup::groupOf(std::int32_t channel) const

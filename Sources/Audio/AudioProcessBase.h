@@ -84,6 +84,9 @@ struct CAudioProcessSetup
     std::vector<std::int32_t> channelGroups;
     double fallbackSampleRate = 44100.0; // without an environment
     std::int32_t fallbackMaxBlock = 512;
+    // Processes between an up- and a down-sampler run at a multiple of the host's rate, with
+    // blocks as many times longer: both accessors below include this factor.
+    std::int32_t rateFactor = 1;
 
     double sampleRate() const;
     std::int32_t maxBlockLength() const;
@@ -173,6 +176,27 @@ public:
     std::int32_t channelCount() const { return m_setup ? m_setup->channelCount : 0; }
     double sampleRate() const { return m_setup->sampleRate(); }
     std::int64_t position() const { return m_position; }
+    // A position counted in the samples of another process, in this process's own samples
+    // (the two differ across an up- or down-sampler); towards the lower rate it rounds up, so
+    // a change due at the converted position is due at the original one. kNoChange stays.
+    std::int64_t positionFrom(std::int64_t position, const CAudioProcessBase& other) const
+    {
+        const std::int64_t mine = m_setup ? m_setup->rateFactor : 1;
+        const std::int64_t theirs = other.m_setup ? other.m_setup->rateFactor : 1;
+        if (mine == theirs || position == kNoChange || position < 0)
+            return position;
+        return mine > theirs ? position * (mine / theirs)
+                             : (position + theirs / mine - 1) / (theirs / mine);
+    }
+    // Moves this process alone (not its children) to another setup, such as the same setup at
+    // another rate factor; its position is rescaled to the new rate. The caller restarts what
+    // depends on the rate.
+    void rebaseSetup(std::shared_ptr<const CAudioProcessSetup> setup)
+    {
+        const std::int32_t from = m_setup ? m_setup->rateFactor : 1;
+        m_setup = std::move(setup);
+        m_position = m_position * m_setup->rateFactor / from;
+    }
     double processTime() const;
     // The channel group this process works for where one is needed (bypass states); a stack
     // sets it per instance. Group 0 by default.

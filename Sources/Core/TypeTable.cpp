@@ -21,8 +21,11 @@
 #include "Audio/Processes/ModDenorm.h"
 #include "Audio/Processes/ModFilterFIR.h"
 #include "Audio/Processes/ModFilterIIR.h"
+#include "Audio/Processes/ModDecimator.h"
 #include "Audio/Processes/ModGain.h"
+#include "Audio/Processes/ModInterpolator.h"
 #include "Audio/Processes/ModKelvComp.h"
+#include "Audio/Processes/ModLatencyUniformer.h"
 #include "Audio/Processes/ModLeveler.h"
 #include "Audio/Processes/ModMSCoder.h"
 #include "Audio/Processes/ModMSMod.h"
@@ -32,6 +35,7 @@
 #include "Audio/Processes/ModNode.h"
 #include "Audio/Processes/ModOutput.h"
 #include "Audio/Processes/ModProcessSwitch.h"
+#include "Audio/Processes/ModResampler.h"
 #include "Audio/Processes/ModRouter.h"
 #include "Core/AttrDoubler.h"
 #include "Core/Object.h"
@@ -70,11 +74,14 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
     {"audio:modAbs", &createObjectOf<CModAbsDef>, &CModAbsDef::registerClass},
     {"audio:modBypass", &createObjectOf<CModBypassDef>, &CModBypassDef::registerClass},
+    {"audio:modDecimator", &createObjectOf<CModDecimatorDef>, &CModDecimatorDef::registerClass},
     {"audio:modDenorm", &createObjectOf<CModDenormDef>, &CModDenormDef::registerClass},
     {"audio:modFilterFIR", &createObjectOf<CModFilterFIRDef>, &CModFilterFIRDef::registerClass},
     {"audio:modFilterIIR", &createObjectOf<CModFilterIIRDef>, &CModFilterIIRDef::registerClass},
     {"audio:modGain", &createObjectOf<CModGainDef>, &CModGainDef::registerClass},
+    {"audio:modInterpolator", &createObjectOf<CModInterpolatorDef>, &CModInterpolatorDef::registerClass},
     {"audio:modKelvComp", &createObjectOf<CModKelvCompDef>, &CModKelvCompDef::registerClass},
+    {"audio:modLatencyUniformer", &createObjectOf<CModLatencyUniformerDef>, &CModLatencyUniformerDef::registerClass},
     {"audio:modLeveler", &createObjectOf<CModLevelerDef>, &CModLevelerDef::registerClass},
     {"audio:modMSCoder", &createObjectOf<CModMSCoderDef>, &CModMSCoderDef::registerClass},
     {"audio:modMSMod", &createObjectOf<CModMSModDef>, &CModMSModDef::registerClass},
@@ -84,6 +91,7 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:modNode", &createObjectOf<CModNodeDef>, &CModNodeDef::registerClass},
     {"audio:modOutput", &createObjectOf<CModOutputDef>, &CModOutputDef::registerClass},
     {"audio:modProcessSwitch", &createObjectOf<CModProcessSwitchDef>, &CModProcessSwitchDef::registerClass},
+    {"audio:modResampler", &createObjectOf<CModResamplerDef>, &CModResamplerDef::registerClass},
     {"audio:modRouter", &createObjectOf<CModRouterDef>, &CModRouterDef::registerClass},
     {"audio:param", &createObjectOf<CAudioParamDef>, &CAudioParamDef::registerClass},
     {"audio:param-alloc", &createObjectOf<CAudioParamAllocDef>, &CAudioParamAllocDef::registerClass},

@@ -169,6 +169,7 @@ void CModFilterFIRDef::registerClass(CClassInfo& info)
 {
     CModFilterDefBase::registerClass(info);
     info.attribute<&CModFilterFIRDef::onLatency>("latency");
+    info.flag<&CModFilterFIRDef::m_fixedRate>("fixsr");
 }
 
 CErrorPtr CModFilterFIRDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const
@@ -194,7 +195,7 @@ CErrorPtr CModFilterFIRDef::designTaps(double sampleRate, CAudioFilterDesign& ou
     if (gen == nullptr)
         return ZEL_ERROR(where, "zelstr_CModFilterFIRDef_designTaps_NoGenerator",
                          "Filter generator '%1' not found.", {generatorPath().toUtf8()});
-    ZEL_TRY(gen->design(baseRequest(sampleRate), out), where);
+    ZEL_TRY(gen->design(baseRequest(m_fixedRate ? kFixedRate : sampleRate), out), where);
     if (out.kind != EFilterDesignKind::kFIR || out.taps.empty())
         return ZEL_ERROR(where, "zelstr_CModFilterFIRDef_designTaps_NotFIR",
                          "Filter generator '%1' does not design FIR taps.",

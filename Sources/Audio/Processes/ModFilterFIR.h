@@ -20,6 +20,11 @@
 //
 // The taps are designed once, at start, from the definition's request (no parameter inputs);
 // a module rebuilt for another sample rate designs them again. This class computes no taps.
+//
+// "fixsr" (default "false"): the taps are designed at the fixed reference rate of 44100 Hz
+// whatever rate the module runs at, so "freq" and "length" are fractions of the module's own
+// rate rather than absolute values: the same taps at every rate. The oversampling stages use it
+// (a cut-off of 10788 Hz at 44100 Hz is 0.2446 of the stage's rate at any host rate).
 
 #include "Audio/AudioProcessTerminal.h"
 #include "Audio/Processes/ModFilterDef.h"
@@ -79,6 +84,8 @@ public:
     static constexpr std::int32_t kMinLog2 = 4;
     static constexpr std::int32_t kMaxDefaultLog2 = 12;
     static constexpr std::int32_t kMaxLog2 = 16;
+    // The rate at which "fixsr" designs.
+    static constexpr double kFixedRate = 44100.0;
 
     static void registerClass(CClassInfo& info);
     CErrorPtr makeProcess(TObjectPtr<CAudioProcessBase>& process) const override;
@@ -92,7 +99,10 @@ public:
 
     CErrorPtr onLatency(const CText& value);
 
+    bool isFixedRate() const { return m_fixedRate; }
+
 private:
+    bool m_fixedRate = false;
     std::int32_t m_log2 = 0; // 0: follow the tap count
 };
 
