@@ -28,6 +28,11 @@ void CAudioModuleBase::stop(CAudioProcessTerminalBase& owner)
     (void)owner;
 }
 
+bool CAudioModuleBase::isIdleWhenUnread() const
+{
+    return false;
+}
+
 // ---- CAudioModuleBlock ----
 
 CDCDAWContextObject& CAudioModuleBlock::context() const
@@ -83,6 +88,20 @@ CErrorPtr CAudioModuleBlock::passInput(std::int32_t inPort, std::int32_t outPort
         (void)context().releaseReference(slot);
     ZEL_TRY(context().addReference(in), m_owner.fullName().toUtf8());
     slot = in;
+    return nullptr;
+}
+
+CErrorPtr CAudioModuleBlock::shareOutput(std::int32_t outPort, std::uint32_t ref,
+                                         std::int32_t channel)
+{
+    const std::int32_t c = resolve(channel);
+    if (outPort < 0 || outPort >= m_owner.outputPortCount() || c < 0 || c >= m_owner.channelCount())
+        return nullptr;
+    std::uint32_t& slot = m_owner.m_outRefs[m_owner.slot(outPort, c)];
+    ZEL_TRY(context().addReference(ref), m_owner.fullName().toUtf8());
+    if (slot != CAudioProcessBase::kNoInput)
+        (void)context().releaseReference(slot);
+    slot = ref;
     return nullptr;
 }
 
@@ -149,6 +168,19 @@ CErrorPtr CAudioProcessTerminalBase::updateBlock()
     return nullptr;
 }
 
+bool CAudioProcessTerminalBase::canSkipRun() const
+{
+    for (const CAudioOutputPort& port : m_outputs)
+        for (const CAudioOutputChannel& channel : port.channels)
+            for (const CAudioConnection* reader : channel.readers)
+                if (reader->isActive())
+                    return false;
+    for (const std::unique_ptr<CAudioModuleBase>& module : m_modules)
+        if (!module->isIdleWhenUnread())
+            return false;
+    return true;
+}
+
 CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
 {
     const auto channels = static_cast<std::size_t>(channelCount());
@@ -163,6 +195,15 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
             n = length;
         if (n <= 0 || n == kUnlimited)
             return nullptr;
+        if (canSkipRun())
+        {
+            // Nothing would see the result and the modules keep no state it would advance.
+            consumeAllInputs(n);
+            advance(n);
+            if (once)
+                return nullptr;
+            continue;
+        }
         for (std::size_t p = 0; p < m_inputs.size(); ++p)
             for (std::size_t c = 0; c < channels; ++c)
             {

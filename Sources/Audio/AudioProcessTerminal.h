@@ -19,7 +19,10 @@
 //                              the output's readers once process returns, block.passInput
 //                              queues an input on an output unchanged; issue kernels with
 //                              block.issue(kernel, x, {refs}) (n = block.length());
-//       stop(owner)            release what start took (the context is still alive).
+//       stop(owner)            release what start took (the context is still alive);
+//       isIdleWhenUnread()     true when a run whose outputs nobody reads may be skipped:
+//                              the module keeps no state that such a run would advance
+//                              (the default is false, so every run happens).
 //     Resolve kernels once (findDCDAWKernel) at start, not per block.
 //   - class CModFoo : public CAudioProcessTerminal<CModFooModule> (or use the template as is);
 //   - class CModFooDef : public CAudioProcessDefBase whose makeProcess makes a CModFoo, and a
@@ -61,6 +64,8 @@ public:
     std::uint32_t input(std::int32_t port, std::int32_t channel = -1) const;
     CErrorPtr output(std::int32_t port, std::uint32_t& ref, std::int32_t channel = -1);
     CErrorPtr passInput(std::int32_t inPort, std::int32_t outPort, std::int32_t channel = -1);
+    // Queues ref (any taken buffer, shared with whoever else holds it) on an output.
+    CErrorPtr shareOutput(std::int32_t outPort, std::uint32_t ref, std::int32_t channel = -1);
     CErrorPtr issue(const CDCDAWKernel& kernel, double x,
                     std::initializer_list<std::uint32_t> refs);
 
@@ -80,6 +85,7 @@ public:
     virtual CErrorPtr update(CAudioProcessTerminalBase& owner);
     virtual CErrorPtr process(CAudioModuleBlock& block) = 0;
     virtual void stop(CAudioProcessTerminalBase& owner);
+    virtual bool isIdleWhenUnread() const;
 };
 
 class CAudioProcessTerminalBase : public CAudioProcessBase
@@ -112,6 +118,8 @@ private:
     friend class CAudioModuleBlock;
 
     std::size_t slot(std::int32_t port, std::int32_t channel) const;
+    // No active reader on any output channel, and every module may skip such a run.
+    bool canSkipRun() const;
 
     bool m_whole = false;
     std::vector<std::unique_ptr<CAudioModuleBase>> m_modules;
