@@ -33,6 +33,11 @@ bool CAudioModuleBase::isIdleWhenUnread() const
     return false;
 }
 
+bool CAudioModuleBase::isPairable() const
+{
+    return false;
+}
+
 // ---- CAudioModuleBlock ----
 
 CDCDAWContextObject& CAudioModuleBlock::context() const
@@ -181,6 +186,33 @@ bool CAudioProcessTerminalBase::canSkipRun() const
     return true;
 }
 
+bool CAudioProcessTerminalBase::canPairRuns() const
+{
+    if (m_whole || m_modules.size() < 2 || context().inLanes())
+        return false;
+    for (const std::unique_ptr<CAudioModuleBase>& module : m_modules)
+        if (!module->isPairable())
+            return false;
+    return true;
+}
+
+CErrorPtr CAudioProcessTerminalBase::runPair(std::size_t first, std::int32_t n)
+{
+    CDCDAWContextObject& ctx = context();
+    CAudioModuleBlock a(*this, n, static_cast<std::int32_t>(first));
+    CAudioModuleBlock b(*this, n, static_cast<std::int32_t>(first + 1));
+    ctx.beginLane(0);
+    CErrorPtr err = m_modules[first]->process(a);
+    if (!err)
+    {
+        ctx.beginLane(1);
+        err = m_modules[first + 1]->process(b);
+    }
+    // What was issued runs even after an error, as it would have without lanes.
+    ctx.runLanes();
+    return err;
+}
+
 CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
 {
     const auto channels = static_cast<std::size_t>(channelCount());
@@ -215,8 +247,15 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
         std::fill(m_outRefs.begin(), m_outRefs.end(), kNoInput);
 
         CErrorPtr err;
+        const bool paired = canPairRuns();
         for (std::size_t i = 0; i < m_modules.size() && !err; ++i)
         {
+            if (paired && i + 1 < m_modules.size())
+            {
+                err = runPair(i, n);
+                ++i;
+                continue;
+            }
             CAudioModuleBlock block(*this, n, m_whole ? -1 : static_cast<std::int32_t>(i));
             err = m_modules[i]->process(block);
         }
