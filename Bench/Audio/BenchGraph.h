@@ -161,6 +161,14 @@ public:
         }
     }
 
+    // One block, as runBlock, reporting whether the process succeeded.
+    bool runBlockChecked()
+    {
+        m_lastOk = true;
+        runBlock();
+        return m_lastOk;
+    }
+
     void runBlock()
     {
         for (std::size_t c = 0; c < m_signals.size(); ++c)
@@ -174,7 +182,8 @@ public:
             (void)feed->push(ref, 0, m_blockLength);
             (void)m_context->releaseReference(ref);
         }
-        (void)m_main->process(m_blockLength);
+        if (m_main->process(m_blockLength))
+            m_lastOk = false;
         for (zel::CAudioConnection* tap : m_taps)
             while (tap->frontLength() > 0)
             {
@@ -219,6 +228,7 @@ private:
     std::vector<std::uint32_t> m_signals;
     std::int32_t m_blockLength = 512;
     double m_sink = 0.0;
+    bool m_lastOk = true;
 };
 
 } // namespace kelvbench

@@ -29,7 +29,10 @@ CErrorPtr CAudioConnection::push(std::uint32_t ref, std::int32_t start, std::int
         m_ring.swap(larger);
         m_head = 0;
     }
-    m_ring[(m_head + m_count) % m_ring.size()] = CAudioSegment{ref, start, length};
+    std::size_t at = m_head + m_count;
+    if (at >= m_ring.size())
+        at -= m_ring.size();
+    m_ring[at] = CAudioSegment{ref, start, length};
     ++m_count;
     m_samples += length;
     return nullptr;
@@ -54,7 +57,8 @@ void CAudioConnection::consume(std::int32_t n)
         if (seg.length == 0)
         {
             (void)m_context.releaseReference(seg.ref);
-            m_head = (m_head + 1) % m_ring.size();
+            if (++m_head == m_ring.size())
+                m_head = 0;
             --m_count;
         }
     }

@@ -472,14 +472,32 @@ CErrorPtr CAudioProcessBase::readChannel(const CAudioInputChannel& channel, std:
 {
     ref = kNoInput;
     owned = false;
-    const CAudioConnection* first = nullptr;
+    // Several sources are summed in source order, s = ((s0 + s1) + s2) + ..., with up to
+    // three sources added per pass (add4 in place adds left to right, as repeated add2i).
+    static const CDCDAWKernel& add2 = kernel("DCDAW_add2");
+    static const CDCDAWKernel& add2i = kernel("DCDAW_add2i");
+    static const CDCDAWKernel& add3 = kernel("DCDAW_add3");
+    static const CDCDAWKernel& add4 = kernel("DCDAW_add4");
+    std::uint32_t pending[3] = {};
+    std::size_t pendingCount = 0;
+    const auto flush = [&]() -> CErrorPtr
+    {
+        CErrorPtr err;
+        if (pendingCount == 3)
+            err = context().issue(add4, n, 0.0, {ref, ref, pending[0], pending[1], pending[2]});
+        else if (pendingCount == 2)
+            err = context().issue(add3, n, 0.0, {ref, ref, pending[0], pending[1]});
+        else if (pendingCount == 1)
+            err = context().issue(add2i, n, 0.0, {ref, pending[0]});
+        pendingCount = 0;
+        return err;
+    };
     for (const CAudioConnection* source : channel.sources)
     {
         if (!source->isActive())
             continue;
-        if (first == nullptr)
+        if (ref == kNoInput)
         {
-            first = source;
             ref = source->frontRef();
             continue;
         }
@@ -489,13 +507,17 @@ CErrorPtr CAudioProcessBase::readChannel(const CAudioInputChannel& channel, std:
             const auto bytes =
                 static_cast<std::uint32_t>(std::max(n, m_setup->maxBlockLength())) * 8u;
             ZEL_TRY(context().takeBuffer(bytes, sum), fullName().toUtf8());
-            ZEL_TRY(context().issue(kernel("DCDAW_copy"), n, 0.0, {sum, ref}), fullName().toUtf8());
+            CErrorPtr err = context().issue(add2, n, 0.0, {sum, ref, source->frontRef()});
             ref = sum;
             owned = true;
+            ZEL_TRY(std::move(err), fullName().toUtf8());
+            continue;
         }
-        ZEL_TRY(context().issue(kernel("DCDAW_add2i"), n, 0.0, {ref, source->frontRef()}),
-                fullName().toUtf8());
+        pending[pendingCount++] = source->frontRef();
+        if (pendingCount == 3)
+            ZEL_TRY(flush(), fullName().toUtf8());
     }
+    ZEL_TRY(flush(), fullName().toUtf8());
     return nullptr;
 }
 

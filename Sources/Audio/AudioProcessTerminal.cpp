@@ -28,6 +28,16 @@ void CAudioModuleBase::stop(CAudioProcessTerminalBase& owner)
     (void)owner;
 }
 
+bool CAudioModuleBase::isIdleWhenUnread() const
+{
+    return false;
+}
+
+bool CAudioModuleBase::isPairable() const
+{
+    return false;
+}
+
 // ---- CAudioModuleBlock ----
 
 CDCDAWContextObject& CAudioModuleBlock::context() const
@@ -83,6 +93,20 @@ CErrorPtr CAudioModuleBlock::passInput(std::int32_t inPort, std::int32_t outPort
         (void)context().releaseReference(slot);
     ZEL_TRY(context().addReference(in), m_owner.fullName().toUtf8());
     slot = in;
+    return nullptr;
+}
+
+CErrorPtr CAudioModuleBlock::shareOutput(std::int32_t outPort, std::uint32_t ref,
+                                         std::int32_t channel)
+{
+    const std::int32_t c = resolve(channel);
+    if (outPort < 0 || outPort >= m_owner.outputPortCount() || c < 0 || c >= m_owner.channelCount())
+        return nullptr;
+    std::uint32_t& slot = m_owner.m_outRefs[m_owner.slot(outPort, c)];
+    ZEL_TRY(context().addReference(ref), m_owner.fullName().toUtf8());
+    if (slot != CAudioProcessBase::kNoInput)
+        (void)context().releaseReference(slot);
+    slot = ref;
     return nullptr;
 }
 
@@ -149,6 +173,46 @@ CErrorPtr CAudioProcessTerminalBase::updateBlock()
     return nullptr;
 }
 
+bool CAudioProcessTerminalBase::canSkipRun() const
+{
+    for (const CAudioOutputPort& port : m_outputs)
+        for (const CAudioOutputChannel& channel : port.channels)
+            for (const CAudioConnection* reader : channel.readers)
+                if (reader->isActive())
+                    return false;
+    for (const std::unique_ptr<CAudioModuleBase>& module : m_modules)
+        if (!module->isIdleWhenUnread())
+            return false;
+    return true;
+}
+
+bool CAudioProcessTerminalBase::canPairRuns() const
+{
+    if (m_whole || m_modules.size() < 2 || context().inLanes())
+        return false;
+    for (const std::unique_ptr<CAudioModuleBase>& module : m_modules)
+        if (!module->isPairable())
+            return false;
+    return true;
+}
+
+CErrorPtr CAudioProcessTerminalBase::runPair(std::size_t first, std::int32_t n)
+{
+    CDCDAWContextObject& ctx = context();
+    CAudioModuleBlock a(*this, n, static_cast<std::int32_t>(first));
+    CAudioModuleBlock b(*this, n, static_cast<std::int32_t>(first + 1));
+    ctx.beginLane(0);
+    CErrorPtr err = m_modules[first]->process(a);
+    if (!err)
+    {
+        ctx.beginLane(1);
+        err = m_modules[first + 1]->process(b);
+    }
+    // What was issued runs even after an error, as it would have without lanes.
+    ctx.runLanes();
+    return err;
+}
+
 CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
 {
     const auto channels = static_cast<std::size_t>(channelCount());
@@ -163,6 +227,15 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
             n = length;
         if (n <= 0 || n == kUnlimited)
             return nullptr;
+        if (canSkipRun())
+        {
+            // Nothing would see the result and the modules keep no state it would advance.
+            consumeAllInputs(n);
+            advance(n);
+            if (once)
+                return nullptr;
+            continue;
+        }
         for (std::size_t p = 0; p < m_inputs.size(); ++p)
             for (std::size_t c = 0; c < channels; ++c)
             {
@@ -174,8 +247,15 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
         std::fill(m_outRefs.begin(), m_outRefs.end(), kNoInput);
 
         CErrorPtr err;
+        const bool paired = canPairRuns();
         for (std::size_t i = 0; i < m_modules.size() && !err; ++i)
         {
+            if (paired && i + 1 < m_modules.size())
+            {
+                err = runPair(i, n);
+                ++i;
+                continue;
+            }
             CAudioModuleBlock block(*this, n, m_whole ? -1 : static_cast<std::int32_t>(i));
             err = m_modules[i]->process(block);
         }

@@ -19,7 +19,17 @@
 //                              the output's readers once process returns, block.passInput
 //                              queues an input on an output unchanged; issue kernels with
 //                              block.issue(kernel, x, {refs}) (n = block.length());
-//       stop(owner)            release what start took (the context is still alive).
+//       stop(owner)            release what start took (the context is still alive);
+//       isIdleWhenUnread()     true when a run whose outputs nobody reads may be skipped:
+//                              the module keeps no state that such a run would advance
+//                              (the default is false, so every run happens);
+//       isPairable()           true when this run may share kernel passes with the next
+//                              channel's (the default is false): the run touches only its
+//                              channel's buffers and its own state, and reads no output
+//                              of a call it issued in the same run. The terminal then runs channels
+//                              0 and 1 (2 and 3, ...) in the kernel context's lanes
+//                              (DCDAWContext.h), so that the recursions of the two channels
+//                              overlap; results are unchanged.
 //     Resolve kernels once (findDCDAWKernel) at start, not per block.
 //   - class CModFoo : public CAudioProcessTerminal<CModFooModule> (or use the template as is);
 //   - class CModFooDef : public CAudioProcessDefBase whose makeProcess makes a CModFoo, and a
@@ -61,6 +71,8 @@ public:
     std::uint32_t input(std::int32_t port, std::int32_t channel = -1) const;
     CErrorPtr output(std::int32_t port, std::uint32_t& ref, std::int32_t channel = -1);
     CErrorPtr passInput(std::int32_t inPort, std::int32_t outPort, std::int32_t channel = -1);
+    // Queues ref (any taken buffer, shared with whoever else holds it) on an output.
+    CErrorPtr shareOutput(std::int32_t outPort, std::uint32_t ref, std::int32_t channel = -1);
     CErrorPtr issue(const CDCDAWKernel& kernel, double x,
                     std::initializer_list<std::uint32_t> refs);
 
@@ -80,6 +92,8 @@ public:
     virtual CErrorPtr update(CAudioProcessTerminalBase& owner);
     virtual CErrorPtr process(CAudioModuleBlock& block) = 0;
     virtual void stop(CAudioProcessTerminalBase& owner);
+    virtual bool isIdleWhenUnread() const;
+    virtual bool isPairable() const;
 };
 
 class CAudioProcessTerminalBase : public CAudioProcessBase
@@ -112,6 +126,11 @@ private:
     friend class CAudioModuleBlock;
 
     std::size_t slot(std::int32_t port, std::int32_t channel) const;
+    // No active reader on any output channel, and every module may skip such a run.
+    bool canSkipRun() const;
+    bool canPairRuns() const;
+    // Runs modules first and first + 1 in the context's lanes.
+    CErrorPtr runPair(std::size_t first, std::int32_t n);
 
     bool m_whole = false;
     std::vector<std::unique_ptr<CAudioModuleBase>> m_modules;

@@ -228,8 +228,26 @@ CErrorPtr CDCDAWContextObject::issue(CDCDAWCall* call)
     for (int i = argCount; i < CDCDAWCall::kMaxArgs; ++i)
         call->data[i] = nullptr;
 
-    kernel->function(call);
+    if (m_lane >= 0)
+    {
+        if (m_laneCount[m_lane] == kLaneCapacity)
+            runLanesInOrder();
+        m_lanes[m_lane][m_laneCount[m_lane]++] = call;
+        return nullptr;
+    }
+    runCall(call);
+    return nullptr;
+}
 
+void CDCDAWContextObject::runCall(CDCDAWCall* call)
+{
+    call->kernel->function(call);
+    finishCall(call);
+}
+
+void CDCDAWContextObject::finishCall(CDCDAWCall* call)
+{
+    const int argCount = call->kernel->argCount;
     for (int i = 0; i < argCount; ++i)
     {
         const std::uint32_t index = slotOf(call->refs[i]);
@@ -247,7 +265,84 @@ CErrorPtr CDCDAWContextObject::issue(CDCDAWCall* call)
             freeSlot(index);
     }
     returnCall(call);
-    return nullptr;
+}
+
+// ---- Lanes ----
+
+void CDCDAWContextObject::beginLane(int lane)
+{
+    m_lane = lane == 0 ? 0 : 1;
+}
+
+void CDCDAWContextObject::runLanesInOrder()
+{
+    for (int lane = 0; lane < 2; ++lane)
+    {
+        for (int k = 0; k < m_laneCount[lane]; ++k)
+            runCall(m_lanes[lane][k]);
+        m_laneCount[lane] = 0;
+    }
+}
+
+bool CDCDAWContextObject::writesSlotOf(const CDCDAWCall* writer, const CDCDAWCall* other) const
+{
+    const int writerArgs = writer->kernel->argCount;
+    const int otherArgs = other->kernel->argCount;
+    for (int i = 0; i < writerArgs; ++i)
+    {
+        if ((writer->kernel->writeMask & (1 << i)) == 0)
+            continue;
+        const std::uint32_t slot = slotOf(writer->refs[i]);
+        for (int j = 0; j < otherArgs; ++j)
+            if (slotOf(other->refs[j]) == slot)
+                return true;
+    }
+    return false;
+}
+
+bool CDCDAWContextObject::lanesIndependent() const
+{
+    for (int a = 0; a < m_laneCount[0]; ++a)
+        for (int b = 0; b < m_laneCount[1]; ++b)
+            if (writesSlotOf(m_lanes[0][a], m_lanes[1][b]) ||
+                writesSlotOf(m_lanes[1][b], m_lanes[0][a]))
+                return false;
+    return true;
+}
+
+void CDCDAWContextObject::runLanes()
+{
+    m_lane = -1;
+    if (!lanesIndependent())
+    {
+        runLanesInOrder();
+        return;
+    }
+    const int common = m_laneCount[0] < m_laneCount[1] ? m_laneCount[0] : m_laneCount[1];
+    for (int k = 0; k < common; ++k)
+    {
+        CDCDAWCall* a = m_lanes[0][k];
+        CDCDAWCall* b = m_lanes[1][k];
+        const DCDAWPairFunction paired =
+            a->kernel == b->kernel ? findDCDAWPairFunction(*a->kernel) : nullptr;
+        if (paired != nullptr)
+        {
+            paired(a, b);
+            finishCall(a);
+            finishCall(b);
+        }
+        else
+        {
+            runCall(a);
+            runCall(b);
+        }
+    }
+    for (int lane = 0; lane < 2; ++lane)
+    {
+        for (int k = common; k < m_laneCount[lane]; ++k)
+            runCall(m_lanes[lane][k]);
+        m_laneCount[lane] = 0;
+    }
 }
 
 CErrorPtr CDCDAWContextObject::issue(const CDCDAWKernel& kernel, std::int32_t n, double x,

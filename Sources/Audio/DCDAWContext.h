@@ -8,8 +8,20 @@
 // the slot's buffer, so sub-buffers of one slot need no slots of their own.
 //
 // This class is not thread-safe and holds no lock: one audio thread takes, issues and releases.
-// It is not a scheduler either: calls run strictly in the order they are issued. It does not
-// know what a kernel computes; descriptors live in Audio/Kernels.
+// It is not a scheduler either: calls run in the order they are issued, at once, except
+// inside a pair of lanes (below), where they wait until the lanes are run. It does not know
+// what a kernel computes; descriptors live in Audio/Kernels.
+//
+// Lanes: a process whose per-channel modules issue the same stateful kernels for two channels
+// can let those calls run side by side. beginLane(0), the first channel's calls,
+// beginLane(1), the second's, runLanes(): meanwhile issue() validates and references each
+// call and queues it on the current lane (its results are not there yet, so a module may only
+// use lanes while it reads no kernel output during its run). runLanes() runs call k of lane 0
+// with call k of lane 1 through the kernel's paired form (DCDAWKernel.h) when both name the
+// same kernel that has one, and every other call alone, each lane in its own order. When a
+// slot written by one lane is named by the other, the lanes are not independent and run one
+// after the other instead, lane 0 first: the order of issuing. Either way the results are
+// those of running every call when issued.
 
 #include "Audio/DCDAWContextWorkspace.h"
 #include "Audio/Kernels/DCDAWKernel.h"
@@ -95,6 +107,14 @@ public:
     CErrorPtr issue(const CDCDAWKernel& kernel, std::int32_t n, double x,
                     std::initializer_list<std::uint32_t> refs);
 
+    // ---- Lanes (see the class comment) ----
+    static constexpr int kLaneCapacity = 8; // a fuller lane runs what waits, in issue order
+    // Queues the following calls on lane 0 or 1.
+    void beginLane(int lane);
+    // Runs the queued calls and returns to running calls when issued.
+    void runLanes();
+    bool inLanes() const { return m_lane >= 0; }
+
     // ---- Workspaces ----
     CDCDAWContextWorkspace* findWorkspace(std::uint32_t key) const;
     // The workspace of key, created by factory and kept when missing. Fails when the factory
@@ -123,6 +143,13 @@ private:
     struct CCallChunk;
 
     const CSlot* takenSlot(std::uint32_t ref) const;
+    // Raises pending notifications, drops the call's references and returns the record.
+    void finishCall(CDCDAWCall* call);
+    void runCall(CDCDAWCall* call);
+    // Runs every queued call alone, lane 0 first.
+    void runLanesInOrder();
+    bool lanesIndependent() const;
+    bool writesSlotOf(const CDCDAWCall* writer, const CDCDAWCall* other) const;
     CErrorPtr invalidReference(const char* method, std::uint32_t ref) const;
     void freeSlot(std::uint32_t index);
 
@@ -135,6 +162,10 @@ private:
     std::size_t m_callCount = 0;
 
     std::map<std::uint32_t, std::unique_ptr<CDCDAWContextWorkspace>> m_workspaces;
+
+    CDCDAWCall* m_lanes[2][kLaneCapacity] = {};
+    int m_laneCount[2] = {0, 0};
+    int m_lane = -1; // -1: calls run when issued
 };
 
 } // namespace zel

@@ -11,6 +11,13 @@
 namespace zel
 {
 
+std::int32_t CDCDAWBiquadState::remaining(const double* state)
+{
+    std::int32_t counts[2];
+    std::memcpy(counts, &state[kCounts], sizeof(counts));
+    return counts[0];
+}
+
 namespace
 {
 
@@ -109,6 +116,35 @@ void runSteady(double* out, const double* in, std::int32_t n, double* state)
     state[S::kHistory + 1] = w2;
 }
 
+// Two steady filters over n samples each, their recursions interleaved; each lane does
+// exactly the operations of runSteady.
+template <EForm F>
+void runSteadyPair(double* outA, const double* inA, double* stateA, double* outB, const double* inB,
+                   double* stateB, std::int32_t n)
+{
+    const double* c = &stateA[S::kCoeffs];
+    const double* d = &stateB[S::kCoeffs];
+    const double b0 = c[0], b1 = c[1], b2 = c[2], fa1 = c[3], fa2 = c[4];
+    const double e0 = d[0], e1 = d[1], e2 = d[2], ga1 = d[3], ga2 = d[4];
+    double w1 = stateA[S::kHistory], w2 = stateA[S::kHistory + 1];
+    double v1 = stateB[S::kHistory], v2 = stateB[S::kHistory + 1];
+    for (std::int32_t i = 0; i < n; ++i)
+    {
+        const double w0 = (inA[i] + fa2 * w2) + fa1 * w1;
+        const double v0 = (inB[i] + ga2 * v2) + ga1 * v1;
+        outA[i] = outputOf<F>(b0, b1, b2, w0, w1, w2);
+        outB[i] = outputOf<F>(e0, e1, e2, v0, v1, v2);
+        w2 = w1;
+        w1 = w0;
+        v2 = v1;
+        v1 = v0;
+    }
+    stateA[S::kHistory] = w1;
+    stateA[S::kHistory + 1] = w2;
+    stateB[S::kHistory] = v1;
+    stateB[S::kHistory + 1] = v2;
+}
+
 template <EForm F>
 void runTransition(double* out, const double* in, std::int32_t n, double* state)
 {
@@ -174,6 +210,20 @@ void processBiquad(CDCDAWCall* call)
     }
 }
 
+template <EForm F>
+void processBiquadPair(CDCDAWCall* a, CDCDAWCall* b)
+{
+    const std::int32_t n = a->n;
+    if (n > 0 && b->n == n && CDCDAWBiquadState::remaining(a->data[1]) <= 0 &&
+        CDCDAWBiquadState::remaining(b->data[1]) <= 0)
+    {
+        runSteadyPair<F>(a->data[0], a->data[2], a->data[1], b->data[0], b->data[2], b->data[1], n);
+        return;
+    }
+    processBiquad<F>(a);
+    processBiquad<F>(b);
+}
+
 std::int32_t transitionSamples(double sampleRate)
 {
     const double v = S::kTransitionSeconds * sampleRate;
@@ -185,13 +235,6 @@ std::int32_t transitionSamples(double sampleRate)
 }
 
 } // namespace
-
-std::int32_t CDCDAWBiquadState::remaining(const double* state)
-{
-    std::int32_t r = 0, l = 0;
-    readCounts(state, r, l);
-    return r;
-}
 
 std::int32_t CDCDAWBiquadState::transitionLength(const double* state)
 {
@@ -253,6 +296,31 @@ void dcdawFltBiqBP(CDCDAWCall* call)
 void dcdawFltBiqNotch(CDCDAWCall* call)
 {
     processBiquad<EForm::Notch>(call);
+}
+
+void dcdawFltBiqCommonPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    processBiquadPair<EForm::Common>(first, second);
+}
+
+void dcdawFltBiqLPPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    processBiquadPair<EForm::LowPass>(first, second);
+}
+
+void dcdawFltBiqHPPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    processBiquadPair<EForm::HighPass>(first, second);
+}
+
+void dcdawFltBiqBPPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    processBiquadPair<EForm::BandPass>(first, second);
+}
+
+void dcdawFltBiqNotchPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    processBiquadPair<EForm::Notch>(first, second);
 }
 
 } // namespace zel

@@ -67,6 +67,14 @@ void dcdawFltBiqLP(CDCDAWCall* call);
 void dcdawFltBiqHP(CDCDAWCall* call);
 void dcdawFltBiqBP(CDCDAWCall* call);
 void dcdawFltBiqNotch(CDCDAWCall* call);
+// Paired forms (DCDAWKernel.h): two calls of the same form at once. Two steady filters run
+// interleaved; when either is in a transition, or the counts differ, the calls run one after
+// the other.
+void dcdawFltBiqCommonPair(CDCDAWCall* first, CDCDAWCall* second);
+void dcdawFltBiqLPPair(CDCDAWCall* first, CDCDAWCall* second);
+void dcdawFltBiqHPPair(CDCDAWCall* first, CDCDAWCall* second);
+void dcdawFltBiqBPPair(CDCDAWCall* first, CDCDAWCall* second);
+void dcdawFltBiqNotchPair(CDCDAWCall* first, CDCDAWCall* second);
 
 // ---- Half-band filters ---------------------------------------------------------------------
 //

@@ -200,6 +200,192 @@ void runGainComputer(double* out, double* state, const double* in, std::int32_t 
         state[kKelvCompMeanSquare] = m;
 }
 
+// ---- Two channels in one pass ----
+//
+// The same stretches, preparation passes and recursion as runGainComputer, for two
+// independent calls: each lane does exactly the operations of the single form, and the two
+// lanes' recursions (and detectors) share one loop so that their dependency chains overlap.
+
+struct CLane
+{
+    double* out;
+    double* state;
+    const double* in;
+    CGainLaw law;
+    double msCoef;
+    double g;
+    double m;
+    CStretch s;
+};
+
+template <bool kUpward>
+bool takesMax(const CGainLaw& law)
+{
+    return kUpward == (law.attack >= law.release);
+}
+
+void loadLane(CLane& lane, CDCDAWCall* call)
+{
+    lane.out = call->data[0];
+    lane.state = call->data[1];
+    lane.in = call->data[2];
+    const double* state = lane.state;
+    lane.law.threshold = state[kKelvCompThreshold];
+    lane.law.slope = state[kKelvCompSlope];
+    lane.law.range = state[kKelvCompRange];
+    lane.law.invRange = state[kKelvCompInvRange];
+    lane.law.attack = state[kKelvCompAttackCoef];
+    lane.law.release = state[kKelvCompReleaseCoef];
+    lane.msCoef = state[kKelvCompMeanSquareCoef];
+    lane.g = state[kKelvCompGain];
+    lane.m = state[kKelvCompMeanSquare];
+}
+
+template <bool kUpward, bool kInverse, bool kRms>
+void prepareLane(CLane& lane, std::int32_t done, std::int32_t count)
+{
+    const double* levels = lane.in + done;
+    if constexpr (kRms)
+    {
+        for (std::int32_t i = 0; i < count; ++i)
+            lane.s.level[i] = std::sqrt(lane.s.level[i]);
+        levels = lane.s.level;
+    }
+    if constexpr (kInverse)
+    {
+        for (std::int32_t i = 0; i < count; ++i)
+            lane.s.level[i] = 1.0 / std::max(levels[i], kInverseFloor);
+        levels = lane.s.level;
+    }
+    prepareStretch<kUpward>(lane.s.target, lane.s.coef, levels, lane.law, count);
+}
+
+template <bool kTakeMax>
+void runRecursionPair(CLane& a, CLane& b, std::int32_t done, std::int32_t count,
+                      std::int32_t nextCount)
+{
+    const double releaseA = a.law.release, keepA = 1.0 - releaseA;
+    const double releaseB = b.law.release, keepB = 1.0 - releaseB;
+    double* const outA = a.out + done;
+    double* const outB = b.out + done;
+    double ga = a.g, gb = b.g;
+    const auto step = [&](std::int32_t i)
+    {
+        const double ta = a.s.target[i], ca = a.s.coef[i];
+        const double tb = b.s.target[i], cb = b.s.coef[i];
+        const double viaAa = ga * (1.0 - ca) + ta * ca;
+        const double viaRa = ga * keepA + ta * releaseA;
+        const double viaAb = gb * (1.0 - cb) + tb * cb;
+        const double viaRb = gb * keepB + tb * releaseB;
+        ga = kTakeMax ? std::max(viaAa, viaRa) : std::min(viaAa, viaRa);
+        gb = kTakeMax ? std::max(viaAb, viaRb) : std::min(viaAb, viaRb);
+        outA[i] = ga;
+        outB[i] = gb;
+    };
+    std::int32_t i = 0;
+    if (nextCount > 0)
+    {
+        const double* nextA = a.in + done + count;
+        const double* nextB = b.in + done + count;
+        double ma = a.m, mb = b.m;
+        const double msA = a.msCoef, msB = b.msCoef;
+        for (; i < nextCount; ++i)
+        {
+            step(i);
+            const double xa = nextA[i], xb = nextB[i];
+            ma += (xa * xa - ma) * msA;
+            mb += (xb * xb - mb) * msB;
+            a.s.level[i] = ma;
+            b.s.level[i] = mb;
+        }
+        a.m = ma;
+        b.m = mb;
+    }
+    for (; i < count; ++i)
+        step(i);
+    a.g = ga;
+    b.g = gb;
+}
+
+template <bool kUpward, bool kInverse, bool kRms, bool kTakeMax>
+void runGainComputerPair(CLane& a, CLane& b, std::int32_t n)
+{
+    if constexpr (kRms)
+    {
+        const std::int32_t first = std::min(kStretch, n);
+        a.m = runDetector(a.in, a.s.level, first, a.m, a.msCoef);
+        b.m = runDetector(b.in, b.s.level, first, b.m, b.msCoef);
+    }
+    for (std::int32_t done = 0; done < n;)
+    {
+        const std::int32_t count = std::min(kStretch, n - done);
+        prepareLane<kUpward, kInverse, kRms>(a, done, count);
+        prepareLane<kUpward, kInverse, kRms>(b, done, count);
+        const std::int32_t nextCount = kRms ? std::min(kStretch, n - done - count) : 0;
+        runRecursionPair<kTakeMax>(a, b, done, count, nextCount);
+        done += count;
+    }
+    a.state[kKelvCompGain] = a.g;
+    b.state[kKelvCompGain] = b.g;
+    if constexpr (kRms)
+    {
+        a.state[kKelvCompMeanSquare] = a.m;
+        b.state[kKelvCompMeanSquare] = b.m;
+    }
+}
+
+template <bool kUpward, bool kInverse, bool kRms>
+void pairWithDirection(CLane& a, CLane& b, std::int32_t n)
+{
+    if (takesMax<kUpward>(a.law))
+        runGainComputerPair<kUpward, kInverse, kRms, true>(a, b, n);
+    else
+        runGainComputerPair<kUpward, kInverse, kRms, false>(a, b, n);
+}
+
+template <bool kRms>
+void gainComputer(CDCDAWCall* call);
+
+template <bool kRms>
+void gainComputerPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    const std::int32_t n = first->n;
+    const double* stateA = first->data[1];
+    const double* stateB = second->data[1];
+    const bool upward = stateA[kKelvCompSlope] > 1.0;
+    const bool inverse = kelvCompInverse(stateA);
+    const auto takeMax = [&](const double* state)
+    {
+        const double attack = state[kKelvCompAttackCoef];
+        const double release = state[kKelvCompReleaseCoef];
+        return upward == (attack >= release);
+    };
+    if (n <= 0 || second->n != n || (stateB[kKelvCompSlope] > 1.0) != upward ||
+        kelvCompInverse(stateB) != inverse || takeMax(stateA) != takeMax(stateB))
+    {
+        gainComputer<kRms>(first);
+        gainComputer<kRms>(second);
+        return;
+    }
+    CLane a, b;
+    loadLane(a, first);
+    loadLane(b, second);
+    if (upward)
+    {
+        if (inverse)
+            pairWithDirection<true, true, kRms>(a, b, n);
+        else
+            pairWithDirection<true, false, kRms>(a, b, n);
+    }
+    else
+    {
+        if (inverse)
+            pairWithDirection<false, true, kRms>(a, b, n);
+        else
+            pairWithDirection<false, false, kRms>(a, b, n);
+    }
+}
+
 template <bool kRms>
 void gainComputer(CDCDAWCall* call)
 {
@@ -280,6 +466,16 @@ void dcdawKelvComp(CDCDAWCall* call)
 void dcdawKelvCompRms(CDCDAWCall* call)
 {
     gainComputer<true>(call);
+}
+
+void dcdawKelvCompPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    gainComputerPair<false>(first, second);
+}
+
+void dcdawKelvCompRmsPair(CDCDAWCall* first, CDCDAWCall* second)
+{
+    gainComputerPair<true>(first, second);
 }
 
 } // namespace zel

@@ -57,5 +57,10 @@ void dcdawKelvCompInit(CDCDAWCall* call);
 void dcdawKelvCompUpdate(CDCDAWCall* call);
 void dcdawKelvComp(CDCDAWCall* call);
 void dcdawKelvCompRms(CDCDAWCall* call);
+// Paired forms (DCDAWKernel.h): two channels' gain computers in one pass when both run the
+// same variant of the law (direction, inverse mode, which of attack and release is faster)
+// over the same count; otherwise one after the other.
+void dcdawKelvCompPair(CDCDAWCall* first, CDCDAWCall* second);
+void dcdawKelvCompRmsPair(CDCDAWCall* first, CDCDAWCall* second);
 
 } // namespace zel

@@ -73,4 +73,12 @@ std::span<const CDCDAWKernel> dcdawDynamicsKernels();
 // The descriptor of a kernel by its "DCDAW_" name, or nullptr.
 const CDCDAWKernel* findDCDAWKernel(std::string_view name);
 
+// A paired form of a stateful kernel: runs two calls of that kernel over independent buffers
+// (no slot that one call writes is named by the other) in one interleaved pass, so that the
+// serial recurrences of the two calls overlap. The results and states are exactly those of
+// running first, then second. Only kernels whose per-sample recurrence limits their speed
+// have one (the biquads and the gain computer); nullptr for the others.
+using DCDAWPairFunction = void (*)(CDCDAWCall* first, CDCDAWCall* second);
+DCDAWPairFunction findDCDAWPairFunction(const CDCDAWKernel& kernel);
+
 } // namespace zel

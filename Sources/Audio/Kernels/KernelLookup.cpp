@@ -2,6 +2,9 @@
 // library. Modules resolve kernel names once, when the process graph is built.
 #include "Audio/Kernels/DCDAWKernel.h"
 
+#include "Audio/Kernels/DCDAWFilterKernels.h"
+#include "Audio/Kernels/DCDAWGainComputer.h"
+
 namespace zel
 {
 
@@ -16,6 +19,25 @@ const CDCDAWKernel* findDCDAWKernel(std::string_view name)
                 return &kernel;
         }
     }
+    return nullptr;
+}
+
+DCDAWPairFunction findDCDAWPairFunction(const CDCDAWKernel& kernel)
+{
+    struct CPair
+    {
+        DCDAWKernelFunction single;
+        DCDAWPairFunction paired;
+    };
+    static constexpr CPair kPairs[] = {
+        {&dcdawFltBiqCommon, &dcdawFltBiqCommonPair}, {&dcdawFltBiqLP, &dcdawFltBiqLPPair},
+        {&dcdawFltBiqHP, &dcdawFltBiqHPPair},         {&dcdawFltBiqBP, &dcdawFltBiqBPPair},
+        {&dcdawFltBiqNotch, &dcdawFltBiqNotchPair},   {&dcdawKelvComp, &dcdawKelvCompPair},
+        {&dcdawKelvCompRms, &dcdawKelvCompRmsPair},
+    };
+    for (const CPair& pair : kPairs)
+        if (pair.single == kernel.function)
+            return pair.paired;
     return nullptr;
 }
 

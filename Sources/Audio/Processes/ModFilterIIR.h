@@ -49,6 +49,9 @@ public:
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
+    // Outside a blend a run issues the chain's sections on this channel's buffers and reads
+    // only section states that earlier runs left.
+    bool isPairable() const override { return !m_fade.isRunning(); }
 
     // Inspection for tests and diagnostics.
     std::size_t sectionCount() const { return m_chain.count; }

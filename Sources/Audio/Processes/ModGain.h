@@ -27,6 +27,8 @@ public:
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
+    // A run nobody reads is skipped unless it would advance a blend or a noise seed.
+    bool isIdleWhenUnread() const override { return m_output.isStateless(); }
 
     const CModSwitchedOutput& output() const { return m_output; }
 

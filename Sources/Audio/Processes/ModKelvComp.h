@@ -61,6 +61,8 @@ public:
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
+    // Outside a blend a run is one kernel call on this channel's buffers.
+    bool isPairable() const override { return !m_fade.isRunning(); }
 
     // Inspection for tests and diagnostics.
     bool isCrossfading() const { return m_fade.isRunning(); }

@@ -187,6 +187,31 @@ CErrorPtr CModLevelerModule::reduce(CAudioModuleBlock& block, const CKernels& ke
     }
 }
 
+template <class Scratch>
+CErrorPtr CModLevelerModule::linkedLevel(CAudioModuleBlock& block, const CSettings& settings,
+                                         Scratch& extremeBuffer, Scratch& averageBuffer,
+                                         std::uint32_t& level) const
+{
+    std::uint32_t extreme = CAudioProcessBase::kNoInput;
+    level = CAudioProcessBase::kNoInput;
+    if (!isOne(settings.blend))
+    {
+        ZEL_TRY(extremeBuffer.take(block), kName);
+        ZEL_TRY(
+            reduce(block, settings.minimum ? m_min : m_max, false, extremeBuffer.ref(), extreme),
+            kName);
+        level = extreme;
+    }
+    if (!isZero(settings.blend))
+    {
+        ZEL_TRY(averageBuffer.take(block), kName);
+        ZEL_TRY(reduce(block, m_add, true, averageBuffer.ref(), level), kName);
+        if (extreme != CAudioProcessBase::kNoInput)
+            ZEL_TRY(block.issue(*m_mix, settings.blend, {level, level, extreme}), kName);
+    }
+    return nullptr;
+}
+
 bool CModLevelerModule::CSettings::operator==(const CSettings& other) const
 {
     return minimum == other.minimum && blend == other.blend && link == other.link;
@@ -209,23 +234,8 @@ CErrorPtr CModLevelerModule::render(CAudioModuleBlock& block, const CSettings& s
     }
     CDCDAWContextObject& context = block.context();
     CScratch extremeBuffer(context), averageBuffer(context);
-    std::uint32_t extreme = CAudioProcessBase::kNoInput;
     std::uint32_t level = CAudioProcessBase::kNoInput;
-    if (!isOne(settings.blend))
-    {
-        ZEL_TRY(extremeBuffer.take(block), kName);
-        ZEL_TRY(
-            reduce(block, settings.minimum ? m_min : m_max, false, extremeBuffer.ref(), extreme),
-            kName);
-        level = extreme;
-    }
-    if (!isZero(settings.blend))
-    {
-        ZEL_TRY(averageBuffer.take(block), kName);
-        ZEL_TRY(reduce(block, m_add, true, averageBuffer.ref(), level), kName);
-        if (extreme != CAudioProcessBase::kNoInput)
-            ZEL_TRY(block.issue(*m_mix, settings.blend, {level, level, extreme}), kName);
-    }
+    ZEL_TRY(linkedLevel(block, settings, extremeBuffer, averageBuffer, level), kName);
     const bool shared = isZero(settings.link);
     for (std::size_t i = 0; i < m_inputs.size(); ++i)
     {
@@ -257,6 +267,17 @@ CErrorPtr CModLevelerModule::processGroup(CAudioModuleBlock& block, CGroup& grou
     {
         for (const std::size_t i : m_connected)
             ZEL_TRY(block.passInput(0, 0, group.channels[i]), kName);
+        return nullptr;
+    }
+    if (!group.fading && isZero(group.current.link))
+    {
+        // Fully linked: every channel's output is the one level signal, shared, not copied.
+        CDCDAWContextObject& context = block.context();
+        CScratch extremeBuffer(context), averageBuffer(context);
+        std::uint32_t level = CAudioProcessBase::kNoInput;
+        ZEL_TRY(linkedLevel(block, group.current, extremeBuffer, averageBuffer, level), kName);
+        for (const std::size_t i : m_connected)
+            ZEL_TRY(block.shareOutput(0, level, group.channels[i]), kName);
         return nullptr;
     }
     m_outputs.resize(count);

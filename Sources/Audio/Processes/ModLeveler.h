@@ -14,7 +14,8 @@
 //   A (needed unless b = 0): the same grouping with add kernels, the last step fused with the
 //     scale 1/N (mulc, add2mul, add3mul; four left: add4 then mulci);
 //   L = (A - M) b + M ("DCDAW_mix"), or whichever of A and M is needed;
-//   k = 1: every output is L; otherwise output c = (ec - L)(1 - k) + L.
+//   k = 1: every output is L (one buffer, shared by the outputs); otherwise output c = (ec - L)(1 -
+//   k) + L.
 // Comparisons with 0 and 1 use the double epsilon. A change of the settings is crossfaded per
 // channel over "xfade-length": while the blend runs, the group is linked with both the previous
 // and the current settings. A channel whose input is not connected gets no output.
@@ -73,6 +74,12 @@ private:
     CErrorPtr render(CAudioModuleBlock& block, const CSettings& settings,
                      const std::vector<std::uint32_t>& dst,
                      std::vector<std::uint32_t>& results) const;
+    // The linked level L of m_inputs (the extreme, the average or their mix), computed into
+    // buffers taken from the two scratch holders as needed.
+    template <class Scratch>
+    CErrorPtr linkedLevel(CAudioModuleBlock& block, const CSettings& settings,
+                          Scratch& extremeBuffer, Scratch& averageBuffer,
+                          std::uint32_t& level) const;
     // Reduces m_inputs into dst (or gives the single input itself); average scales by 1/N.
     CErrorPtr reduce(CAudioModuleBlock& block, const CKernels& kernels, bool average,
                      std::uint32_t dst, std::uint32_t& result) const;

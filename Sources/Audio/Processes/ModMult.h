@@ -18,6 +18,8 @@ class CModMultModule : public CAudioModuleBase
 public:
     CErrorPtr start(CAudioProcessTerminalBase& owner, std::int32_t channel) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
+    // Stateless: a run nobody reads is skipped.
+    bool isIdleWhenUnread() const override { return true; }
 
 private:
     const CDCDAWKernel* m_kernel = nullptr;

@@ -67,6 +67,9 @@ public:
 
     const CSource& current() const { return m_current.source; }
     bool isFading() const { return m_fade.isRunning(); }
+    // No blend runs and the source keeps no state (no noise seed): a skipped run changes
+    // nothing that a later one would show.
+    bool isStateless() const { return !isFading() && m_current.source.kind != EKind::kNoise; }
 
     // Takes the next seed of the process-wide counter (the counter grows by one).
     static std::uint32_t takeNoiseSeed();

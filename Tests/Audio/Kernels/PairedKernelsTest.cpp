@@ -1,0 +1,182 @@
+// The paired forms of the biquads and the gain computer against their single forms: two calls
+// run together must leave exactly (bit for bit) the outputs and states that running them one
+// after the other leaves, including the cases where the paired form falls back.
+#include "Audio/Kernels/DCDAWFilterKernels.h"
+#include "Audio/Kernels/DCDAWGainComputer.h"
+
+#include "KernelTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using kelvtest::randomSignal;
+using kelvtest::runKernel;
+using zel::CDCDAWBiquadState;
+using zel::CDCDAWCall;
+using Samples = std::vector<double>;
+
+constexpr double kFs = 44100.0;
+
+// One lane: output, state and input buffers.
+struct CLane
+{
+    Samples out, state, in;
+};
+
+CDCDAWCall callOf(const zel::CDCDAWKernel& kernel, std::int32_t n, CLane& lane, bool inPlace)
+{
+    CDCDAWCall call;
+    call.kernel = &kernel;
+    call.n = n;
+    call.data[0] = lane.out.data();
+    call.data[1] = lane.state.data();
+    call.data[2] = inPlace ? lane.out.data() : lane.in.data();
+    return call;
+}
+
+// Runs a and b through the paired form and copies of them through the single form, twice in
+// a row (so that states carried between calls are compared too), and compares everything.
+void expectPairedEqualsSingles(const char* name, CLane a, CLane b, std::int32_t nA, std::int32_t nB,
+                               bool inPlaceA = false)
+{
+    const zel::CDCDAWKernel* kernel = zel::findDCDAWKernel(name);
+    ASSERT_NE(kernel, nullptr);
+    const zel::DCDAWPairFunction paired = zel::findDCDAWPairFunction(*kernel);
+    ASSERT_NE(paired, nullptr) << name;
+    CLane sa = a, sb = b;
+    for (int round = 0; round < 2; ++round)
+    {
+        if (inPlaceA)
+        {
+            a.out = a.in;
+            sa.out = sa.in;
+        }
+        CDCDAWCall pa = callOf(*kernel, nA, a, inPlaceA), pb = callOf(*kernel, nB, b, false);
+        paired(&pa, &pb);
+        CDCDAWCall ca = callOf(*kernel, nA, sa, inPlaceA), cb = callOf(*kernel, nB, sb, false);
+        kernel->function(&ca);
+        kernel->function(&cb);
+        EXPECT_EQ(a.out, sa.out) << "round " << round;
+        EXPECT_EQ(b.out, sb.out) << "round " << round;
+        EXPECT_EQ(a.state, sa.state) << "round " << round;
+        EXPECT_EQ(b.state, sb.state) << "round " << round;
+    }
+}
+
+TEST(PairedKernels, BiquadPairsMatchTheSingleFormsInEveryForm)
+{
+    const char* const forms[] = {"DCDAW_fltbiqcommon", "DCDAW_fltbiqlp", "DCDAW_fltbiqhp",
+                                 "DCDAW_fltbiqbp", "DCDAW_fltbiqnotch"};
+    // Two different resonant sections (b0, b1, b2, a1, a2).
+    double first[5] = {0.02, 0.0, -0.02, -1.95, 0.96};
+    double second[5] = {0.3, 0.1, 0.2, -1.2, 0.5};
+    double retuned[5] = {0.05, 0.01, -0.04, -1.8, 0.85};
+    struct CCase
+    {
+        const char* what;
+        std::int32_t nA, nB;
+        bool transitionB; // lane B is moving to new coefficients
+        bool inPlaceA;
+    };
+    const CCase cases[] = {
+        {"steady, one block", 512, 512, false, false},
+        {"steady, odd count", 37, 37, false, false},
+        {"steady, in place", 100, 100, false, true},
+        {"one lane in a transition", 300, 300, true, false},
+        {"different counts", 64, 65, false, false},
+    };
+    for (const char* form : forms)
+        for (const CCase& tc : cases)
+        {
+            SCOPED_TRACE(std::string(form) + ": " + tc.what);
+            CLane a{Samples(600), Samples(CDCDAWBiquadState::kSize), randomSignal(600, 1)};
+            CLane b{Samples(600), Samples(CDCDAWBiquadState::kSize), randomSignal(600, 2)};
+            runKernel("DCDAW_fltbiqi", 1, kFs, {a.state.data(), first});
+            runKernel("DCDAW_fltbiqi", 1, kFs, {b.state.data(), second});
+            if (tc.transitionB)
+                runKernel("DCDAW_fltbiqu", 1, kFs, {b.state.data(), retuned});
+            expectPairedEqualsSingles(form, a, b, tc.nA, tc.nB, tc.inPlaceA);
+        }
+}
+
+struct CLaw
+{
+    double threshold = 0.1, slope = 0.25, range = 31.62, attack = 0.01, release = 0.15;
+    bool inverse = false;
+};
+
+Samples gainRecord(const CLaw& law)
+{
+    Samples st(zel::kKelvCompFieldCount, 0.0);
+    st[zel::kKelvCompThreshold] = law.threshold;
+    st[zel::kKelvCompSlope] = law.slope;
+    st[zel::kKelvCompRange] = law.range;
+    st[zel::kKelvCompAttackTime] = law.attack;
+    st[zel::kKelvCompReleaseTime] = law.release;
+    zel::setKelvCompInverse(st.data(), law.inverse);
+    runKernel("DCDAW_kelvcompi", 1, kFs, {st.data()});
+    return st;
+}
+
+TEST(PairedKernels, GainComputerPairsMatchTheSingleFormsInEveryVariant)
+{
+    CLaw down;
+    CLaw up = down;
+    up.slope = 3.0;
+    CLaw inverse = down;
+    inverse.inverse = true;
+    CLaw fastRelease = down; // release faster than attack: the recursion takes the other side
+    fastRelease.attack = 0.2;
+    fastRelease.release = 0.001;
+    CLaw other = down; // another threshold, ratio and pair of times, same variant
+    other.threshold = 0.3;
+    other.slope = 0.5;
+    other.attack = 0.003;
+    other.release = 0.4;
+    struct CCase
+    {
+        const char* what;
+        CLaw a, b;
+        std::int32_t nA, nB;
+        bool inPlaceA;
+    };
+    const CCase cases[] = {
+        {"downward, one block", down, other, 512, 512, false},
+        {"upward", up, up, 200, 200, false},
+        {"inverse", inverse, inverse, 129, 129, false},
+        {"faster release", fastRelease, fastRelease, 64, 64, false},
+        {"short block", down, down, 1, 1, false},
+        {"in place", down, other, 65, 65, true},
+        {"directions differ (falls back)", down, up, 100, 100, false},
+        {"inverse only on one lane (falls back)", down, inverse, 100, 100, false},
+        {"faster coefficient differs (falls back)", down, fastRelease, 100, 100, false},
+        {"counts differ (falls back)", down, down, 64, 100, false},
+    };
+    for (const char* name : {"DCDAW_kelvcomp", "DCDAW_kelvcomprms"})
+        for (const CCase& tc : cases)
+        {
+            SCOPED_TRACE(std::string(name) + ": " + tc.what);
+            // Levels around the thresholds, with silent stretches.
+            Samples inA = randomSignal(600, 3, 0.0, 0.6), inB = randomSignal(600, 4, 0.0, 0.6);
+            for (std::size_t i = 100; i < 160; ++i)
+                inA[i] = inB[i + 50] = 0.0;
+            CLane a{Samples(600), gainRecord(tc.a), inA};
+            CLane b{Samples(600), gainRecord(tc.b), inB};
+            expectPairedEqualsSingles(name, a, b, tc.nA, tc.nB, tc.inPlaceA);
+        }
+}
+
+TEST(PairedKernels, OnlyRecurrenceBoundKernelsHavePairedForms)
+{
+    for (const char* name : {"DCDAW_fltbiqbp", "DCDAW_kelvcomp", "DCDAW_kelvcomprms"})
+        EXPECT_NE(zel::findDCDAWPairFunction(*zel::findDCDAWKernel(name)), nullptr) << name;
+    for (const char* name : {"DCDAW_mul2", "DCDAW_abs", "DCDAW_fltbiqi", "DCDAW_kelvcompu"})
+        EXPECT_EQ(zel::findDCDAWPairFunction(*zel::findDCDAWKernel(name)), nullptr) << name;
+}
+
+} // namespace
