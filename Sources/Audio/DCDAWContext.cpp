@@ -229,6 +229,7 @@ CErrorPtr CDCDAWContextObject::issue(CDCDAWCall* call)
         call->data[i] = nullptr;
 
     kernel->function(call);
+    ++m_issuedCount;
 
     for (int i = 0; i < argCount; ++i)
     {
