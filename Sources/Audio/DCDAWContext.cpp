@@ -228,6 +228,7 @@ CErrorPtr CDCDAWContextObject::issue(CDCDAWCall* call)
     for (int i = argCount; i < CDCDAWCall::kMaxArgs; ++i)
         call->data[i] = nullptr;
 
+    ++m_issuedCount;
     if (m_lane >= 0)
     {
         if (m_laneCount[m_lane] == kLaneCapacity)

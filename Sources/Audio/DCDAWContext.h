@@ -129,6 +129,9 @@ public:
     std::uint32_t freeSlotCount() const { return m_freeCount; }
     std::uint32_t freeListHead() const { return m_freeHead; }
     std::size_t allocatedCallCount() const { return m_callCount; }
+    // Kernels run since the context was made (a refused call does not count); a cost measure
+    // for tests and benchmarks.
+    std::uint64_t issuedCallCount() const { return m_issuedCount; }
 
 private:
     struct CSlot
@@ -160,6 +163,7 @@ private:
     CDCDAWCall* m_freeCalls = nullptr;
     CCallChunk* m_callChunks = nullptr;
     std::size_t m_callCount = 0;
+    std::uint64_t m_issuedCount = 0;
 
     std::map<std::uint32_t, std::unique_ptr<CDCDAWContextWorkspace>> m_workspaces;
 

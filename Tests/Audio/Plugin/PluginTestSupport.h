@@ -4,8 +4,8 @@
 // tests share: the default band layout and the flat-curve mappings, computed here from their
 // formulas rather than read back from the product.
 
-#include "Audio/Plugin/PluginDriver.h"
 #include "Core/AppDataTestSupport.h"
+#include "Harness/PluginDriver.h"
 #include "Support/ErrorText.h"
 
 #include <cmath>
@@ -25,6 +25,8 @@ protected:
     }
     CPluginDriver& make(double rate = 48000.0, std::int32_t channels = 2)
     {
+        // The old instance goes first: the one that created the application object destroys it.
+        driver.reset();
         driver = std::make_unique<CPluginDriver>(rate, channels);
         EXPECT_EQ(idAndText(driver->error()), "no error");
         return *driver;

@@ -1,4 +1,4 @@
-#include "Audio/Plugin/PluginDriver.h"
+#include "Harness/PluginDriver.h"
 
 #include "Audio/AudioConnection.h"
 #include "Audio/AudioEnv.h"
@@ -190,7 +190,8 @@ double CPluginDriver::kelv(const std::string& name, std::int32_t element, std::i
 zel::CErrorPtr CPluginDriver::runPiece(const std::vector<const double*>& in, std::int32_t offset,
                                        std::int32_t n, const std::vector<double*>& out)
 {
-    (void)m_collector->takeIn(m_env->streamTime());
+    (void)m_collector->takeIn(m_env->streamTime() + m_stampOffset);
+    m_stampOffset = 0.0;
     const auto bytes = static_cast<std::uint32_t>(n) * 8u;
     for (std::size_t c = 0; c < m_feeds.size(); ++c)
     {

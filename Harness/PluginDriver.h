@@ -79,6 +79,9 @@ public:
     std::vector<std::vector<double>> process(const std::vector<std::vector<double>>& in);
     // The same with silence, and without keeping the output (warm-up, no allocation).
     void processSilence(std::int32_t frames);
+    // Stamps the changes taken in before the next piece `seconds` after the piece's start
+    // instead of at it, as sample-accurate automation inside a block would be stamped.
+    void stampNextChangesAt(double seconds) { m_stampOffset = seconds; }
     // Allocation-free form: out[c] must hold frames values.
     zel::CErrorPtr processInto(const std::vector<const double*>& in, std::int32_t frames,
                                const std::vector<double*>& out);
@@ -105,6 +108,7 @@ private:
     std::vector<double*> m_outPtrs;
     std::vector<const double*> m_inPtrs;
     std::vector<double> m_silence;
+    double m_stampOffset = 0.0;
 };
 
 } // namespace kelvtest
