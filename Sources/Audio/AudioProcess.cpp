@@ -349,8 +349,7 @@ CErrorPtr CAudioProcess::process(std::int32_t length)
         for (const std::int32_t index : m_sequence)
         {
             CAudioProcessBase& child = *m_children[static_cast<std::size_t>(index)];
-            ZEL_TRY(child.applyParamChanges(child.positionFrom(start, *this)),
-                    fullName().toUtf8());
+            ZEL_TRY(child.applyParamChanges(child.positionFrom(start, *this)), fullName().toUtf8());
             ZEL_TRY(child.updateBlock(), fullName().toUtf8());
             const std::int32_t port = m_bypassPort[static_cast<std::size_t>(index)];
             if (port >= 0)
