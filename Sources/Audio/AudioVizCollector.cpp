@@ -166,27 +166,10 @@ CAudioVizCollector::~CAudioVizCollector()
 void CAudioVizCollector::registerClass(CClassInfo& info)
 {
     CObject::registerClass(info);
-    info.attribute<&CAudioVizCollector::onEnv>("env");
-    info.attribute<&CAudioVizCollector::onParamCollector>("param-collector");
-    info.attribute<&CAudioVizCollector::onExportSlotParam>("export-slot-param");
-}
-
-CErrorPtr CAudioVizCollector::onEnv(const CText& value)
-{
-    m_envPath = value;
-    return nullptr;
-}
-
-CErrorPtr CAudioVizCollector::onParamCollector(const CText& value)
-{
-    m_paramCollectorPath = value;
-    return nullptr;
-}
-
-CErrorPtr CAudioVizCollector::onExportSlotParam(const CText& value)
-{
-    m_exportSlotParamPath = value;
-    return nullptr;
+    // Paths only: they are resolved by connect(), once the objects they name exist.
+    info.text<&CAudioVizCollector::m_envPath>("env");
+    info.text<&CAudioVizCollector::m_paramCollectorPath>("param-collector");
+    info.text<&CAudioVizCollector::m_exportSlotParamPath>("export-slot-param");
 }
 
 // ---- Parameters and names ----

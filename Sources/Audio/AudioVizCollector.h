@@ -169,10 +169,6 @@ private:
     struct CSource;
     struct CListener;
 
-    CErrorPtr onEnv(const CText& value);
-    CErrorPtr onParamCollector(const CText& value);
-    CErrorPtr onExportSlotParam(const CText& value);
-
     CObject* resolveSourceObject(const CText& path) const;
     // Editor thread, collector's lock held: the source entry of path, created when missing.
     CSource& sourceFor(const CText& path);
