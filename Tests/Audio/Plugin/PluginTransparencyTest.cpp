@@ -21,36 +21,9 @@ namespace
 
 constexpr double kFs = 48000.0;
 
-// The predicted response at f: the carried band design (array "bandpass", item 4) at every
-// default band frequency with the layout's bandwidth, summed, times the layout's sum gain.
 std::complex<double> predicted(double f)
 {
-    const auto* gen = dynamic_cast<const zel::CAudioFilterGen*>(
-        zel::CApplication::instance()->findObject("shared::audio.fltarray.bandpass"));
-    EXPECT_NE(gen, nullptr);
-    if (gen == nullptr)
-        return 0.0;
-    const double r = layoutRatio();
-    const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / kFs);
-    std::complex<double> total = 0.0;
-    for (int k = 0; k < kDefaultBands; ++k)
-    {
-        zel::CAudioFilterRequest request;
-        request.sampleRate = kFs;
-        request.index = 4;
-        request.freq = defaultBandFreq(k);
-        request.bw = layoutBandwidth(r);
-        zel::CAudioFilterDesign design;
-        EXPECT_EQ(idAndText(gen->design(request, design)), "no error");
-        std::complex<double> h = 1.0;
-        for (std::size_t i = 0; i < design.sectionCount; ++i)
-        {
-            const auto& c = design.sections[i].coeffs;
-            h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
-        }
-        total += h;
-    }
-    return total * layoutPostGain(r);
+    return bandBankResponse(f, kFs);
 }
 
 // The same, delayed by the plug-in's reported latency.
@@ -60,14 +33,9 @@ std::complex<double> predictedDelayed(double f)
     return predicted(f) * std::polar(1.0, -2.0 * std::numbers::pi * f / kFs * kLatency);
 }
 
-// The DFT of y at frequency f (a plain sum; the response has decayed by the end of y).
 std::complex<double> dft(const std::vector<double>& y, double f)
 {
-    std::complex<double> sum = 0.0;
-    const double w = 2.0 * std::numbers::pi * f / kFs;
-    for (std::size_t n = 0; n < y.size(); ++n)
-        sum += y[n] * std::polar(1.0, -w * static_cast<double>(n));
-    return sum;
+    return dftAt(y, f, kFs);
 }
 
 TEST_F(CPluginTest, DefaultTreeIsTheBandBankSummedResponse)
