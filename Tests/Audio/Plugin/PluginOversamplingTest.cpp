@@ -8,6 +8,7 @@
 #include "Audio/AudioVizData.h"
 #include "Audio/DCDAWContext.h"
 #include "Audio/Plugin/PluginTestSupport.h"
+#include "Audio/Processes/ModMeterResult.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 #include "Support/AllocationCounter.h"
@@ -204,6 +205,55 @@ TEST_F(CPluginTest, MetersHoldSlotsOnlyWhileOnAndSixtyFourBandsFitThePool)
         d.processSilence(2048);
         EXPECT_EQ(d.context().freeSlotCount(), freeOff);
         driver.reset();
+    }
+}
+
+TEST_F(CPluginTest, EveryBandMeterPublishesWhileOnAndNoneWhileOff)
+{
+    // Every meter of every band is wired: each publishes a record for each measured channel
+    // (the gain and balance meters only when their second input, the band signal, arrives).
+    CPluginDriver& d = make(44100.0, 2);
+    std::vector<zel::CModMeterSource*> meters;
+    std::vector<std::string> names;
+    const std::function<void(zel::CObject&)> walk = [&](zel::CObject& o)
+    {
+        if (auto* m = dynamic_cast<zel::CModMeterSource*>(&o))
+        {
+            meters.push_back(m);
+            names.push_back(o.name().toUtf8());
+        }
+        for (zel::CObject* child : o.childList())
+            walk(*child);
+    };
+    std::vector<std::vector<double>> tone(2, std::vector<double>(2048));
+    for (std::size_t i = 0; i < tone[0].size(); ++i)
+        tone[0][i] = tone[1][i] = 0.3 * std::sin(0.05 * static_cast<double>(i));
+    for (const double on : {0.0, 1.0})
+    {
+        ASSERT_FALSE(switchMeters(d, on));
+        (void)d.process(tone);
+        meters.clear();
+        names.clear();
+        walk(*d.main().findChild("modKelvatrone"));
+        ASSERT_EQ(meters.size(), 32u * 5u);
+        for (zel::CModMeterSource* m : meters)
+        {
+            m->processFlag() = 0;
+            for (std::size_t r = 0; r < m->meterResultCount(); ++r)
+                *m->meterResult(r).flag = 0;
+        }
+        (void)d.process(tone);
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        for (std::size_t i = 0; i < meters.size(); ++i)
+        {
+            EXPECT_EQ(meters[i]->processFlag(), on > 0.5 ? 1 : 0) << names[i];
+            std::size_t raised = 0;
+            for (std::size_t r = 0; r < meters[i]->meterResultCount(); ++r)
+                raised += *meters[i]->meterResult(r).flag;
+            // Two channels each for the level meters, one pair for the correlation meter.
+            const std::size_t want = names[i] == "modMeterCorr" ? 1u : 2u;
+            EXPECT_EQ(raised, on > 0.5 ? want : 0u) << names[i];
+        }
     }
 }
 
