@@ -9,6 +9,7 @@
 #include "Audio/DCDAWContext.h"
 #include "Audio/Plugin/PluginTestSupport.h"
 #include "Audio/Processes/ModMeterResult.h"
+#include "Audio/Processes/ModResampler.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 #include "Support/AllocationCounter.h"
@@ -117,6 +118,34 @@ TEST_F(CPluginTest, LatencyIsConstantAndAnImpulseLandsOnIt)
             EXPECT_GT(out[ch][at] * in[ch][0], 0.0);
         }
         driver.reset();
+    }
+}
+
+TEST_F(CPluginTest, BothResamplersFollowTheSettingAndAutoFollowsTheHostMode)
+{
+    struct CCase
+    {
+        double mode;
+        double hostMode;
+        std::int32_t stages;
+    };
+    const CCase cases[] = {{1, 3, 0}, {2, 0, 1}, {3, 0, 2}, {4, 0, 3},
+                           {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}};
+    CPluginDriver& d = make(48000.0, 2);
+    auto* up = dynamic_cast<zel::CModResampler*>(d.main().findChild("modUpsampler"));
+    auto* down = dynamic_cast<zel::CModResampler*>(d.main().findChild("modDownsampler"));
+    ASSERT_NE(up, nullptr);
+    ASSERT_NE(down, nullptr);
+    EXPECT_TRUE(up->isUpsampler());
+    EXPECT_FALSE(down->isUpsampler());
+    for (const CCase& c : cases)
+    {
+        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, c.mode));
+        ASSERT_FALSE(d.set(kMain + "host-oversampling-mode", 0, 0, c.hostMode));
+        d.processSilence(1024);
+        EXPECT_EQ(up->stageCount(), c.stages) << c.mode << " " << c.hostMode;
+        EXPECT_EQ(down->stageCount(), c.stages) << c.mode << " " << c.hostMode;
+        EXPECT_EQ(reportedLatency(d), kLatency);
     }
 }
 
