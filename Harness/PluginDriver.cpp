@@ -235,6 +235,24 @@ std::vector<std::vector<double>> CPluginDriver::process(const std::vector<std::v
     return out;
 }
 
+std::vector<std::vector<double>>
+CPluginDriver::processAligned(const std::vector<std::vector<double>>& in)
+{
+    const auto delay = static_cast<std::size_t>(std::max(0, latency()));
+    std::vector<std::vector<double>> padded = in;
+    for (std::vector<double>& channel : padded)
+        channel.resize(channel.size() + delay, 0.0);
+    std::vector<std::vector<double>> out = process(padded);
+    for (std::vector<double>& channel : out)
+        channel.erase(channel.begin(), channel.begin() + static_cast<std::ptrdiff_t>(delay));
+    return out;
+}
+
+std::int32_t CPluginDriver::latency() const
+{
+    return m_env != nullptr ? m_env->latency() : 0;
+}
+
 void CPluginDriver::processSilence(std::int32_t frames)
 {
     std::fill(m_inPtrs.begin(), m_inPtrs.end(), m_silence.data());

@@ -77,6 +77,12 @@ public:
 
     // Runs in[c] (all channels the same length) through the instance; the output per channel.
     std::vector<std::vector<double>> process(const std::vector<std::vector<double>>& in);
+    // The same, aligned with the input as a host that compensates the reported latency hears
+    // it: latency() frames of silence follow the input and the first latency() output frames
+    // are dropped.
+    std::vector<std::vector<double>> processAligned(const std::vector<std::vector<double>>& in);
+    // The latency the instance reports, in samples at the host's rate.
+    std::int32_t latency() const;
     // The same with silence, and without keeping the output (warm-up, no allocation).
     void processSilence(std::int32_t frames);
     // Stamps the changes taken in before the next piece `seconds` after the piece's start

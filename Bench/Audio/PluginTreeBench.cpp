@@ -1,9 +1,10 @@
 // The whole plug-in instance built from the carried description and fed the way the host
 // boundary feeds it: stereo, 44100 Hz, 512-frame blocks of a loud two-tone signal, default
-// settings, with the default 32 bands and the largest layout of 64. Counters, from CPU time:
+// settings, with the default 32 bands and the largest layout of 64, and at 32 bands with each
+// oversampling level ("mode" is the "Auto;1x;2x;4x;8x" index). Counters, from CPU time:
 // "ns/frame" (per sample frame), "ms/block" (per 512-frame block), "realtime" (the share of
-// real time the processing takes: 44100 / frames processed per CPU second); "calls/block"
-// counts the kernel calls.
+// real time the processing takes: 44100 / frames processed per CPU second), "speed" (its
+// inverse: how many times faster than real time); "calls/block" counts the kernel calls.
 #include "Audio/DCDAWContext.h"
 #include "Harness/PluginDriver.h"
 
@@ -60,6 +61,7 @@ private:
 void BM_PluginTree(benchmark::State& state)
 {
     const auto bands = static_cast<double>(state.range(0));
+    const auto mode = static_cast<double>(state.range(1));
     CTemporaryConfigHome home;
     kelvtest::CPluginDriver driver(kRate, 2);
     if (driver.error())
@@ -70,6 +72,11 @@ void BM_PluginTree(benchmark::State& state)
     if (driver.set(std::string(kelvtest::CPluginDriver::kKelv) + "bandcount", 0, 0, bands))
     {
         state.SkipWithError("cannot set the band count");
+        return;
+    }
+    if (driver.set("plugin.modMain.oversampling", 0, 0, mode))
+    {
+        state.SkipWithError("cannot set the oversampling level");
         return;
     }
     driver.processSilence(static_cast<std::int32_t>(kRate)); // layout and fades settle
@@ -99,11 +106,19 @@ void BM_PluginTree(benchmark::State& state)
     state.counters["ns/frame"] = perFrame * 1e9;
     state.counters["ms/block"] = perFrame * kBlock * 1e3;
     state.counters["realtime"] = perFrame * kRate;
+    state.counters["speed"] = 1.0 / (perFrame * kRate);
     state.counters["calls/block"] =
         static_cast<double>(driver.context().issuedCallCount() - callsBefore) / blocks;
     if (driver.error())
         state.SkipWithError("processing failed");
 }
-BENCHMARK(BM_PluginTree)->ArgName("bands")->Arg(32)->Arg(64)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PluginTree)
+    ->ArgNames({"bands", "mode"})
+    ->Args({32, 1})
+    ->Args({64, 1})
+    ->Args({32, 2})
+    ->Args({32, 3})
+    ->Args({32, 4})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -60,6 +60,12 @@ public:
     // readers do not wait for it.
     bool isActive() const { return m_active; }
     void setActive(bool active) { m_active = active; }
+    // An active connection whose reader currently has no use for the samples (a side-effect
+    // reader that is switched off and unread itself). Producers still push to it; a producer
+    // whose every reader is unwanted may skip its run. The reader sets it on each run, so a
+    // reader that comes back on sees its input from the next block on.
+    bool isWanted() const { return m_active && m_wanted; }
+    void setWanted(bool wanted) { m_wanted = wanted; }
 
 private:
     CDCDAWContextObject& m_context;
@@ -68,6 +74,7 @@ private:
     std::size_t m_count = 0;
     std::int64_t m_samples = 0;
     bool m_active = true;
+    bool m_wanted = true;
 };
 
 } // namespace zel

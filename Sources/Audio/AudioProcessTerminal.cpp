@@ -178,7 +178,7 @@ bool CAudioProcessTerminalBase::canSkipRun() const
     for (const CAudioOutputPort& port : m_outputs)
         for (const CAudioOutputChannel& channel : port.channels)
             for (const CAudioConnection* reader : channel.readers)
-                if (reader->isActive())
+                if (reader->isWanted())
                     return false;
     for (const std::unique_ptr<CAudioModuleBase>& module : m_modules)
         if (!module->isIdleWhenUnread())
@@ -219,6 +219,13 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
     m_inRefs.resize(m_inputs.size() * channels);
     m_inOwned.resize(m_inputs.size() * channels);
     m_outRefs.resize(m_outputs.size() * channels);
+    // Tell the producers whether this run needs their samples before looking for them: a
+    // reader that was skipped may have an empty input now.
+    const bool skip = canSkipRun();
+    for (CAudioInputPort& port : m_inputs)
+        for (CAudioInputChannel& channel : port.channels)
+            for (CAudioConnection* source : channel.sources)
+                source->setWanted(!skip);
     while (true)
     {
         std::int32_t n = availableInput();
@@ -227,7 +234,7 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
             n = length;
         if (n <= 0 || n == kUnlimited)
             return nullptr;
-        if (canSkipRun())
+        if (skip)
         {
             // Nothing would see the result and the modules keep no state it would advance.
             consumeAllInputs(n);

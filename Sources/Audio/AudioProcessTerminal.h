@@ -126,7 +126,7 @@ private:
     friend class CAudioModuleBlock;
 
     std::size_t slot(std::int32_t port, std::int32_t channel) const;
-    // No active reader on any output channel, and every module may skip such a run.
+    // No reader wants any output channel, and every module may skip such a run.
     bool canSkipRun() const;
     bool canPairRuns() const;
     // Runs modules first and first + 1 in the context's lanes.

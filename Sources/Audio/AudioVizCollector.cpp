@@ -529,6 +529,8 @@ void CAudioVizCollector::collect()
                 continue;
             *info.flag = 0;
             const double* values = context.data(info.ref);
+            if (values == nullptr)
+                continue;
             CAudioVizDataMeter record;
             record.sourceIndex = static_cast<std::int32_t>(i);
             record.channel = info.channel;

@@ -96,7 +96,8 @@ CErrorPtr CModMeterModule::start(CAudioProcessTerminalBase& owner, std::int32_t 
     const double rate = updateRate(owner);
     m_subBlock = static_cast<std::uint32_t>(std::max(1.0, std::round(m_sampleRate / rate)));
     // The ring is sized once for the longest peak time, so a new peak time never allocates.
-    const std::uint32_t ringCapacity = ringLengthFor(kMaxPeakTime);
+    m_ringCapacity = ringLengthFor(kMaxPeakTime);
+    m_processFlag = &source->processFlag();
 
     CDCDAWContextObject& context = owner.context();
     m_meters.clear();
@@ -109,12 +110,26 @@ CErrorPtr CModMeterModule::start(CAudioProcessTerminalBase& owner, std::int32_t 
         meter->settings = settingsOf(owner, c);
         m_meters.push_back(std::move(meter));
         CMeter& m = *m_meters.back();
-        ZEL_TRY(context.takeBuffer((kMeterFieldCount + ringCapacity) * 8u, m.stateRef), kName);
-        m.taken = true;
-        ZEL_TRY(m.result.start(context, kMeterResultFieldCount, &source->processFlag()), kName);
-        ZEL_TRY(initialise(context, m), kName);
+        if (m.settings.enabled)
+            ZEL_TRY(acquire(context, m), kName);
     }
     return nullptr;
+}
+
+CErrorPtr CModMeterModule::acquire(CDCDAWContextObject& context, CMeter& meter)
+{
+    ZEL_TRY(context.takeBuffer((kMeterFieldCount + m_ringCapacity) * 8u, meter.stateRef), kName);
+    meter.taken = true;
+    ZEL_TRY(meter.result.start(context, kMeterResultFieldCount, m_processFlag), kName);
+    return initialise(context, meter);
+}
+
+void CModMeterModule::releaseSlots(CDCDAWContextObject& context, CMeter& meter)
+{
+    meter.result.release(context);
+    if (meter.taken)
+        (void)context.releaseReference(meter.stateRef);
+    meter.taken = false;
 }
 
 CErrorPtr CModMeterModule::initialise(CDCDAWContextObject& context, CMeter& meter)
@@ -155,8 +170,13 @@ CErrorPtr CModMeterModule::update(CAudioProcessTerminalBase& owner)
         const CSettings previous = meter->settings;
         meter->settings = next;
         if (!next.enabled)
+        {
+            releaseSlots(context, *meter);
             continue;
-        if (!previous.enabled || ringLengthFor(next.peakTime) != meter->ringLength)
+        }
+        if (!meter->taken)
+            ZEL_TRY(acquire(context, *meter), kName);
+        else if (!previous.enabled || ringLengthFor(next.peakTime) != meter->ringLength)
             ZEL_TRY(initialise(context, *meter), kName);
         else if (next.rmsTime != previous.rmsTime || next.release != previous.release ||
                  next.thirdTime != previous.thirdTime)
@@ -175,7 +195,7 @@ CErrorPtr CModMeterModule::process(CAudioModuleBlock& block)
             continue;
         ZEL_TRY(block.passInput(0, 0, meter->channel), kName);
         const CSettings& s = meter->settings;
-        if (!s.enabled)
+        if (!s.enabled || !meter->taken)
             continue;
         const std::uint32_t state = meter->stateRef;
         const std::uint32_t ring = CDCDAWContextObject::offsetReference(state, kMeterFieldCount);
@@ -203,12 +223,7 @@ void CModMeterModule::stop(CAudioProcessTerminalBase& owner)
 {
     CDCDAWContextObject& context = owner.context();
     for (const std::unique_ptr<CMeter>& meter : m_meters)
-    {
-        meter->result.release(context);
-        if (meter->taken)
-            (void)context.releaseReference(meter->stateRef);
-        meter->taken = false;
-    }
+        releaseSlots(context, *meter);
     m_meters.clear();
 }
 
@@ -274,6 +289,14 @@ CErrorPtr CModMeterDef::onVizFps(const CText& value)
         return ZEL_ERROR(fullName().toUtf8(), "zelstr_CModMeterDef_onVizFps_Invalid",
                          "Invalid update rate '%1' specified.", {value.toUtf8()});
     return nullptr;
+}
+
+bool CModMeterModule::isIdleWhenUnread() const
+{
+    for (const auto& item : m_meters)
+        if (item->settings.enabled)
+            return false;
+    return true;
 }
 
 } // namespace zel

@@ -38,7 +38,10 @@
 // Changes: a new integration or release time retunes the coefficients in place (the meter
 // keeps its levels); a new ring length, and switching the meter on, start it afresh from its
 // initial level. The audio never changes, so nothing is crossfaded. While switched off the
-// meter issues no kernel and publishes nothing.
+// meter issues no kernel, publishes nothing and holds no buffer slot: switching it off gives
+// its state and result slots back to the pool, switching it on takes them again (a many-band
+// tree can only afford its meters while few of them are shown). The result of a meter that is
+// off has no slot (its reference is invalid and its flag stays down).
 
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioProcessTerminal.h"
@@ -72,6 +75,8 @@ public:
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
+    // Switched off, a meter keeps no state: an unread meter that is off need not run.
+    bool isIdleWhenUnread() const override;
 
     std::uint32_t subBlockLength() const { return m_subBlock; }
     // The measured channels of this instance.
@@ -109,10 +114,15 @@ private:
     CErrorPtr initialise(CDCDAWContextObject& context, CMeter& meter);
     // New integration, release and third times without touching the levels.
     void retune(CDCDAWContextObject& context, CMeter& meter) const;
+    // Takes the state and result slots and initialises the meter; gives them back.
+    CErrorPtr acquire(CDCDAWContextObject& context, CMeter& meter);
+    static void releaseSlots(CDCDAWContextObject& context, CMeter& meter);
 
     std::vector<std::unique_ptr<CMeter>> m_meters;
     double m_sampleRate = 44100.0;
     std::uint32_t m_subBlock = 1;
+    std::uint32_t m_ringCapacity = 1;
+    std::uint8_t* m_processFlag = nullptr;
     bool m_compression = false;
     bool m_diff = false;
     bool m_inverted = false;

@@ -51,6 +51,7 @@ CErrorPtr CModMeterCorrModule::start(CAudioProcessTerminalBase& owner, std::int3
     ZEL_TRY(findKernel("DCDAW_metercorrsub", m_publish), kName);
     m_channel = channel;
     m_sampleRate = owner.sampleRate();
+    m_processFlag = &source->processFlag();
 
     CDCDAWContextObject& context = owner.context();
     m_pairs.clear();
@@ -63,12 +64,26 @@ CErrorPtr CModMeterCorrModule::start(CAudioProcessTerminalBase& owner, std::int3
         pair.channel = c;
         pair.avgTime = avgTimeOf(owner, c);
         pair.enabled = isOn(owner.paramValue(kEnableInput, c, 1.0));
-        ZEL_TRY(context.takeBuffer(kCorrFieldCount * 8u, pair.stateRef), kName);
-        pair.taken = true;
-        ZEL_TRY(pair.result.start(context, kCorrResultFieldCount, &source->processFlag()), kName);
-        ZEL_TRY(initialise(context, pair), kName);
+        if (pair.enabled)
+            ZEL_TRY(acquire(context, pair), kName);
     }
     return nullptr;
+}
+
+CErrorPtr CModMeterCorrModule::acquire(CDCDAWContextObject& context, CPair& pair) const
+{
+    ZEL_TRY(context.takeBuffer(kCorrFieldCount * 8u, pair.stateRef), kName);
+    pair.taken = true;
+    ZEL_TRY(pair.result.start(context, kCorrResultFieldCount, m_processFlag), kName);
+    return initialise(context, pair);
+}
+
+void CModMeterCorrModule::releaseSlots(CDCDAWContextObject& context, CPair& pair)
+{
+    pair.result.release(context);
+    if (pair.taken)
+        (void)context.releaseReference(pair.stateRef);
+    pair.taken = false;
 }
 
 CErrorPtr CModMeterCorrModule::initialise(CDCDAWContextObject& context, CPair& pair) const
@@ -88,7 +103,15 @@ CErrorPtr CModMeterCorrModule::update(CAudioProcessTerminalBase& owner)
         const bool retune = avgTime != pair->avgTime;
         pair->avgTime = avgTime;
         pair->enabled = enabled;
-        if (restart)
+        if (!enabled)
+        {
+            releaseSlots(context, *pair);
+        }
+        else if (!pair->taken)
+        {
+            ZEL_TRY(acquire(context, *pair), kName);
+        }
+        else if (restart)
         {
             ZEL_TRY(initialise(context, *pair), kName);
         }
@@ -112,7 +135,7 @@ CErrorPtr CModMeterCorrModule::process(CAudioModuleBlock& block)
     CDCDAWContextObject& context = block.context();
     for (const std::unique_ptr<CPair>& pair : m_pairs)
     {
-        if (!pair->enabled)
+        if (!pair->enabled || !pair->taken)
             continue;
         const std::uint32_t left = block.input(0, pair->channel);
         const std::uint32_t right = block.input(0, pair->channel + 1);
@@ -129,12 +152,7 @@ void CModMeterCorrModule::stop(CAudioProcessTerminalBase& owner)
 {
     CDCDAWContextObject& context = owner.context();
     for (const std::unique_ptr<CPair>& pair : m_pairs)
-    {
-        pair->result.release(context);
-        if (pair->taken)
-            (void)context.releaseReference(pair->stateRef);
-        pair->taken = false;
-    }
+        releaseSlots(context, *pair);
     m_pairs.clear();
 }
 
@@ -178,6 +196,14 @@ CErrorPtr CModMeterCorrDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) 
 CErrorPtr CModMeterCorrDef::onInverted(const CText& value)
 {
     return parseFlag(value, m_inverted);
+}
+
+bool CModMeterCorrModule::isIdleWhenUnread() const
+{
+    for (const auto& item : m_pairs)
+        if (item->enabled)
+            return false;
+    return true;
 }
 
 } // namespace zel

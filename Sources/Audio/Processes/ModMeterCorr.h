@@ -17,7 +17,9 @@
 // "<meter name>-enable" switch (on when unbound). The running means use the cut-off
 // f = 1 / (1.3643161 * avgtime), so a correlation meter averages exactly as fast as a level
 // meter with that integration time. A new "avgtime" retunes the coefficient in place;
-// switching the meter on restarts it from correlation 0. While off it issues no kernel.
+// switching the meter on restarts it from correlation 0. While off it issues no kernel and
+// holds no buffer slot (its state and result slots go back to the pool and are taken again
+// when it is switched on).
 // Definition attribute "is-inverted": the result info tells the display to show the value
 // inverted; the published value itself is not changed.
 
@@ -41,6 +43,8 @@ public:
     CErrorPtr update(CAudioProcessTerminalBase& owner) override;
     CErrorPtr process(CAudioModuleBlock& block) override;
     void stop(CAudioProcessTerminalBase& owner) override;
+    // Switched off, a meter keeps no state: an unread meter that is off need not run.
+    bool isIdleWhenUnread() const override;
 
     // The pairs this instance measures, by their first channel.
     std::size_t pairCount() const { return m_pairs.size(); }
@@ -64,10 +68,13 @@ private:
     };
 
     CErrorPtr initialise(CDCDAWContextObject& context, CPair& pair) const;
+    CErrorPtr acquire(CDCDAWContextObject& context, CPair& pair) const;
+    static void releaseSlots(CDCDAWContextObject& context, CPair& pair);
 
     std::int32_t m_channel = -1;
     std::vector<std::unique_ptr<CPair>> m_pairs;
     double m_sampleRate = 44100.0;
+    std::uint8_t* m_processFlag = nullptr;
     bool m_inverted = false;
     const CDCDAWKernel* m_init = nullptr;
     const CDCDAWKernel* m_publish = nullptr;

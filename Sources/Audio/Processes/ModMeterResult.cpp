@@ -35,6 +35,8 @@ void CModMeterResult::release(CDCDAWContextObject& context)
     (void)context.releaseReference(m_ref);
     m_taken = false;
     m_ref = 0xFFFFFFFFu;
+    // A record raised but not yet read has no slot to read any more.
+    m_flag = 0;
 }
 
 } // namespace zel

@@ -45,14 +45,26 @@ double halfBandDelay(const CAudioFilterDesign& design)
     return 0.5 * (a + b);
 }
 
+// Every process below object, parents before children. Plain objects in between are walked
+// through: the bands and stack copies of replicating processes are processes held by a
+// replica object, not by the replicating process itself.
+template <class F>
+void forEachProcessBelow(CObject& object, F& visit)
+{
+    for (CObject* child : object.childList())
+    {
+        if (auto* inner = dynamic_cast<CAudioProcessBase*>(child))
+            visit(*inner);
+        forEachProcessBelow(*child, visit);
+    }
+}
+
 // Every process in the subtree of process, itself first.
 template <class F>
 void forEachProcess(CAudioProcessBase& process, F&& visit)
 {
     visit(process);
-    for (CObject* child : process.childList())
-        if (auto* inner = dynamic_cast<CAudioProcessBase*>(child))
-            forEachProcess(*inner, visit);
+    forEachProcessBelow(process, visit);
 }
 
 } // namespace

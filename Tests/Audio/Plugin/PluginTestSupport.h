@@ -4,11 +4,13 @@
 // tests share: the default band layout and the flat-curve mappings, computed here from their
 // formulas rather than read back from the product.
 
+#include "Audio/Filters/AudioFilterGen.h"
 #include "Core/AppDataTestSupport.h"
 #include "Harness/PluginDriver.h"
 #include "Support/ErrorText.h"
 
 #include <cmath>
+#include <complex>
 #include <memory>
 #include <numbers>
 
@@ -62,6 +64,50 @@ inline double layoutPostGain(double r)
 inline double dbToFactor(double db)
 {
     return std::pow(10.0, db / 20.0);
+}
+
+// The band bank's summed response at f when the bands run at bandRate: the carried band design
+// (array "bandpass", item 4) at every default band frequency with the layout's bandwidth,
+// evaluated from its coefficients by hand, summed, times the layout's sum gain.
+inline std::complex<double> bandBankResponse(double f, double bandRate)
+{
+    const auto* gen = dynamic_cast<const zel::CAudioFilterGen*>(
+        zel::CApplication::instance()->findObject("shared::audio.fltarray.bandpass"));
+    EXPECT_NE(gen, nullptr);
+    if (gen == nullptr)
+        return 0.0;
+    const double r = layoutRatio();
+    const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / bandRate);
+    std::complex<double> total = 0.0;
+    for (int k = 0; k < kDefaultBands; ++k)
+    {
+        zel::CAudioFilterRequest request;
+        request.sampleRate = bandRate;
+        request.index = 4;
+        request.freq = defaultBandFreq(k);
+        request.bw = layoutBandwidth(r);
+        zel::CAudioFilterDesign design;
+        EXPECT_EQ(idAndText(gen->design(request, design)), "no error");
+        std::complex<double> h = 1.0;
+        for (std::size_t i = 0; i < design.sectionCount; ++i)
+        {
+            const auto& c = design.sections[i].coeffs;
+            h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
+        }
+        total += h;
+    }
+    return total * layoutPostGain(r);
+}
+
+// The DFT of y at frequency f for the sample rate rate (a plain sum; the response has decayed
+// by the end of y).
+inline std::complex<double> dftAt(const std::vector<double>& y, double f, double rate)
+{
+    std::complex<double> sum = 0.0;
+    const double w = 2.0 * std::numbers::pi * f / rate;
+    for (std::size_t n = 0; n < y.size(); ++n)
+        sum += y[n] * std::polar(1.0, -w * static_cast<double>(n));
+    return sum;
 }
 
 } // namespace kelvtest

@@ -270,19 +270,22 @@ TEST_F(ModMeterTest, FlagsRiseOncePerPublishedRecordAndNotWhileOff)
             EXPECT_FALSE(pending(i)) << i; // the request was used up by the publishing call
         }
     }
-    // Off: no kernel, no record, no flag; the record keeps its last values.
-    const double level = record("m", 0)[0];
-    ASSERT_GT(level, 0.0);
+    // Off: no kernel, no record, no flag, and the state and result slots of both channels
+    // are back in the pool.
+    ASSERT_GT(record("m", 0)[0], 0.0);
+    const std::uint32_t freeWhileOn = m_context->freeSlotCount();
     setValue("plugin.modMain.m-enable", 0.0);
     clearFlags();
     for (int block = 0; block < 3; ++block)
         EXPECT_TRUE(runSame(constant(16, 0.5)).passed[0]);
     EXPECT_EQ(meter.processFlag(), 0);
     EXPECT_EQ(*meter.meterResult(0).flag, 0);
-    EXPECT_EQ(record("m", 0)[0], level);
-    // On again: the meter starts afresh from silence.
+    EXPECT_EQ(m_context->freeSlotCount(), freeWhileOn + 4u);
+    EXPECT_EQ(m_context->data(meter.meterResult(0).ref), nullptr);
+    // On again: the slots are taken again and the meter starts afresh from silence.
     setValue("plugin.modMain.m-enable", 1.0);
     runSame(constant(16, 0.5));
+    EXPECT_EQ(m_context->freeSlotCount(), freeWhileOn);
     EXPECT_EQ(meter.processFlag(), 1);
     EXPECT_EQ(record("m", 0)[0], 0.0);
 }

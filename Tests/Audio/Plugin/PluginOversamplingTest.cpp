@@ -1,0 +1,380 @@
+// The whole instance with oversampling, meters and the latency uniformer in the main chain:
+// the reported latency is the same at every oversampling level and filter choice and an
+// impulse comes out where it says; at 2x the tree is still the band bank (run at the raised
+// rate); the meters cost no buffer slots while off and 64 stereo bands with every meter on
+// fit the pool; the running tree does not allocate; a listened meter delivers records.
+#include "Audio/AudioVizCollector.h"
+#include "Audio/AudioVizData.h"
+#include "Audio/DCDAWContext.h"
+#include "Audio/Plugin/PluginTestSupport.h"
+#include "Audio/Processes/ModMeterResult.h"
+#include "Audio/Processes/ModResampler.h"
+#include "Core/MemoryReader.h"
+#include "Core/MemoryWriteBuffer.h"
+#include "Support/AllocationCounter.h"
+
+#include <complex>
+#include <cstdio>
+#include <functional>
+#include <random>
+
+namespace kelvtest
+{
+namespace
+{
+
+constexpr std::int32_t kLatency = 502;
+const std::string kMain = "plugin.modMain.";
+// The meter switches: the band meters' (in the spectral processor) and the output meters'.
+const std::vector<std::string> kBandMeters = {"modMeterIn", "modMeterOut", "modMeterGR",
+                                              "modMeterBal", "modMeterCorr"};
+const std::vector<std::string> kOutputMeters = {"modMeterOut", "modMeterCorr"};
+
+zel::CErrorPtr switchMeters(CPluginDriver& d, double on)
+{
+    for (const std::string& m : kBandMeters)
+        ZEL_TRY(d.set(std::string(CPluginDriver::kKelv) + m + "-enable", 0, 0, on), "test");
+    for (const std::string& m : kOutputMeters)
+        ZEL_TRY(d.set(kMain + m + "-enable", 0, 0, on), "test");
+    return nullptr;
+}
+
+struct CAlignCase
+{
+    double rate;
+    std::int32_t mode; // "Auto;1x;2x;4x;8x" index
+    bool linearPhase;
+    // Where the impulse's largest output sample lands, relative to the reported latency.
+    std::int32_t minOffset;
+    std::int32_t maxOffset;
+};
+
+// Measured (the same at 44100 and 48000 Hz, both channels):
+//   mode  filters  peak at  peak value
+//   1x    either   502      1.0000 (no stages: the uniformer's delay alone)
+//   2x    FIR      502      0.9704
+//   4x    FIR      502      0.9703
+//   8x    FIR      502      0.9703
+//   2x    IIR      503      0.6285
+//   4x    IIR      503      0.5321
+//   8x    IIR      503      0.6129
+// The linear-phase stages are symmetric: the round trip is a whole number of base-rate samples
+// and the peak lands exactly on 502 (the missing 3 % is the energy in the side lobes). The IIR
+// half-band pairs are not linear-phase: the round trip is counted from their group delay at
+// DC, while their impulse response spreads over a few samples and peaks one base-rate sample
+// later.
+const CAlignCase kAlign[] = {
+    {44100.0, 1, true, 0, 0},  {44100.0, 1, false, 0, 0}, {44100.0, 2, true, 0, 0},
+    {44100.0, 2, false, 1, 1}, {44100.0, 3, true, 0, 0},  {44100.0, 3, false, 1, 1},
+    {44100.0, 4, true, 0, 0},  {44100.0, 4, false, 1, 1}, {48000.0, 1, true, 0, 0},
+    {48000.0, 1, false, 0, 0}, {48000.0, 2, true, 0, 0},  {48000.0, 2, false, 1, 1},
+    {48000.0, 3, true, 0, 0},  {48000.0, 3, false, 1, 1}, {48000.0, 4, true, 0, 0},
+    {48000.0, 4, false, 1, 1},
+};
+
+TEST_F(CPluginTest, LatencyIsConstantAndAnImpulseLandsOnIt)
+{
+    for (const CAlignCase& c : kAlign)
+    {
+        SCOPED_TRACE(testing::Message()
+                     << c.rate << " Hz, mode " << c.mode << (c.linearPhase ? " FIR" : " IIR"));
+        CPluginDriver& d = make(c.rate, 2);
+        ASSERT_FALSE(d.error());
+        // Bypassed: the band bank stays out of the measurement, the resamplers stay in.
+        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, c.mode));
+        ASSERT_FALSE(d.set(kMain + "lp-oversampling-enable", 0, 0, c.linearPhase ? 1.0 : 0.0));
+        ASSERT_FALSE(d.set(kMain + "denorm-enable", 0, 0, 0.0));
+        ASSERT_FALSE(d.set(kMain + "modBypass.enable", 0, 0, 1.0));
+        d.processSilence(4096); // stage changes, fades and the filter switches settle
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        EXPECT_EQ(d.latency(), kLatency);
+
+        const std::size_t n = 2048;
+        std::vector<std::vector<double>> in(2, std::vector<double>(n, 0.0));
+        in[0][0] = 1.0;
+        in[1][0] = -1.0;
+        const auto out = d.process(in);
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        for (std::size_t ch = 0; ch < 2; ++ch)
+        {
+            std::size_t at = 0;
+            for (std::size_t i = 0; i < n; ++i)
+                if (std::abs(out[ch][i]) > std::abs(out[ch][at]))
+                    at = i;
+            const auto offset = static_cast<std::int32_t>(at) - kLatency;
+            std::printf("alignment %.0f Hz mode %d %s ch %zu: peak at %zu (offset %d, value "
+                        "%.4f)\n",
+                        c.rate, c.mode, c.linearPhase ? "FIR" : "IIR", ch, at, offset, out[ch][at]);
+            EXPECT_GE(offset, c.minOffset);
+            EXPECT_LE(offset, c.maxOffset);
+            EXPECT_GT(std::abs(out[ch][at]), 0.5); // a main peak, not a ripple
+            EXPECT_GT(out[ch][at] * in[ch][0], 0.0);
+        }
+        driver.reset();
+    }
+}
+
+TEST_F(CPluginTest, BothResamplersFollowTheSettingAndAutoFollowsTheHostMode)
+{
+    struct CCase
+    {
+        double mode;
+        double hostMode;
+        std::int32_t stages;
+    };
+    const CCase cases[] = {{1, 3, 0}, {2, 0, 1}, {3, 0, 2}, {4, 0, 3},
+                           {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}};
+    CPluginDriver& d = make(48000.0, 2);
+    auto* up = dynamic_cast<zel::CModResampler*>(d.main().findChild("modUpsampler"));
+    auto* down = dynamic_cast<zel::CModResampler*>(d.main().findChild("modDownsampler"));
+    ASSERT_NE(up, nullptr);
+    ASSERT_NE(down, nullptr);
+    EXPECT_TRUE(up->isUpsampler());
+    EXPECT_FALSE(down->isUpsampler());
+    for (const CCase& c : cases)
+    {
+        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, c.mode));
+        ASSERT_FALSE(d.set(kMain + "host-oversampling-mode", 0, 0, c.hostMode));
+        d.processSilence(1024);
+        EXPECT_EQ(up->stageCount(), c.stages) << c.mode << " " << c.hostMode;
+        EXPECT_EQ(down->stageCount(), c.stages) << c.mode << " " << c.hostMode;
+        EXPECT_EQ(d.latency(), kLatency);
+    }
+}
+
+TEST_F(CPluginTest, TwiceOversampledTreeIsStillTheBandBank)
+{
+    // At 2x the bands run at 96 kHz (every band of every group copy: the raised rate must
+    // reach the processes the replicating processes hold); below the base band edge the
+    // resampler round trip is flat and a pure delay, so the output is the band bank designed
+    // at 96 kHz, delayed by 502 samples. (Bands left at the base rate would sit an octave too
+    // high: the lowest band's response would be off by 8 dB.)
+    constexpr double kFs = 48000.0;
+    CPluginDriver& d = make(kFs, 2);
+    ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, 2.0));
+    ASSERT_FALSE(d.set(kMain + "denorm-enable", 0, 0, 0.0));
+    d.processSilence(9600);
+    const std::size_t n = 65536;
+    std::vector<std::vector<double>> in(2, std::vector<double>(n, 0.0));
+    in[0][0] = 0.01; // below every threshold
+    in[1][0] = 0.01;
+    const auto out = d.process(in);
+    ASSERT_EQ(idAndText(d.error()), "no error");
+    double worstDb = 0.0;
+    double worstRel = 0.0;
+    for (int i = 0; i <= 80; ++i)
+    {
+        const double f = 20.0 * std::pow(800.0, i / 80.0); // 20 Hz to 16 kHz
+        const std::complex<double> want =
+            bandBankResponse(f, 2.0 * kFs) *
+            std::polar(1.0, -2.0 * std::numbers::pi * f / kFs * kLatency);
+        for (std::size_t c = 0; c < 2; ++c)
+        {
+            const std::complex<double> got = dftAt(out[c], f, kFs) / 0.01;
+            worstDb =
+                std::max(worstDb, std::abs(20.0 * std::log10(std::abs(got) / std::abs(want))));
+            worstRel = std::max(worstRel, std::abs(got - want) / std::abs(want));
+        }
+    }
+    std::printf("2x transparency: largest magnitude error %.3g dB, complex error %.3g\n", worstDb,
+                worstRel);
+    EXPECT_LT(worstDb, 0.01);
+    EXPECT_LT(worstRel, 1e-3);
+
+    // Every process of the spectral processor, bands included, runs at the raised rate.
+    std::size_t processes = 0;
+    std::size_t atBase = 0;
+    const std::function<void(const zel::CObject&)> walk = [&](const zel::CObject& o)
+    {
+        if (const auto* p = dynamic_cast<const zel::CAudioProcessBase*>(&o))
+        {
+            ++processes;
+            atBase += p->sampleRate() == 2.0 * kFs ? 0 : 1;
+        }
+        for (const zel::CObject* child : o.childList())
+            walk(*child);
+    };
+    const zel::CObject* kelv = d.main().findChild("modKelvatrone");
+    ASSERT_NE(kelv, nullptr);
+    walk(*kelv);
+    EXPECT_GT(processes, 32u * 10u); // the bands' chains are among them
+    EXPECT_EQ(atBase, 0u);
+}
+
+TEST_F(CPluginTest, MetersHoldSlotsOnlyWhileOnAndSixtyFourBandsFitThePool)
+{
+    // Per stereo band: four level meters with a state and a result slot per channel, and one
+    // correlation meter with two for the pair; at the output: the level meter (2 x 2) and the
+    // correlation meter (2).
+    constexpr std::uint32_t kPerBand = 4 * 2 * 2 + 2;
+    constexpr std::uint32_t kOutput = 2 * 2 + 2;
+    for (const double mode : {1.0, 4.0})
+    {
+        CPluginDriver& d = make(44100.0, 2);
+        ASSERT_FALSE(d.set(std::string(CPluginDriver::kKelv) + "bandcount", 0, 0, 64.0));
+        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, mode));
+        d.processSilence(4096);
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        const std::uint32_t freeOff = d.context().freeSlotCount();
+        ASSERT_FALSE(switchMeters(d, 1.0));
+        d.processSilence(2048);
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        const std::uint32_t freeOn = d.context().freeSlotCount();
+        std::printf("64 stereo bands, mode %.0f: %u slots free with the meters off, %u on\n", mode,
+                    freeOff, freeOn);
+        EXPECT_EQ(freeOff - freeOn, 64 * kPerBand + kOutput);
+        ASSERT_FALSE(switchMeters(d, 0.0));
+        d.processSilence(2048);
+        EXPECT_EQ(d.context().freeSlotCount(), freeOff);
+        driver.reset();
+    }
+}
+
+TEST_F(CPluginTest, EveryBandMeterPublishesWhileOnAndNoneWhileOff)
+{
+    // Every meter of every band is wired: each publishes a record for each measured channel
+    // (the gain and balance meters only when their second input, the band signal, arrives).
+    CPluginDriver& d = make(44100.0, 2);
+    std::vector<zel::CModMeterSource*> meters;
+    std::vector<std::string> names;
+    const std::function<void(zel::CObject&)> walk = [&](zel::CObject& o)
+    {
+        if (auto* m = dynamic_cast<zel::CModMeterSource*>(&o))
+        {
+            meters.push_back(m);
+            names.push_back(o.name().toUtf8());
+        }
+        for (zel::CObject* child : o.childList())
+            walk(*child);
+    };
+    std::vector<std::vector<double>> tone(2, std::vector<double>(2048));
+    for (std::size_t i = 0; i < tone[0].size(); ++i)
+        tone[0][i] = tone[1][i] = 0.3 * std::sin(0.05 * static_cast<double>(i));
+    for (const double on : {0.0, 1.0})
+    {
+        ASSERT_FALSE(switchMeters(d, on));
+        (void)d.process(tone);
+        meters.clear();
+        names.clear();
+        walk(*d.main().findChild("modKelvatrone"));
+        ASSERT_EQ(meters.size(), 32u * 5u);
+        for (zel::CModMeterSource* m : meters)
+        {
+            m->processFlag() = 0;
+            for (std::size_t r = 0; r < m->meterResultCount(); ++r)
+                *m->meterResult(r).flag = 0;
+        }
+        (void)d.process(tone);
+        ASSERT_EQ(idAndText(d.error()), "no error");
+        for (std::size_t i = 0; i < meters.size(); ++i)
+        {
+            EXPECT_EQ(meters[i]->processFlag(), on > 0.5 ? 1 : 0) << names[i];
+            std::size_t raised = 0;
+            for (std::size_t r = 0; r < meters[i]->meterResultCount(); ++r)
+                raised += *meters[i]->meterResult(r).flag;
+            // Two channels each for the level meters, one pair for the correlation meter.
+            const std::size_t want = names[i] == "modMeterCorr" ? 1u : 2u;
+            EXPECT_EQ(raised, on > 0.5 ? want : 0u) << names[i];
+        }
+    }
+}
+
+TEST_F(CPluginTest, FourTimesOversampledTreeWithMetersOnAllocatesNothing)
+{
+    CPluginDriver& d = make(44100.0, 2);
+    ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, 3.0));
+    ASSERT_FALSE(switchMeters(d, 1.0));
+    const std::int32_t frames = 4096;
+    std::vector<double> left(frames), right(frames), outL(frames), outR(frames);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> noise(-0.8, 0.8);
+    for (std::int32_t i = 0; i < frames; ++i)
+    {
+        left[static_cast<std::size_t>(i)] = noise(rng);
+        right[static_cast<std::size_t>(i)] = noise(rng);
+    }
+    const std::vector<const double*> in = {left.data(), right.data()};
+    const std::vector<double*> out = {outL.data(), outR.data()};
+    d.processSilence(44100);
+    ASSERT_FALSE(d.processInto(in, frames, out));
+    ASSERT_FALSE(d.processInto(in, frames, out));
+    std::size_t allocations = 0;
+    {
+        CCountAllocations count;
+        for (int i = 0; i < 4; ++i)
+            (void)d.processInto(in, frames, out);
+        allocations = count.count();
+    }
+    EXPECT_EQ(allocations, 0u);
+    double peak = 0.0;
+    for (double v : outL)
+        peak = std::max(peak, std::abs(v));
+    EXPECT_GT(peak, 0.01);
+    EXPECT_TRUE(std::isfinite(peak));
+}
+
+TEST_F(CPluginTest, ListenedOutputMeterDeliversRecordsThroughTheCollector)
+{
+    constexpr double kFs = 48000.0;
+    CPluginDriver& d = make(kFs, 2);
+    auto* viz = dynamic_cast<zel::CAudioVizCollector*>(d.plugin().findChild("viz-collector"));
+    ASSERT_NE(viz, nullptr);
+    ASSERT_EQ(idAndText(viz->connect()), "no error");
+    viz->setActive(true);
+    ASSERT_FALSE(viz->listen(1, 7, zel::CText("plugin.modMain.modMeterOut"), 3));
+    ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, 2.0));
+
+    // A 0.25 amplitude 1 kHz tone in both channels; blocks of 480 frames, the collector
+    // polled after each like the host boundary does.
+    std::vector<double> tone(480);
+    const auto run = [&](int blocks)
+    {
+        std::size_t at = 0;
+        for (int b = 0; b < blocks; ++b)
+        {
+            for (double& v : tone)
+                v = 0.25 *
+                    std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(at++) / kFs);
+            (void)d.process({tone, tone});
+            viz->beginBlock();
+        }
+    };
+    const auto take = [&]
+    {
+        zel::CMemoryWriteBuffer out;
+        EXPECT_EQ(idAndText(viz->takeRecords(1, out)), "no error");
+        const std::vector<std::uint8_t> bytes = out.toVector();
+        zel::CMemoryReader in(bytes.data(), bytes.size());
+        double time = 0.0;
+        std::vector<zel::CAudioVizEntry> entries;
+        EXPECT_EQ(idAndText(zel::readVizDataBlock(in, time, entries)), "no error");
+        return entries;
+    };
+
+    // Off (the default): nothing is published.
+    run(20);
+    EXPECT_TRUE(take().empty());
+
+    ASSERT_FALSE(d.set(kMain + "modMeterOut-enable", 0, 0, 1.0));
+    run(100); // one second
+    const std::vector<zel::CAudioVizEntry> entries = take();
+    ASSERT_EQ(entries.size(), 1u);
+    const zel::CAudioVizEntry& e = entries[0];
+    EXPECT_EQ(e.listenerId, 7);
+    EXPECT_EQ(e.slot, 3);
+    EXPECT_EQ(e.source, zel::CText("plugin.modMain.modMeterOut"));
+    // One record per channel and block.
+    EXPECT_EQ(e.recordCount, 200);
+    ASSERT_EQ(e.records.size(), 200u);
+    const auto& last = dynamic_cast<const zel::CAudioVizDataMeter&>(*e.records.back());
+    // The band bank passes 1 kHz at about unity: the released level of a sine with 2 ms
+    // integration and 750 ms release sits between its RMS and its peak; the peak holds the
+    // largest power of the last second, the tone's peak.
+    EXPECT_GT(last.level, 0.25 / std::sqrt(2.0) * 0.9);
+    EXPECT_LT(last.level, 0.25 * 1.1);
+    EXPECT_GT(last.peak, 0.25 * 0.9);
+    EXPECT_LT(last.peak, 0.25 * 1.1);
+}
+
+} // namespace
+} // namespace kelvtest
