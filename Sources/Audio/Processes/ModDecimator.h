@@ -13,33 +13,35 @@
 // Its input runs at twice its output's rate: the process belongs to the input side (its setup
 // carries the doubled rate) and its position counts input samples. It consumes input in pairs;
 // an odd sample left over waits for the next run. Nothing connected gives silence of half the
-// sub-block length. It is a connection-point process (CAudioProcessBase), not a terminal.
+// sub-block length. The run itself is CModRateStep's.
 
-#include "Audio/AudioProcessBase.h"
 #include "Audio/AudioProcessDef.h"
+#include "Audio/Processes/ModRateStep.h"
 
 namespace zel
 {
 
 struct CDCDAWKernel;
 
-class CModDecimator : public CAudioProcessBase
+class CModDecimator : public CModRateStep
 {
 public:
     static void registerClass(CClassInfo& info);
+    CModDecimator() : CModRateStep(false) {}
     CErrorPtr initFromDef(const CAudioProcessDefBase& def,
                           std::shared_ptr<const CAudioProcessSetup> setup,
                           const CText& instancePath) override;
-    // length: the input side's sub-block length when nothing is connected.
-    CErrorPtr process(std::int32_t length) override;
 
     bool isOddPhase() const { return m_odd; }
     void setOddPhase(bool odd) { m_odd = odd; }
 
+protected:
+    CErrorPtr issueStep(CDCDAWContextObject& ctx, std::int32_t inputLength, std::uint32_t out,
+                        std::uint32_t in) override;
+
 private:
     const CDCDAWKernel* m_even = nullptr;
     const CDCDAWKernel* m_oddKernel = nullptr;
-    const CDCDAWKernel* m_fill0 = nullptr;
     bool m_odd = false;
 };
 

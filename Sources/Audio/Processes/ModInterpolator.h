@@ -9,30 +9,31 @@
 // carries the doubled rate) and its position counts output samples. Input port 0 to output
 // port 0, per channel; nothing connected gives silence of twice the sub-block length.
 //
-// It is a connection-point process (CAudioProcessBase), not a terminal module: a terminal
-// queues as many samples as it reads.
+// The run itself is CModRateStep's.
 
-#include "Audio/AudioProcessBase.h"
 #include "Audio/AudioProcessDef.h"
+#include "Audio/Processes/ModRateStep.h"
 
 namespace zel
 {
 
 struct CDCDAWKernel;
 
-class CModInterpolator : public CAudioProcessBase
+class CModInterpolator : public CModRateStep
 {
 public:
     static void registerClass(CClassInfo& info);
+    CModInterpolator() : CModRateStep(true) {}
     CErrorPtr initFromDef(const CAudioProcessDefBase& def,
                           std::shared_ptr<const CAudioProcessSetup> setup,
                           const CText& instancePath) override;
-    // length: the input side's sub-block length when nothing is connected.
-    CErrorPtr process(std::int32_t length) override;
+
+protected:
+    CErrorPtr issueStep(CDCDAWContextObject& ctx, std::int32_t inputLength, std::uint32_t out,
+                        std::uint32_t in) override;
 
 private:
     const CDCDAWKernel* m_interp = nullptr;
-    const CDCDAWKernel* m_fill0 = nullptr;
 };
 
 class CModInterpolatorDef : public CAudioProcessDefBase
