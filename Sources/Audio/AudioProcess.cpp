@@ -297,19 +297,8 @@ CErrorPtr CAudioProcess::forwardOutputs(std::int32_t n)
         CAudioInputPort& inner = m_innerInputs[p];
         for (std::size_t c = 0; c < inner.channels.size(); ++c)
         {
-            CAudioInputChannel& from = inner.channels[c];
-            CAudioOutputChannel& to = m_outputs[p].channels[c];
-            std::int32_t k = availableIn(from);
-            if (k == kUnlimited)
-            {
-                ZEL_TRY(forwardChannel(from, to, n), fullName().toUtf8()); // silence
-                continue;
-            }
-            while (k > 0)
-            {
-                ZEL_TRY(forwardChannel(from, to, k), fullName().toUtf8());
-                k = availableIn(from);
-            }
+            ZEL_TRY(drainChannel(inner.channels[c], &m_outputs[p].channels[c], n),
+                    fullName().toUtf8());
         }
     }
     return nullptr;
@@ -319,16 +308,11 @@ CErrorPtr CAudioProcess::process(std::int32_t length)
 {
     while (true)
     {
-        std::int32_t n = availableInput();
-        const bool once = n == kUnlimited;
-        if (once)
-            n = length;
-        if (n <= 0 || n == kUnlimited)
+        bool once = false;
+        const std::int32_t n = nextSubBlock(length, once);
+        if (n == 0)
             return nullptr;
         const std::int64_t start = position();
-        const std::int64_t pending = pendingChangePosition();
-        if (pending > start && pending - start < n)
-            n = static_cast<std::int32_t>(pending - start);
 
         ZEL_TRY(applyParamChanges(start), fullName().toUtf8());
         if (m_dirty)

@@ -458,6 +458,46 @@ std::int32_t CAudioProcessBase::availableIn(const CAudioInputChannel& channel)
     return n;
 }
 
+std::int32_t CAudioProcessBase::nextRunLength(std::int32_t length, bool& once) const
+{
+    std::int32_t n = availableInput();
+    once = n == kUnlimited;
+    if (once)
+        n = length;
+    return n <= 0 || n == kUnlimited ? 0 : n;
+}
+
+std::int32_t CAudioProcessBase::nextSubBlock(std::int32_t length, bool& once) const
+{
+    std::int32_t n = nextRunLength(length, once);
+    const std::int64_t start = position();
+    const std::int64_t pending = pendingChangePosition();
+    if (n > 0 && pending > start && pending - start < n)
+        n = static_cast<std::int32_t>(pending - start);
+    return n;
+}
+
+CErrorPtr CAudioProcessBase::drainChannel(CAudioInputChannel& from, CAudioOutputChannel* to,
+                                          std::int32_t n)
+{
+    std::int32_t k = availableIn(from);
+    if (k == kUnlimited)
+    {
+        if (to != nullptr)
+            ZEL_TRY(forwardChannel(from, *to, n), fullName().toUtf8()); // silence
+        return nullptr;
+    }
+    while (k > 0)
+    {
+        if (to != nullptr)
+            ZEL_TRY(forwardChannel(from, *to, k), fullName().toUtf8());
+        else
+            consumeChannel(from, k);
+        k = availableIn(from);
+    }
+    return nullptr;
+}
+
 std::int32_t CAudioProcessBase::availableInput() const
 {
     std::int32_t n = kUnlimited;

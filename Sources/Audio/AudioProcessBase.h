@@ -249,6 +249,15 @@ protected:
     // kUnlimited when nothing is connected, 0 when a connected source is empty.
     std::int32_t availableInput() const;
     static std::int32_t availableIn(const CAudioInputChannel& channel);
+    // The length of the next run: availableInput(), or `length` when nothing is connected
+    // (then `once` is set: that run is the only one of this call). 0: nothing to run.
+    std::int32_t nextRunLength(std::int32_t length, bool& once) const;
+    // The same, cut short at the next pending parameter change after position(), so that a
+    // container's sub-blocks start where changes are due.
+    std::int32_t nextSubBlock(std::int32_t length, bool& once) const;
+    // Passes everything an inner channel holds on to `to` (null: consumes it); n samples of
+    // silence when nothing is connected to it.
+    CErrorPtr drainChannel(CAudioInputChannel& from, CAudioOutputChannel* to, std::int32_t n);
     // Reads n samples of a channel: one source gives its front reference (owned false), several
     // are summed into a new buffer (owned true, release it), none gives kNoInput.
     CErrorPtr readChannel(const CAudioInputChannel& channel, std::int32_t n, std::uint32_t& ref,

@@ -320,23 +320,10 @@ CErrorPtr CAudioProcessReplicaBase::forwardOutputs(std::int32_t n)
 {
     for (std::size_t c = 0; c < m_sink.channels.size(); ++c)
     {
-        CAudioInputChannel& from = m_sink.channels[c];
         const bool hasOutput = !m_outputs.empty() && c < m_outputs[0].channels.size();
-        std::int32_t k = availableIn(from);
-        if (k == kUnlimited)
-        {
-            if (hasOutput)
-                ZEL_TRY(forwardChannel(from, m_outputs[0].channels[c], n), fullName().toUtf8());
-            continue;
-        }
-        while (k > 0)
-        {
-            if (hasOutput)
-                ZEL_TRY(forwardChannel(from, m_outputs[0].channels[c], k), fullName().toUtf8());
-            else
-                consumeChannel(from, k);
-            k = availableIn(from);
-        }
+        ZEL_TRY(
+            drainChannel(m_sink.channels[c], hasOutput ? &m_outputs[0].channels[c] : nullptr, n),
+            fullName().toUtf8());
     }
     return nullptr;
 }
@@ -345,16 +332,11 @@ CErrorPtr CAudioProcessReplicaBase::process(std::int32_t length)
 {
     while (true)
     {
-        std::int32_t n = availableInput();
-        const bool once = n == kUnlimited;
-        if (once)
-            n = length;
-        if (n <= 0 || n == kUnlimited)
+        bool once = false;
+        const std::int32_t n = nextSubBlock(length, once);
+        if (n == 0)
             return nullptr;
         const std::int64_t start = position();
-        const std::int64_t pending = pendingChangePosition();
-        if (pending > start && pending - start < n)
-            n = static_cast<std::int32_t>(pending - start);
 
         ZEL_TRY(applyParamChanges(start), fullName().toUtf8());
         // Every internal connection is empty here, so the wiring may change.

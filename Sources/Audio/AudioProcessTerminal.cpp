@@ -228,11 +228,9 @@ CErrorPtr CAudioProcessTerminalBase::process(std::int32_t length)
                 source->setWanted(!skip);
     while (true)
     {
-        std::int32_t n = availableInput();
-        const bool once = n == kUnlimited;
-        if (once)
-            n = length;
-        if (n <= 0 || n == kUnlimited)
+        bool once = false;
+        const std::int32_t n = nextRunLength(length, once);
+        if (n == 0)
             return nullptr;
         if (skip)
         {

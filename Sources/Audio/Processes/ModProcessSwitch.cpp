@@ -306,11 +306,9 @@ CErrorPtr CModProcessSwitch::process(std::int32_t length)
     const auto channels = static_cast<std::size_t>(channelCount());
     while (true)
     {
-        std::int32_t n = availableInput();
-        const bool once = n == kUnlimited;
-        if (once)
-            n = length;
-        if (n <= 0 || n == kUnlimited)
+        bool once = false;
+        const std::int32_t n = nextRunLength(length, once);
+        if (n == 0)
             return nullptr;
         const std::int64_t start = position();
         const bool fading = m_fading;

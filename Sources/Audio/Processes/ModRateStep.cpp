@@ -29,12 +29,8 @@ CErrorPtr CModRateStep::process(std::int32_t length)
 {
     while (true)
     {
-        std::int32_t n = availableInput();
-        const bool once = n == kUnlimited;
-        if (once)
-            n = length;
-        if (n == kUnlimited)
-            return nullptr;
+        bool once = false;
+        std::int32_t n = nextRunLength(length, once);
         if (!m_up)
             n -= n % 2;
         if (n <= 0)
