@@ -227,31 +227,6 @@ void CModMeterModule::stop(CAudioProcessTerminalBase& owner)
     m_meters.clear();
 }
 
-std::size_t CModMeter::meterResultCount()
-{
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < moduleCount(); ++i)
-        count += module(i).meterCount();
-    return count;
-}
-
-CModMeterResultInfo CModMeter::meterResult(std::size_t index)
-{
-    for (std::size_t i = 0; i < moduleCount(); ++i)
-    {
-        CModMeterModule& m = module(i);
-        if (index >= m.meterCount())
-        {
-            index -= m.meterCount();
-            continue;
-        }
-        CModMeterResult& result = m.result(index);
-        return {result.ref(), result.fieldCount(), &result.flag(), m.channelOf(index),
-                m.isDisplayInverted()};
-    }
-    return {};
-}
-
 void CModMeterDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);

@@ -80,7 +80,7 @@ public:
 
     std::uint32_t subBlockLength() const { return m_subBlock; }
     // The measured channels of this instance.
-    std::size_t meterCount() const { return m_meters.size(); }
+    std::size_t resultCount() const { return m_meters.size(); }
     std::int32_t channelOf(std::size_t index) const { return m_meters[index]->channel; }
     // The slot of a channel's state record (the ring follows the state).
     std::uint32_t stateRef(std::size_t index) const { return m_meters[index]->stateRef; }
@@ -131,11 +131,8 @@ private:
     const CDCDAWKernel* m_scale = nullptr;
 };
 
-class CModMeter : public CAudioProcessTerminal<CModMeterModule>, public CModMeterSource
+class CModMeter : public CModMeterProcess<CModMeterModule>
 {
-public:
-    std::size_t meterResultCount() override;
-    CModMeterResultInfo meterResult(std::size_t index) override;
 };
 
 class CModMeterDef : public CAudioProcessDefBase

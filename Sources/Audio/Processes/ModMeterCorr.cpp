@@ -156,31 +156,6 @@ void CModMeterCorrModule::stop(CAudioProcessTerminalBase& owner)
     m_pairs.clear();
 }
 
-std::size_t CModMeterCorr::meterResultCount()
-{
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < moduleCount(); ++i)
-        count += module(i).pairCount();
-    return count;
-}
-
-CModMeterResultInfo CModMeterCorr::meterResult(std::size_t index)
-{
-    for (std::size_t i = 0; i < moduleCount(); ++i)
-    {
-        CModMeterCorrModule& m = module(i);
-        if (index >= m.pairCount())
-        {
-            index -= m.pairCount();
-            continue;
-        }
-        CModMeterResult& result = m.result(index);
-        return {result.ref(), result.fieldCount(), &result.flag(), m.channelOf(index),
-                m.isDisplayInverted()};
-    }
-    return {};
-}
-
 void CModMeterCorrDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);

@@ -47,7 +47,7 @@ public:
     bool isIdleWhenUnread() const override;
 
     // The pairs this instance measures, by their first channel.
-    std::size_t pairCount() const { return m_pairs.size(); }
+    std::size_t resultCount() const { return m_pairs.size(); }
     std::int32_t channelOf(std::size_t index) const { return m_pairs[index]->channel; }
     std::uint32_t stateRef(std::size_t index) const { return m_pairs[index]->stateRef; }
     CModMeterResult& result(std::size_t index) { return m_pairs[index]->result; }
@@ -80,11 +80,8 @@ private:
     const CDCDAWKernel* m_publish = nullptr;
 };
 
-class CModMeterCorr : public CAudioProcessTerminal<CModMeterCorrModule>, public CModMeterSource
+class CModMeterCorr : public CModMeterProcess<CModMeterCorrModule>
 {
-public:
-    std::size_t meterResultCount() override;
-    CModMeterResultInfo meterResult(std::size_t index) override;
 };
 
 class CModMeterCorrDef : public CAudioProcessDefBase

@@ -22,6 +22,7 @@
 // Results live from the process's build to its destruction; their order is by channel.
 // Neither class is thread-safe: everything runs on the audio thread.
 
+#include "Audio/AudioProcessTerminal.h"
 #include "Core/Error.h"
 
 #include <cstdint>
@@ -80,6 +81,37 @@ public:
 
 private:
     std::uint8_t m_processFlag = 0;
+};
+
+// A meter process: the terminal of its modules, offering their results in module order.
+// Module provides resultCount(), result(i), channelOf(i) and isDisplayInverted().
+template <class Module>
+class CModMeterProcess : public CAudioProcessTerminal<Module>, public CModMeterSource
+{
+public:
+    std::size_t meterResultCount() override
+    {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < this->moduleCount(); ++i)
+            count += this->module(i).resultCount();
+        return count;
+    }
+    CModMeterResultInfo meterResult(std::size_t index) override
+    {
+        for (std::size_t i = 0; i < this->moduleCount(); ++i)
+        {
+            Module& m = this->module(i);
+            if (index >= m.resultCount())
+            {
+                index -= m.resultCount();
+                continue;
+            }
+            CModMeterResult& result = m.result(index);
+            return {result.ref(), result.fieldCount(), &result.flag(), m.channelOf(index),
+                    m.isDisplayInverted()};
+        }
+        return {};
+    }
 };
 
 } // namespace zel
