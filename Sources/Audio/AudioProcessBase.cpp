@@ -62,6 +62,8 @@ CAudioProcessBase::~CAudioProcessBase()
             m_setup->collector->removeParam(path);
     }
     releaseQueue();
+    if (m_silence != kNoInput)
+        (void)context().releaseReference(m_silence);
     // Only the connections this process owns: those in its ports may belong to an enclosing
     // container, which is destroyed first (children go after their parent's destructor).
     m_ownedConnections.clear();
@@ -495,6 +497,20 @@ CErrorPtr CAudioProcessBase::drainChannel(CAudioInputChannel& from, CAudioOutput
             consumeChannel(from, k);
         k = availableIn(from);
     }
+    return nullptr;
+}
+
+CErrorPtr CAudioProcessBase::silence(std::int32_t n, std::uint32_t& ref, std::int32_t capacity)
+{
+    static const CDCDAWKernel& fill0 = kernel("DCDAW_fill0");
+    if (m_silence == kNoInput)
+    {
+        const auto bytes =
+            static_cast<std::uint32_t>(std::max({n, capacity, m_setup->maxBlockLength()})) * 8u;
+        ZEL_TRY(context().takeBuffer(bytes, m_silence), fullName().toUtf8());
+    }
+    ZEL_TRY(context().issue(fill0, n, 0.0, {m_silence}), fullName().toUtf8());
+    ref = m_silence;
     return nullptr;
 }
 

@@ -258,6 +258,9 @@ protected:
     // Passes everything an inner channel holds on to `to` (null: consumes it); n samples of
     // silence when nothing is connected to it.
     CErrorPtr drainChannel(CAudioInputChannel& from, CAudioOutputChannel* to, std::int32_t n);
+    // n samples of silence in a buffer this process keeps (taken on first use with room for
+    // the larger of `capacity` and the maximum block length, released with the process).
+    CErrorPtr silence(std::int32_t n, std::uint32_t& ref, std::int32_t capacity = 0);
     // Reads n samples of a channel: one source gives its front reference (owned false), several
     // are summed into a new buffer (owned true, release it), none gives kNoInput.
     CErrorPtr readChannel(const CAudioInputChannel& channel, std::int32_t n, std::uint32_t& ref,
@@ -303,6 +306,7 @@ private:
     std::size_t m_queueHead = 0;
     std::vector<std::unique_ptr<CAudioConnection>> m_ownedConnections;
     bool m_sinkBound = false;
+    std::uint32_t m_silence = kNoInput;
 };
 
 } // namespace zel

@@ -22,12 +22,6 @@ std::string trimmed(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
-const CDCDAWKernel& kernelNamed(const char* name)
-{
-    const CDCDAWKernel* kernel = findDCDAWKernel(name);
-    return *kernel;
-}
-
 } // namespace
 
 // ---- CModProcessSwitchDef ----
@@ -151,8 +145,6 @@ CModProcessSwitch::~CModProcessSwitch()
         return;
     for (CAudioCrossfade& fade : m_fades)
         fade.release(context());
-    if (m_silence != kNoInput)
-        (void)context().releaseReference(m_silence);
 }
 
 void CModProcessSwitch::registerClass(CClassInfo& info)
@@ -272,18 +264,6 @@ void CModProcessSwitch::flush()
         child->flush();
     clearPorts(m_collects, m_feeds);
     CAudioProcessBase::flush();
-}
-
-CErrorPtr CModProcessSwitch::silence(std::int32_t n, std::uint32_t& ref)
-{
-    if (m_silence == kNoInput)
-    {
-        const auto bytes = static_cast<std::uint32_t>(std::max(n, setup().maxBlockLength())) * 8u;
-        ZEL_TRY(context().takeBuffer(bytes, m_silence), fullName().toUtf8());
-    }
-    ZEL_TRY(context().issue(kernelNamed("DCDAW_fill0"), n, 0.0, {m_silence}), fullName().toUtf8());
-    ref = m_silence;
-    return nullptr;
 }
 
 CErrorPtr CModProcessSwitch::collect(std::int32_t choice, std::size_t channel, std::int32_t n,

@@ -89,7 +89,6 @@ public:
 
 private:
     std::int32_t choose() const;
-    CErrorPtr silence(std::int32_t n, std::uint32_t& ref);
     CErrorPtr collect(std::int32_t choice, std::size_t channel, std::int32_t n, std::uint32_t& ref,
                       bool& owned);
 
@@ -105,7 +104,6 @@ private:
     std::int32_t m_previous = -1;
     bool m_fading = false;
     double m_fadeLength = 0.0;
-    std::uint32_t m_silence = kNoInput;
 };
 
 } // namespace zel

@@ -103,8 +103,6 @@ CModResampler::~CModResampler()
     m_order.clear();
     for (CAudioCrossfade& fade : m_fades)
         fade.release(context());
-    if (m_silence != kNoInput)
-        (void)context().releaseReference(m_silence);
 }
 
 void CModResampler::registerClass(CClassInfo& info)
@@ -125,10 +123,6 @@ CErrorPtr CModResampler::initFromDef(const CAudioProcessDefBase& def,
     (void)inputPort(0);
     (void)outputPort(0);
     m_upsampler = m_def->isUpsampler();
-    m_fill0 = findDCDAWKernel("DCDAW_fill0");
-    if (m_fill0 == nullptr)
-        return ZEL_ERROR(fullName().toUtf8(), "zelstr_CModResampler_init_NoKernel",
-                         "The resampling kernels are missing.", {});
     const auto prototype = [&](const char* path, const CAudioProcessDefBase*& out) -> CErrorPtr
     {
         out = nullptr;
@@ -467,7 +461,7 @@ CErrorPtr CModResampler::process(std::int32_t length)
             std::uint32_t feed = in;
             if (!err && feed == kNoInput)
             {
-                err = silence(n, feed);
+                err = silence(n, feed, setup().maxBlockLength() << kMaxStages);
             }
             if (!err)
                 err = pushChannel(m_feed.channels[c], feed, n);
@@ -497,7 +491,7 @@ CErrorPtr CModResampler::process(std::int32_t length)
             bool owned = false;
             err = readChannel(m_collect.channels[c], m, fresh, owned);
             if (!err && fresh == kNoInput)
-                err = silence(m, fresh);
+                err = silence(m, fresh, setup().maxBlockLength() << kMaxStages);
             if (!err && !m_fading)
                 err = pushChannel(m_outputs[0].channels[c], fresh, m);
             else if (!err)
@@ -508,7 +502,7 @@ CErrorPtr CModResampler::process(std::int32_t length)
                     static_cast<std::uint32_t>(std::max(m, setup().maxBlockLength())) * 8u;
                 err = ctx.takeBuffer(bytes, out);
                 if (!err)
-                    err = silence(m, quiet);
+                    err = silence(m, quiet, setup().maxBlockLength() << kMaxStages);
                 if (!err)
                     err = m_fades[c].run(ctx, m, out, fresh, quiet);
                 if (!err)
@@ -527,19 +521,6 @@ CErrorPtr CModResampler::process(std::int32_t length)
         if (once)
             return nullptr;
     }
-}
-
-CErrorPtr CModResampler::silence(std::int32_t n, std::uint32_t& ref)
-{
-    if (m_silence == kNoInput)
-    {
-        const auto bytes =
-            static_cast<std::uint32_t>(std::max(n, setup().maxBlockLength() << kMaxStages)) * 8u;
-        ZEL_TRY(context().takeBuffer(bytes, m_silence), fullName().toUtf8());
-    }
-    ZEL_TRY(context().issue(*m_fill0, n, 0.0, {m_silence}), fullName().toUtf8());
-    ref = m_silence;
-    return nullptr;
 }
 
 } // namespace zel

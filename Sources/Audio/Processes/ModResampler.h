@@ -121,7 +121,6 @@ private:
     CErrorPtr rebaseBetween();
     std::shared_ptr<const CAudioProcessSetup> setupAt(std::int32_t factor) const;
     // A zero buffer of at least n samples.
-    CErrorPtr silence(std::int32_t n, std::uint32_t& ref);
 
     const CModResamplerDef* m_def = nullptr;
     bool m_upsampler = false;
@@ -142,8 +141,6 @@ private:
     };
     std::vector<CWire> m_wires;
     std::vector<CAudioCrossfade> m_fades; // per channel: the fade-in after a change
-    std::uint32_t m_silence = kNoInput;
-    const CDCDAWKernel* m_fill0 = nullptr;
     double m_fadeLength = 0.0;
     bool m_fading = false;
     std::int32_t m_latency = 0;
