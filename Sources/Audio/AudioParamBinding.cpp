@@ -38,17 +38,12 @@ CAudioParamDef* CAudioParamBindingDef::findParamDef() const
     return dynamic_cast<CAudioParamDef*>(parent()->findObject(CText(".") + m_paramName));
 }
 
-CErrorPtr CAudioParamBindingDef::parseFlag(const CText& value, bool& out) const
-{
-    return detail::parseFlagAttribute(*this, value, out);
-}
-
 void CAudioParamAllocDef::registerClass(CClassInfo& info)
 {
     CAudioParamBindingDef::registerClass(info);
     info.attribute<&CAudioParamAllocDef::onIndex>("index");
-    info.attribute<&CAudioParamAllocDef::onUseAllGroups>("use-all-groups");
-    info.attribute<&CAudioParamAllocDef::onUseAllElements>("use-all-elements");
+    info.flag<&CAudioParamAllocDef::m_useAllGroups>("use-all-groups");
+    info.flag<&CAudioParamAllocDef::m_useAllElements>("use-all-elements");
 }
 
 CErrorPtr CAudioParamAllocDef::onIndex(const CText& value)
@@ -61,31 +56,11 @@ CErrorPtr CAudioParamAllocDef::onIndex(const CText& value)
     return nullptr;
 }
 
-CErrorPtr CAudioParamAllocDef::onUseAllGroups(const CText& value)
-{
-    return parseFlag(value, m_useAllGroups);
-}
-
-CErrorPtr CAudioParamAllocDef::onUseAllElements(const CText& value)
-{
-    return parseFlag(value, m_useAllElements);
-}
-
 void CAudioParamScopeDef::registerClass(CClassInfo& info)
 {
     CAudioParamBindingDef::registerClass(info);
-    info.attribute<&CAudioParamScopeDef::onIsGroup0>("is-group0");
-    info.attribute<&CAudioParamScopeDef::onIsElement0>("is-element0");
-}
-
-CErrorPtr CAudioParamScopeDef::onIsGroup0(const CText& value)
-{
-    return parseFlag(value, m_isGroup0);
-}
-
-CErrorPtr CAudioParamScopeDef::onIsElement0(const CText& value)
-{
-    return parseFlag(value, m_isElement0);
+    info.flag<&CAudioParamScopeDef::m_isGroup0>("is-group0");
+    info.flag<&CAudioParamScopeDef::m_isElement0>("is-element0");
 }
 
 void CAudioParamRemapDef::registerClass(CClassInfo& info)

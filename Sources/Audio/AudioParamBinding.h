@@ -35,8 +35,6 @@ public:
     CErrorPtr onParamName(const CText& value);
 
 protected:
-    CErrorPtr parseFlag(const CText& value, bool& out) const;
-
 private:
     CText m_paramName;
 };
@@ -51,8 +49,6 @@ public:
     bool useAllElements() const { return m_useAllElements; }
 
     CErrorPtr onIndex(const CText& value);
-    CErrorPtr onUseAllGroups(const CText& value);
-    CErrorPtr onUseAllElements(const CText& value);
 
 private:
     std::int32_t m_index = 0;
@@ -67,9 +63,6 @@ public:
 
     bool isGroup0() const { return m_isGroup0; }
     bool isElement0() const { return m_isElement0; }
-
-    CErrorPtr onIsGroup0(const CText& value);
-    CErrorPtr onIsElement0(const CText& value);
 
 private:
     bool m_isGroup0 = false;

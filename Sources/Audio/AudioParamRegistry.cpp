@@ -147,9 +147,9 @@ void CAudioParamRegistry::registerClass(CClassInfo& info)
     info.attribute<&CAudioParamRegistry::onHierarchy>("hierarchy");
     info.attribute<&CAudioParamRegistry::onDefNamePrefix>("def-name-prefix");
     info.attribute<&CAudioParamRegistry::onDefNameRemap>("def-name-remap");
-    info.attribute<&CAudioParamRegistry::onIsMaster>("is-master");
-    info.attribute<&CAudioParamRegistry::onIsEnumerated>("is-enumerated");
-    info.attribute<&CAudioParamRegistry::onIsElementEnum>("is-element-enum");
+    info.flag<&CAudioParamRegistry::m_isMaster>("is-master");
+    info.flag<&CAudioParamRegistry::m_isEnumerated>("is-enumerated");
+    info.flag<&CAudioParamRegistry::m_isElementEnum>("is-element-enum");
     info.attribute<&CAudioParamRegistry::onId>("id");
     info.attribute<&CAudioParamRegistry::onParamCollector>("param-collector");
     info.attribute<&CAudioParamRegistry::onPresetNaming>("preset-naming");
@@ -158,11 +158,6 @@ void CAudioParamRegistry::registerClass(CClassInfo& info)
     info.attribute<&CAudioParamRegistry::onGroupNamesParam>("group-names-param");
     info.attribute<&CAudioParamRegistry::onFile>("file");
     info.attribute<&CAudioParamRegistry::onStoreName>("store-name");
-}
-
-CErrorPtr CAudioParamRegistry::parseFlag(const CText& value, bool& out) const
-{
-    return detail::parseFlagAttribute(*this, value, out);
 }
 
 CErrorPtr CAudioParamRegistry::onHierarchy(const CText& value)
@@ -200,21 +195,6 @@ CErrorPtr CAudioParamRegistry::onDefNameRemap(const CText& value)
     }
     m_remap = std::move(pairs);
     return nullptr;
-}
-
-CErrorPtr CAudioParamRegistry::onIsMaster(const CText& value)
-{
-    return parseFlag(value, m_isMaster);
-}
-
-CErrorPtr CAudioParamRegistry::onIsEnumerated(const CText& value)
-{
-    return parseFlag(value, m_isEnumerated);
-}
-
-CErrorPtr CAudioParamRegistry::onIsElementEnum(const CText& value)
-{
-    return parseFlag(value, m_isElementEnum);
 }
 
 CErrorPtr CAudioParamRegistry::onId(const CText& value)

@@ -114,9 +114,6 @@ public:
     CErrorPtr onHierarchy(const CText& value);
     CErrorPtr onDefNamePrefix(const CText& value);
     CErrorPtr onDefNameRemap(const CText& value);
-    CErrorPtr onIsMaster(const CText& value);
-    CErrorPtr onIsEnumerated(const CText& value);
-    CErrorPtr onIsElementEnum(const CText& value);
     CErrorPtr onId(const CText& value);
     CErrorPtr onParamCollector(const CText& value);
     CErrorPtr onPresetNaming(const CText& value);
@@ -259,7 +256,6 @@ private:
     CText currentNameLocked();
     void notifyListeners();
 
-    CErrorPtr parseFlag(const CText& value, bool& out) const;
     CErrorPtr badIndex(const char* method, std::int32_t index) const;
     CErrorPtr badGroup(std::int32_t group) const;
     CErrorPtr notMaster(const char* method) const;

@@ -47,11 +47,6 @@ void CAudioProcessDefBase::registerClass(CClassInfo& info)
     info.flag<&C::m_weightedInput>("is-weighted-input");
 }
 
-CErrorPtr CAudioProcessDefBase::parseFlag(const CText& value, bool& out) const
-{
-    return detail::parseFlagAttribute(*this, value, out);
-}
-
 CErrorPtr CAudioProcessDefBase::onStackIndexShift(const CText& value)
 {
     std::int32_t shift = 0;

@@ -55,10 +55,6 @@ public:
     CErrorPtr onStackIndexShift(const CText& value);
     CErrorPtr onBypassStateId(const CText& value);
 
-protected:
-    // "true" or "false"; anything else fails naming the attribute's value.
-    CErrorPtr parseFlag(const CText& value, bool& out) const;
-
 private:
     bool m_smoothUpdate = false;
     CText m_smoothUpdateParams;

@@ -141,10 +141,10 @@ void CAudioProcessBypassStateDef::registerClass(CClassInfo& info)
     info.attribute<&C::onAndParam>("and-param");
     info.attribute<&C::onAndValue>("and-value");
     info.attribute<&C::onAndRange>("and-range");
-    info.attribute<&C::onInverted>("is-inverted");
+    info.flag<&C::m_inverted>("is-inverted");
     info.attribute<&C::onGroup0>("is-group0");
     info.attribute<&C::onAndGroup0>("is-and-group0");
-    info.attribute<&C::onMultiband>("is-multiband");
+    info.flag<&C::m_multiband>("is-multiband");
 }
 
 bool CAudioProcessBypassStateDef::CCondition::holds(double paramValue) const
@@ -227,10 +227,6 @@ CErrorPtr CAudioProcessBypassStateDef::onAndRange(const CText& value)
 {
     return parseRange("and-range", value, m_second);
 }
-CErrorPtr CAudioProcessBypassStateDef::onInverted(const CText& value)
-{
-    return parseFlag(value, m_inverted);
-}
 CErrorPtr CAudioProcessBypassStateDef::onGroup0(const CText& value)
 {
     return parseFlag(value, m_first.group0);
@@ -238,10 +234,6 @@ CErrorPtr CAudioProcessBypassStateDef::onGroup0(const CText& value)
 CErrorPtr CAudioProcessBypassStateDef::onAndGroup0(const CText& value)
 {
     return parseFlag(value, m_second.group0);
-}
-CErrorPtr CAudioProcessBypassStateDef::onMultiband(const CText& value)
-{
-    return parseFlag(value, m_multiband);
 }
 
 CErrorPtr CAudioProcessBypassStateDef::init()

@@ -114,10 +114,8 @@ public:
     CErrorPtr onAndParam(const CText& value);
     CErrorPtr onAndValue(const CText& value);
     CErrorPtr onAndRange(const CText& value);
-    CErrorPtr onInverted(const CText& value);
     CErrorPtr onGroup0(const CText& value);
     CErrorPtr onAndGroup0(const CText& value);
-    CErrorPtr onMultiband(const CText& value);
 
 private:
     CErrorPtr parseFlag(const CText& value, bool& out) const;

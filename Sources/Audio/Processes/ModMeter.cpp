@@ -230,9 +230,9 @@ void CModMeterModule::stop(CAudioProcessTerminalBase& owner)
 void CModMeterDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);
-    info.attribute<&CModMeterDef::onCompression>("is-compression");
-    info.attribute<&CModMeterDef::onDiff>("is-diff");
-    info.attribute<&CModMeterDef::onInverted>("is-inverted");
+    info.flag<&CModMeterDef::m_compression>("is-compression");
+    info.flag<&CModMeterDef::m_diff>("is-diff");
+    info.flag<&CModMeterDef::m_inverted>("is-inverted");
     info.attribute<&CModMeterDef::onVizFps>("viz-fps");
 }
 
@@ -240,21 +240,6 @@ CErrorPtr CModMeterDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) cons
 {
     process = CObject::make<CModMeter>();
     return nullptr;
-}
-
-CErrorPtr CModMeterDef::onCompression(const CText& value)
-{
-    return parseFlag(value, m_compression);
-}
-
-CErrorPtr CModMeterDef::onDiff(const CText& value)
-{
-    return parseFlag(value, m_diff);
-}
-
-CErrorPtr CModMeterDef::onInverted(const CText& value)
-{
-    return parseFlag(value, m_inverted);
 }
 
 CErrorPtr CModMeterDef::onVizFps(const CText& value)

@@ -145,9 +145,6 @@ public:
     bool isDiff() const { return m_diff; }
     bool isInverted() const { return m_inverted; }
 
-    CErrorPtr onCompression(const CText& value);
-    CErrorPtr onDiff(const CText& value);
-    CErrorPtr onInverted(const CText& value);
     CErrorPtr onVizFps(const CText& value);
 
 private:

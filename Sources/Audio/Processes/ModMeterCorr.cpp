@@ -159,18 +159,13 @@ void CModMeterCorrModule::stop(CAudioProcessTerminalBase& owner)
 void CModMeterCorrDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);
-    info.attribute<&CModMeterCorrDef::onInverted>("is-inverted");
+    info.flag<&CModMeterCorrDef::m_inverted>("is-inverted");
 }
 
 CErrorPtr CModMeterCorrDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const
 {
     process = CObject::make<CModMeterCorr>();
     return nullptr;
-}
-
-CErrorPtr CModMeterCorrDef::onInverted(const CText& value)
-{
-    return parseFlag(value, m_inverted);
 }
 
 bool CModMeterCorrModule::isIdleWhenUnread() const

@@ -91,7 +91,6 @@ public:
     CErrorPtr makeProcess(TObjectPtr<CAudioProcessBase>& process) const override;
 
     bool isInverted() const { return m_inverted; }
-    CErrorPtr onInverted(const CText& value);
 
 private:
     bool m_inverted = false;

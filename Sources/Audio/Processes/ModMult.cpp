@@ -35,12 +35,7 @@ CErrorPtr CModMultModule::process(CAudioModuleBlock& block)
 void CModMultDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);
-    info.attribute<&CModMultDef::onIsDivision>("is-division");
-}
-
-CErrorPtr CModMultDef::onIsDivision(const CText& value)
-{
-    return parseFlag(value, m_division);
+    info.flag<&CModMultDef::m_division>("is-division");
 }
 
 CErrorPtr CModMultDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const

@@ -37,7 +37,6 @@ public:
     CErrorPtr makeProcess(TObjectPtr<CAudioProcessBase>& process) const override;
 
     bool isDivision() const { return m_division; }
-    CErrorPtr onIsDivision(const CText& value);
 
 private:
     bool m_division = false;

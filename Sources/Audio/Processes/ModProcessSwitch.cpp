@@ -33,7 +33,7 @@ void CModProcessSwitchDef::registerClass(CClassInfo& info)
     info.attribute<&C::onProcessList>("process-list");
     info.attribute<&C::onDefChildName>("def-child-name");
     info.attribute<&C::onDefIndex>("def-index");
-    info.attribute<&C::onAllpassBank>("is-allpass-bank");
+    info.flag<&C::m_allpassBank>("is-allpass-bank");
 }
 
 CErrorPtr CModProcessSwitchDef::onProcessList(const CText& value)
@@ -56,11 +56,6 @@ CErrorPtr CModProcessSwitchDef::onDefIndex(const CText& value)
                          "Invalid default index value '%1'.", {value.toUtf8()});
     m_defIndex = index;
     return nullptr;
-}
-
-CErrorPtr CModProcessSwitchDef::onAllpassBank(const CText& value)
-{
-    return parseFlag(value, m_allpassBank);
 }
 
 CErrorPtr CModProcessSwitchDef::init()

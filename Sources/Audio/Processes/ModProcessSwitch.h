@@ -52,7 +52,6 @@ public:
     CErrorPtr onProcessList(const CText& value);
     CErrorPtr onDefChildName(const CText& value);
     CErrorPtr onDefIndex(const CText& value);
-    CErrorPtr onAllpassBank(const CText& value);
 
 private:
     CErrorPtr parseList();

@@ -181,12 +181,7 @@ std::int32_t CModRouter::channelGroups(std::vector<std::int32_t>& groups) const
 void CModRouterDef::registerClass(CClassInfo& info)
 {
     CAudioProcessDefBase::registerClass(info);
-    info.attribute<&CModRouterDef::onOutput>("is-output");
-}
-
-CErrorPtr CModRouterDef::onOutput(const CText& value)
-{
-    return parseFlag(value, m_output);
+    info.flag<&CModRouterDef::m_output>("is-output");
 }
 
 CErrorPtr CModRouterDef::makeProcess(TObjectPtr<CAudioProcessBase>& process) const

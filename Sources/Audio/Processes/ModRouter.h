@@ -85,7 +85,6 @@ public:
     CErrorPtr makeProcess(TObjectPtr<CAudioProcessBase>& process) const override;
 
     bool isOutput() const { return m_output; }
-    CErrorPtr onOutput(const CText& value);
 
 private:
     bool m_output = false;
