@@ -14,8 +14,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -60,11 +58,6 @@ protected:
     void SetUp() override
     {
         kelvtest::CAudioTest::SetUp();
-        m_home = ktest::fs::temp_directory_path() /
-                 ("kelv_registry_" + std::to_string(std::random_device()()));
-        ktest::fs::create_directories(m_home);
-        m_savedHome = ktest::environment("XDG_CONFIG_HOME");
-        ktest::setEnvironment("XDG_CONFIG_HOME", m_home.string());
         m_global = std::make_unique<CGlobalData>();
         m_savedGlobal = CGlobalData::setCurrent(m_global.get());
 
@@ -99,9 +92,6 @@ protected:
         m_root.reset();
         CGlobalData::setCurrent(m_savedGlobal);
         m_global.reset();
-        ktest::setEnvironment("XDG_CONFIG_HOME", m_savedHome);
-        std::error_code ec;
-        ktest::fs::remove_all(m_home, ec);
     }
 
     CAudioParam* add(const std::string& path, const std::string& definition, int groups)
@@ -159,7 +149,7 @@ protected:
         m_params[0]->resetToDefaults();
         m_params[1]->resetToDefaults();
         m_params[2]->resetToDefaults();
-        const std::string path = (m_home / "factory.cbf").string();
+        const std::string path = (m_config.home / "factory.cbf").string();
         ktest::writeFile(path, ktest::makeBlock("abnk", written([&](COutputStream& out)
                                                                 { return bank.save(out); })));
         return path;
@@ -173,8 +163,7 @@ protected:
     CAudioParam *m_gain, *m_curve, *m_names, *m_size, *m_meter, *m_programName, *m_outside;
     std::unique_ptr<CGlobalData> m_global;
     CGlobalData* m_savedGlobal = nullptr;
-    ktest::fs::path m_home;
-    std::optional<std::string> m_savedHome;
+    ktest::CConfigHome m_config;
 };
 
 TEST_F(AudioParamRegistryTest, KeysStoredPathsAndAttributeErrors)
@@ -216,7 +205,7 @@ TEST_F(AudioParamRegistryTest, KeysStoredPathsAndAttributeErrors)
     registry("param-collector=/collector|def-name-remap=plugin=audio bad", &err);
     EXPECT_EQ(idAndText(err), "zelstr_CAudioParamRegistry_onDefNameRemap_InvalidRemap: "
                               "Invalid remapping string 'bad' defined.");
-    registry(kMaster + std::string("|file=") + (m_home / "missing.cbf").string(), &err);
+    registry(kMaster + std::string("|file=") + (m_config.home / "missing.cbf").string(), &err);
     EXPECT_TRUE(err);
     registry("hierarchy=plugin", &err);
     EXPECT_EQ(idAndText(err), "zelstr_CAudioParamRegistry_init_NoCollector: "

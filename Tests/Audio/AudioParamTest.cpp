@@ -18,13 +18,9 @@ namespace zel
 namespace
 {
 
-double dbToFactor(double db)
-{
-    return std::pow(10.0, db / 20.0);
-}
-
 using kelvtest::contents;
 using kelvtest::CRecordBytes;
+using kelvtest::dbToFactor;
 using kelvtest::idAndText;
 
 constexpr std::uint64_t kZero = 0;

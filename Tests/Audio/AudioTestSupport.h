@@ -1,22 +1,92 @@
 #pragma once
-// Test support for the audio parameter tests: a fixture owning a root with the product types
-// registered, a compact attribute-list notation, and CRecordBytes, which assembles expected
-// stored bytes field by field, independently of the stream encoders.
+// Test support for the audio tests: a fixture owning a root with the product types registered,
+// a compact attribute-list notation, CRecordBytes, which assembles expected stored bytes field
+// by field, independently of the stream encoders, and the signal helpers the process and
+// whole-instance tests share (tones, impulses, a plain DFT, the largest sample).
 
 #include "Audio/AudioParam.h"
 #include "Audio/AudioParamDef.h"
+#include "Audio/AudioVizCollector.h"
+#include "Audio/AudioVizData.h"
+#include "Core/MemoryReader.h"
+#include "Core/MemoryWriteBuffer.h"
 #include "Core/ObjectTestSupport.h"
 #include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
+#include <numbers>
 #include <string>
 #include <vector>
 
 namespace kelvtest
 {
+
+using CSamples = std::vector<double>;
+
+// amplitude * sin(2 pi f i / rate + phase) for i in [0, n).
+inline CSamples tone(double amplitude, double f, double rate, std::size_t n, double phase = 0.0)
+{
+    CSamples x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = amplitude *
+               std::sin(2.0 * std::numbers::pi * f * static_cast<double>(i) / rate + phase);
+    return x;
+}
+inline CSamples impulse(std::size_t n, double height = 1.0)
+{
+    CSamples x(n, 0.0);
+    x[0] = height;
+    return x;
+}
+// The index of the sample of largest magnitude (the first of equals).
+inline std::size_t peakIndex(const CSamples& x)
+{
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < x.size(); ++i)
+        if (std::abs(x[i]) > std::abs(x[best]))
+            best = i;
+    return best;
+}
+// Decibels from and to factors, by the base-10 definition.
+inline double dB(double ratio)
+{
+    return 20.0 * std::log10(ratio);
+}
+inline double dbToFactor(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
+// The DFT of y at frequency f for the sample rate rate (a plain sum over all of y).
+inline std::complex<double> dftAt(const CSamples& y, double f, double rate)
+{
+    std::complex<double> sum = 0.0;
+    const double w = 2.0 * std::numbers::pi * f / rate;
+    for (std::size_t n = 0; n < y.size(); ++n)
+        sum += y[n] * std::polar(1.0, -w * static_cast<double>(n));
+    return sum;
+}
+
+// What a visualisation collector hands a client: its records, decoded.
+struct CVizBatch
+{
+    double time = 0;
+    std::vector<zel::CAudioVizEntry> entries;
+};
+inline CVizBatch takeVizRecords(zel::CAudioVizCollector& viz, std::int32_t client)
+{
+    zel::CMemoryWriteBuffer out;
+    EXPECT_EQ(idAndText(viz.takeRecords(client, out)), "no error");
+    const std::vector<std::uint8_t> bytes = out.toVector();
+    zel::CMemoryReader in(bytes.data(), bytes.size());
+    CVizBatch batch;
+    EXPECT_EQ(idAndText(zel::readVizDataBlock(in, batch.time, batch.entries)), "no error");
+    return batch;
+}
 
 using CAttrs = std::vector<std::pair<zel::CText, zel::CText>>;
 

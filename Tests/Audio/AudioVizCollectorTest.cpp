@@ -7,6 +7,8 @@
 #include "Support/AllocationCounter.h"
 
 #include <atomic>
+#include <sstream>
+#include <string>
 #include <thread>
 
 namespace kelvtest
@@ -15,12 +17,6 @@ namespace
 {
 
 constexpr std::size_t kCap = zel::CAudioVizCollector::kMaxPendingPerListener;
-
-struct CBatch
-{
-    double time = 0;
-    std::vector<zel::CAudioVizEntry> entries;
-};
 
 // A tree "plugin" holding the parameter collector, the environment and the visualisation
 // collector as the plug-in lays them out, and a graph "plugin.modMain" built in it.
@@ -78,16 +74,7 @@ protected:
         m_env->setStreamTime(t);
         m_viz->beginBlock();
     }
-    CBatch take(std::int32_t client)
-    {
-        zel::CMemoryWriteBuffer out;
-        EXPECT_EQ(idAndText(m_viz->takeRecords(client, out)), "no error");
-        const std::vector<std::uint8_t> bytes = out.toVector();
-        zel::CMemoryReader in(bytes.data(), bytes.size());
-        CBatch batch;
-        EXPECT_EQ(idAndText(zel::readVizDataBlock(in, batch.time, batch.entries)), "no error");
-        return batch;
-    }
+    CVizBatch take(std::int32_t client) { return takeVizRecords(*m_viz, client); }
     zel::CModMeterSource& meter() { return dynamic_cast<zel::CModMeterSource&>(*source()); }
     zel::CObject* source() { return m_main->findChild("m"); }
     // The published record of result i, read straight from its slot.
@@ -139,7 +126,7 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
         m_env->setStreamTime(3.25);
         m_viz->beginBlock();
 
-        const CBatch batch = take(1);
+        const CVizBatch batch = take(1);
         EXPECT_EQ(batch.time, 3.25);
         ASSERT_EQ(batch.entries.size(), 1u);
         const zel::CAudioVizEntry& entry = batch.entries[0];
@@ -172,6 +159,71 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
     }
 }
 
+// Scripts of listen / unlisten / reset / client removal / deactivation and audio blocks (each
+// block two records, one per channel, for every listener of the meter), then the listener
+// count and the pending records per client:listener.
+TEST_F(AudioVizCollectorTest, ListenersCollectWhatTheirScriptLeaves)
+{
+    const struct
+    {
+        const char* what;
+        const char* script;
+        std::size_t listeners;
+        const char* pending;
+    } cases[] = {
+        {"clients apart, an absent source collects nothing",
+         "listen 1 5 m 1 listen 2 5 m 2 listen 2 6 m 3 listen 2 7 absent 4 block block", 4,
+         "1:5=4 2:5=4 2:6=4 2:7=0"},
+        {"reset drops every pending record", "listen 1 5 m 0 listen 2 5 m 0 block reset", 2,
+         "1:5=0 2:5=0"},
+        {"unlisten stops one listener", "listen 1 5 m 0 listen 1 6 m 0 block unlisten 1 5 block", 1,
+         "1:5=0 1:6=4"},
+        {"removing a client stops all its listeners",
+         "listen 1 5 m 0 listen 1 6 m 0 listen 2 5 m 0 block remove 1 block", 1,
+         "1:5=0 1:6=0 2:5=4"},
+        {"nothing is collected while inactive", "listen 2 5 m 0 block inactive block", 1, "2:5=2"},
+        {"listening again replaces by client and id and starts afresh",
+         "listen 1 3 m 0 block listen 1 3 other 8", 1, "1:3=0"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        resetGraph();
+        prepareInstance();
+        buildMeter();
+        std::istringstream script(c.script);
+        std::string op, source;
+        std::int32_t client = 0, id = 0, slot = 0;
+        double t = 0.0;
+        while (script >> op)
+        {
+            if (op == "listen" && script >> client >> id >> source >> slot)
+                ASSERT_FALSE(
+                    m_viz->listen(client, id, zel::CText("plugin.modMain." + source), slot));
+            else if (op == "unlisten" && script >> client >> id)
+                m_viz->unlisten(client, id);
+            else if (op == "remove" && script >> client)
+                m_viz->removeClient(client);
+            else if (op == "reset")
+                m_viz->reset();
+            else if (op == "inactive")
+                m_viz->setActive(false);
+            else if (op == "block")
+                block(t += 1.0);
+            else
+                FAIL() << op;
+        }
+        EXPECT_EQ(m_viz->listenerCount(), c.listeners);
+        std::istringstream pending(c.pending);
+        char colon = 0, equals = 0;
+        std::size_t count = 0;
+        while (pending >> client >> colon >> id >> equals >> count)
+            EXPECT_EQ(m_viz->pendingCount(client, id), count) << client << ":" << id;
+    }
+}
+
+// A client's batch holds its own listeners' records only, each tagged with its slot, and
+// taking empties them.
 TEST_F(AudioVizCollectorTest, EachClientReceivesOnlyItsOwnListenersRecords)
 {
     buildMeter();
@@ -179,18 +231,13 @@ TEST_F(AudioVizCollectorTest, EachClientReceivesOnlyItsOwnListenersRecords)
     ASSERT_FALSE(m_viz->listen(1, 5, path, 1));
     ASSERT_FALSE(m_viz->listen(2, 5, path, 2)); // same listener id, other client
     ASSERT_FALSE(m_viz->listen(2, 6, path, 3));
-    ASSERT_FALSE(m_viz->listen(2, 7, zel::CText("plugin.modMain.absent"), 4));
     block(1.0);
     block(2.0);
-
-    const CBatch one = take(1);
+    const CVizBatch one = take(1);
     ASSERT_EQ(one.entries.size(), 1u);
     EXPECT_EQ(one.entries[0].slot, 1);
     EXPECT_EQ(one.entries[0].records.size(), 4u); // two channels, two blocks
-    EXPECT_EQ(m_viz->pendingCount(2, 5), 4u);
-    EXPECT_EQ(m_viz->pendingCount(2, 6), 4u);
-
-    const CBatch two = take(2);
+    const CVizBatch two = take(2);
     ASSERT_EQ(two.entries.size(), 2u);
     for (const zel::CAudioVizEntry& e : two.entries)
     {
@@ -202,6 +249,22 @@ TEST_F(AudioVizCollectorTest, EachClientReceivesOnlyItsOwnListenersRecords)
     EXPECT_EQ(m_viz->pendingCount(2, 5), 0u);
 }
 
+TEST_F(AudioVizCollectorTest, ListenRefusesAnEmptySourceAndReportsTheReplacement)
+{
+    buildMeter();
+    EXPECT_EQ(idAndText(m_viz->listen(1, 3, zel::CText(), 0)),
+              "zelstr_CAudioVizCollector_listen_NoSource: No visualisation source given for "
+              "listener 3.");
+    ASSERT_FALSE(m_viz->listen(1, 3, zel::CText("plugin.modMain.m"), 0));
+    ASSERT_FALSE(m_viz->listen(1, 3, zel::CText("plugin.modMain.other"), 8));
+    zel::CText source;
+    std::int32_t slot = 0;
+    ASSERT_TRUE(m_viz->findListener(1, 3, source, slot));
+    EXPECT_EQ(source, zel::CText("plugin.modMain.other"));
+    EXPECT_EQ(slot, 8);
+    EXPECT_FALSE(m_viz->findListener(2, 3, source, slot));
+}
+
 TEST_F(AudioVizCollectorTest, FullListKeepsTheNewestRecordsAndCountsTheDropped)
 {
     buildMeter();
@@ -211,7 +274,7 @@ TEST_F(AudioVizCollectorTest, FullListKeepsTheNewestRecordsAndCountsTheDropped)
         block(static_cast<double>(b));
     EXPECT_EQ(m_viz->pendingCount(1, 5), kCap);
 
-    const CBatch batch = take(1);
+    const CVizBatch batch = take(1);
     ASSERT_EQ(batch.entries.size(), 1u);
     const auto& records = batch.entries[0].records;
     ASSERT_EQ(records.size(), kCap);
@@ -223,56 +286,6 @@ TEST_F(AudioVizCollectorTest, FullListKeepsTheNewestRecordsAndCountsTheDropped)
     // The dropped count belongs to one batch only.
     block(100.0);
     EXPECT_EQ(take(1).entries[0].dropped, 0);
-}
-
-TEST_F(AudioVizCollectorTest, ResetUnlistenAndRemoveClientStopRecords)
-{
-    buildMeter();
-    const zel::CText path("plugin.modMain.m");
-    ASSERT_FALSE(m_viz->listen(1, 5, path, 0));
-    ASSERT_FALSE(m_viz->listen(1, 6, path, 0));
-    ASSERT_FALSE(m_viz->listen(2, 5, path, 0));
-    block(1.0);
-    m_viz->reset();
-    EXPECT_EQ(m_viz->pendingCount(1, 5), 0u);
-    EXPECT_TRUE(take(1).entries.empty());
-
-    block(2.0);
-    m_viz->unlisten(1, 5);
-    block(3.0);
-    EXPECT_EQ(m_viz->listenerCount(), 2u);
-    EXPECT_EQ(m_viz->pendingCount(1, 5), 0u);
-    EXPECT_EQ(m_viz->pendingCount(1, 6), 4u);
-
-    m_viz->removeClient(1);
-    block(4.0);
-    EXPECT_EQ(m_viz->listenerCount(), 1u);
-    EXPECT_TRUE(take(1).entries.empty());
-    EXPECT_EQ(m_viz->pendingCount(2, 5), 6u); // blocks 2 to 4
-
-    // While inactive nothing is collected.
-    m_viz->setActive(false);
-    block(5.0);
-    EXPECT_EQ(m_viz->pendingCount(2, 5), 6u);
-}
-
-TEST_F(AudioVizCollectorTest, ListenValidatesAndReplacesByClientAndListenerId)
-{
-    buildMeter();
-    EXPECT_EQ(idAndText(m_viz->listen(1, 3, zel::CText(), 0)),
-              "zelstr_CAudioVizCollector_listen_NoSource: No visualisation source given for "
-              "listener 3.");
-    ASSERT_FALSE(m_viz->listen(1, 3, zel::CText("plugin.modMain.m"), 0));
-    block(1.0);
-    ASSERT_FALSE(m_viz->listen(1, 3, zel::CText("plugin.modMain.other"), 8));
-    zel::CText source;
-    std::int32_t slot = 0;
-    ASSERT_TRUE(m_viz->findListener(1, 3, source, slot));
-    EXPECT_EQ(source, zel::CText("plugin.modMain.other"));
-    EXPECT_EQ(slot, 8);
-    EXPECT_EQ(m_viz->listenerCount(), 1u);
-    EXPECT_EQ(m_viz->pendingCount(1, 3), 0u);
-    EXPECT_FALSE(m_viz->findListener(2, 3, source, slot));
 }
 
 TEST_F(AudioVizCollectorTest, ContentionSkipsTheCollectionAndTheNextBlockDelivers)

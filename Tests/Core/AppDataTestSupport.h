@@ -40,11 +40,11 @@ inline std::optional<std::string> environment(const char* name)
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-// XDG_CONFIG_HOME points at a fresh folder for the test's lifetime.
-class CConfigHomeTest : public ::testing::Test
+// XDG_CONFIG_HOME points at a fresh folder for the holder's lifetime.
+class CConfigHome
 {
-protected:
-    void SetUp() override
+public:
+    CConfigHome()
     {
         std::random_device rd;
         home = fs::temp_directory_path() / ("kelv_appdata_" + std::to_string(rd()));
@@ -52,12 +52,14 @@ protected:
         m_saved = environment("XDG_CONFIG_HOME");
         setEnvironment("XDG_CONFIG_HOME", home.string());
     }
-    void TearDown() override
+    ~CConfigHome()
     {
         setEnvironment("XDG_CONFIG_HOME", m_saved);
         std::error_code ec;
         fs::remove_all(home, ec);
     }
+    CConfigHome(const CConfigHome&) = delete;
+    CConfigHome& operator=(const CConfigHome&) = delete;
 
     fs::path dataFolder() const { return home / "Ardovin" / "Audio Plug-Ins" / "Data"; }
 
@@ -65,6 +67,11 @@ protected:
 
 private:
     std::optional<std::string> m_saved;
+};
+
+// The same for a whole test.
+class CConfigHomeTest : public ::testing::Test, public CConfigHome
+{
 };
 
 using CBytes = std::vector<std::uint8_t>;

@@ -17,12 +17,7 @@ namespace
 
 using kelvtest::CAttrs;
 
-// dB to factor, computed with the base-10 definition rather than the converter's constant.
-double dbToFactor(double db)
-{
-    return std::pow(10.0, db / 20.0);
-}
-
+using kelvtest::dbToFactor;
 // A one-element parameter description with the range [min, max].
 void setRange(CAudioParamInfo& info, double min, double max)
 {

@@ -4,11 +4,13 @@
 // tests share: the default band layout and the flat-curve mappings, computed here from their
 // formulas rather than read back from the product.
 
+#include "Audio/AudioTestSupport.h"
 #include "Audio/Filters/AudioFilterGen.h"
 #include "Core/AppDataTestSupport.h"
 #include "Harness/PluginDriver.h"
 #include "Support/ErrorText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -61,31 +63,26 @@ inline double layoutPostGain(double r)
            0.00292178 * std::pow(r, 4) + 0.000167729 * std::pow(r, 5) -
            0.00000302098 * std::pow(r, 6);
 }
-inline double dbToFactor(double db)
-{
-    return std::pow(10.0, db / 20.0);
-}
 
-// The band bank's summed response at f when the bands run at bandRate: the carried band design
-// (array "bandpass", item 4) at every default band frequency with the layout's bandwidth,
-// evaluated from its coefficients by hand, summed, times the layout's sum gain.
-inline std::complex<double> bandBankResponse(double f, double bandRate)
+// H_k(f) of every default band when the bands run at bandRate: the carried band design (array
+// "bandpass", item 4) at the band's frequency with the layout's bandwidth, evaluated from its
+// coefficients by hand on the unit circle.
+inline std::vector<std::complex<double>> bandResponses(double f, double bandRate)
 {
     const auto* gen = dynamic_cast<const zel::CAudioFilterGen*>(
         zel::CApplication::instance()->findObject("shared::audio.fltarray.bandpass"));
     EXPECT_NE(gen, nullptr);
+    std::vector<std::complex<double>> out(kDefaultBands, 0.0);
     if (gen == nullptr)
-        return 0.0;
-    const double r = layoutRatio();
+        return out;
     const std::complex<double> zi = std::polar(1.0, -2.0 * std::numbers::pi * f / bandRate);
-    std::complex<double> total = 0.0;
     for (int k = 0; k < kDefaultBands; ++k)
     {
         zel::CAudioFilterRequest request;
         request.sampleRate = bandRate;
         request.index = 4;
         request.freq = defaultBandFreq(k);
-        request.bw = layoutBandwidth(r);
+        request.bw = layoutBandwidth(layoutRatio());
         zel::CAudioFilterDesign design;
         EXPECT_EQ(idAndText(gen->design(request, design)), "no error");
         std::complex<double> h = 1.0;
@@ -94,20 +91,47 @@ inline std::complex<double> bandBankResponse(double f, double bandRate)
             const auto& c = design.sections[i].coeffs;
             h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
         }
-        total += h;
+        out[static_cast<std::size_t>(k)] = h;
     }
-    return total * layoutPostGain(r);
+    return out;
 }
 
-// The DFT of y at frequency f for the sample rate rate (a plain sum; the response has decayed
-// by the end of y).
-inline std::complex<double> dftAt(const std::vector<double>& y, double f, double rate)
+// The band bank's summed response at f, times the layout's sum gain, delayed by latency
+// samples at the base rate fs.
+inline std::complex<double> bandBankResponse(double f, double bandRate, double fs = 1.0,
+                                             double latency = 0.0)
 {
-    std::complex<double> sum = 0.0;
-    const double w = 2.0 * std::numbers::pi * f / rate;
-    for (std::size_t n = 0; n < y.size(); ++n)
-        sum += y[n] * std::polar(1.0, -w * static_cast<double>(n));
-    return sum;
+    std::complex<double> total = 0.0;
+    for (const std::complex<double>& h : bandResponses(f, bandRate))
+        total += h;
+    return total * layoutPostGain(layoutRatio()) *
+           std::polar(1.0, -2.0 * std::numbers::pi * f / fs * latency);
+}
+
+// The impulse responses out (impulse heights in) against want(f) at n log-spaced frequencies
+// from f0 to f1: the largest magnitude error in dB and the largest complex error, relative.
+struct CResponseError
+{
+    double db = 0.0;
+    double rel = 0.0;
+};
+template <class FWant>
+CResponseError responseError(const std::vector<CSamples>& out, const std::vector<double>& in,
+                             double fs, double f0, double f1, int n, FWant want)
+{
+    CResponseError worst;
+    for (int i = 0; i <= n; ++i)
+    {
+        const double f = f0 * std::pow(f1 / f0, i / static_cast<double>(n));
+        const std::complex<double> w = want(f);
+        for (std::size_t c = 0; c < out.size(); ++c)
+        {
+            const std::complex<double> got = dftAt(out[c], f, fs) / in[c];
+            worst.db = std::max(worst.db, std::abs(dB(std::abs(got) / std::abs(w))));
+            worst.rel = std::max(worst.rel, std::abs(got - w) / std::abs(w));
+        }
+    }
+    return worst;
 }
 
 } // namespace kelvtest

@@ -5,7 +5,6 @@
 // are computed from the curve points through the curve mapping (logarithmic frequency axis,
 // each value in its converter's normalised scale, carried to the band parameter's range).
 #include "Audio/DCDAWContext.h"
-#include "Audio/Filters/AudioFilterGen.h"
 #include "Audio/Plugin/PluginTestSupport.h"
 #include "Core/Application.h"
 #include "Support/AllocationCounter.h"
@@ -37,37 +36,6 @@ double onePole(double f, double fs)
 {
     const double b = 2.0 - std::cos(2.0 * kPi * f / fs);
     return 1.0 - b + std::sqrt(b * b - 1.0);
-}
-
-// H_k(f) of every band of the default layout: the carried band design (array "bandpass", item
-// 4) at the band's frequency with the layout's bandwidth, evaluated on the unit circle.
-std::vector<Complex> bandResponses(double f)
-{
-    const auto* gen = dynamic_cast<const zel::CAudioFilterGen*>(
-        zel::CApplication::instance()->findObject("shared::audio.fltarray.bandpass"));
-    EXPECT_NE(gen, nullptr);
-    std::vector<Complex> out(kDefaultBands, 0.0);
-    if (gen == nullptr)
-        return out;
-    const Complex zi = std::polar(1.0, -2.0 * kPi * f / kFs);
-    for (int k = 0; k < kDefaultBands; ++k)
-    {
-        zel::CAudioFilterRequest request;
-        request.sampleRate = kFs;
-        request.index = 4;
-        request.freq = defaultBandFreq(k);
-        request.bw = layoutBandwidth(layoutRatio());
-        zel::CAudioFilterDesign design;
-        EXPECT_EQ(idAndText(gen->design(request, design)), "no error");
-        Complex h = 1.0;
-        for (std::size_t i = 0; i < design.sectionCount; ++i)
-        {
-            const auto& c = design.sections[i].coeffs;
-            h *= (c[0] + zi * (c[1] + zi * c[2])) / (1.0 + zi * (c[3] + zi * c[4]));
-        }
-        out[static_cast<std::size_t>(k)] = h;
-    }
-    return out;
 }
 
 // A band's static law: T and 1/L as linear amplitudes, R the slope above T.
@@ -123,7 +91,7 @@ double settledGain(double a, double f, double t, const CLaw& law)
 // every band at unity).
 Complex treeGain(double f, double amplitude, const CLaw* law)
 {
-    const std::vector<Complex> h = bandResponses(f);
+    const std::vector<Complex> h = bandResponses(f, kFs);
     Complex sum = 0.0;
     for (std::size_t k = 0; k < h.size(); ++k)
         sum += h[k] * (law == nullptr
@@ -147,10 +115,7 @@ double curveForBandDb(double bandDb)
 
 Signal tone(double amplitude, double f, std::size_t n, double phase = 0.0)
 {
-    Signal s(n);
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = amplitude * std::sin(2.0 * kPi * f * static_cast<double>(i) / kFs + phase);
-    return s;
+    return kelvtest::tone(amplitude, f, kFs, n, phase);
 }
 
 // The complex amplitude of y at f over [from, to) with a Hann window (no leakage from the

@@ -23,8 +23,6 @@
 namespace kelvtest
 {
 
-using CSamples = std::vector<double>;
-
 class CTestGainModule : public zel::CAudioModuleBase
 {
 public:

@@ -134,8 +134,7 @@ TEST_F(ModFilterTest, IIRImpulseResponseIsTheGeneratorsTransferFunction)
 {
     const std::pair<const char*, int> cases[] = {{"lp", 0},    {"peak", 0}, {"band", 0}, {"bp", 0},
                                                  {"notch", 0}, {"mb", 0},   {"arr", 3}};
-    CSamples in(8192, 0.0);
-    in[0] = 1.0;
+    const CSamples in = impulse(8192);
     for (const auto& [gen, index] : cases)
     {
         SCOPED_TRACE(gen);

@@ -115,6 +115,9 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
         std::string attrs;
         CMeterReference::EKind mode;
         CMeterSettings s;
+        // From block 4 on rt 0.03 s and rel below 0.0001 s (no release), retuned in place;
+        // from block 8 on pt 0.1 s: ring length 10, a fresh start.
+        bool retuned = false;
     };
     CMeterSettings scaled;
     scaled.gain = 6.0;
@@ -130,6 +133,7 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
         {"minima", "is-compression=true", CMeterReference::kMin, {}},
         {"two inputs", "is-diff=true|is-compression=true", CMeterReference::kRatio, second},
         {"two inputs inverted", "is-diff=true|is-inverted=true", CMeterReference::kRatio, {}},
+        {"times changed while running", "", CMeterReference::kMax, {}, true},
     };
     // A burst, silence, then a softer tone; gain-like signals hover around 1 with a dip.
     const auto signal = [](CMeterReference::EKind mode, std::size_t k)
@@ -150,9 +154,21 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
         std::size_t k = 0;
         for (int block = 0; block < 20; ++block)
         {
+            if (tc.retuned && block == 4)
+            {
+                setValue("plugin.modMain.rt", 0.03);
+                setValue("plugin.modMain.rel", 0.00005);
+                ref.times(kRate, 0.03, 0.0, 0.03);
+            }
+            if (tc.retuned && block == 8)
+            {
+                setValue("plugin.modMain.pt", 0.1);
+                ref.reset(0.0, 10, 10);
+            }
             CSamples in(16);
             for (double& v : in)
-                v = signal(tc.mode, k++);
+                v = tc.retuned ? 0.8 * std::sin(0.3 * static_cast<double>(k++))
+                               : signal(tc.mode, k++);
             // A side-effect process: the audio passes on by reference.
             const CBlockResult got = runSame(in);
             EXPECT_TRUE(got.passed[0] && got.passed[1]);
@@ -164,6 +180,11 @@ TEST_F(ModMeterTest, PublishedLevelAndPeakFollowTheReference)
             }
             for (const double v : in)
                 inverted ? ref.step(0.5 * v, v) : ref.step(v, 0.5 * v);
+        }
+        if (tc.retuned)
+        {
+            auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
+            EXPECT_EQ(zel::meterRingLength(m_context->data(meter.module(1).stateRef(0))), 10u);
         }
     }
 }
@@ -288,39 +309,6 @@ TEST_F(ModMeterTest, FlagsRiseOncePerPublishedRecordAndNotWhileOff)
     EXPECT_EQ(m_context->freeSlotCount(), freeWhileOn);
     EXPECT_EQ(meter.processFlag(), 1);
     EXPECT_EQ(record("m", 0)[0], 0.0);
-}
-
-TEST_F(ModMeterTest, TimeChangesRetuneInPlaceAndPeakTimeRestarts)
-{
-    CMeterSettings s;
-    ASSERT_FALSE(buildMeter(s, "viz-fps=100"));
-    CMeterReference ref = reference(CMeterReference::kMax, s, 10, 5);
-    std::size_t k = 0;
-    const auto run = [&](int blocks)
-    {
-        for (int b = 0; b < blocks; ++b)
-        {
-            CSamples in(16);
-            for (double& v : in)
-                v = 0.8 * std::sin(0.3 * static_cast<double>(k++));
-            runSame(in);
-            EXPECT_NEAR(record("m", 1)[0], std::sqrt(ref.h), 1e-12);
-            EXPECT_NEAR(record("m", 1)[1], std::sqrt(ref.peak), 1e-12);
-            for (const double v : in)
-                ref.step(v, 0.0);
-        }
-    };
-    run(4);
-    setValue("plugin.modMain.rt", 0.03);
-    setValue("plugin.modMain.rel", 0.00005); // below 0.0001 s: no release
-    ref.times(kRate, 0.03, 0.0, 0.03);
-    run(4);
-    setValue("plugin.modMain.pt", 0.1); // R = 10: a fresh start
-    ref.reset(0.0, 10, 10);
-    run(8);
-    const double* state = m_context->data(
-        dynamic_cast<zel::CModMeter&>(*m_main->findChild("m")).module(1).stateRef(0));
-    EXPECT_EQ(zel::meterRingLength(state), 10u);
 }
 
 TEST_F(ModMeterTest, BadAttributesAreRefused)

@@ -33,11 +33,6 @@ protected:
     }
 };
 
-const char* kindName(double linearPhase)
-{
-    return linearPhase > 0.5 ? "FIR" : "IIR";
-}
-
 TEST_F(OversamplingQualityTest, RoundTripPassbandRipple)
 {
     const double freqs[] = {100.0, 1000.0, 5000.0, 10000.0, 15000.0, 18000.0, 20000.0};

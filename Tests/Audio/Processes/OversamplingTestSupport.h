@@ -205,42 +205,22 @@ protected:
     double m_rate = 44100.0;
 };
 
-inline CSamples impulse(std::size_t n)
+inline const char* kindName(double linearPhase)
 {
-    CSamples x(n, 0.0);
-    x[0] = 1.0;
-    return x;
+    return linearPhase > 0.5 ? "FIR" : "IIR";
 }
+// A sine of the given cycles per sample (bin k of n: k / n).
 inline CSamples sine(std::size_t n, double cyclesPerSample, double amplitude = 1.0)
 {
-    CSamples x(n);
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] =
-            amplitude * std::sin(2.0 * std::numbers::pi * cyclesPerSample * static_cast<double>(i));
-    return x;
+    return tone(amplitude, cyclesPerSample, 1.0, n);
 }
 // Amplitude of the sine at bin k of the last n samples of x (rectangular window: exact for a
 // bin-centred steady sine).
 inline double binAmplitude(const CSamples& x, std::size_t n, std::size_t k)
 {
-    std::complex<double> sum;
-    const std::size_t first = x.size() - n;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += x[first + i] * std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>(k) *
-                                                  static_cast<double>(i) / static_cast<double>(n));
-    return 2.0 * std::abs(sum) / static_cast<double>(n);
-}
-inline std::size_t peakIndex(const CSamples& x)
-{
-    std::size_t best = 0;
-    for (std::size_t i = 1; i < x.size(); ++i)
-        if (std::abs(x[i]) > std::abs(x[best]))
-            best = i;
-    return best;
-}
-inline double dB(double ratio)
-{
-    return 20.0 * std::log10(ratio);
+    const CSamples last(x.end() - static_cast<std::ptrdiff_t>(n), x.end());
+    return 2.0 * std::abs(dftAt(last, static_cast<double>(k), static_cast<double>(n))) /
+           static_cast<double>(n);
 }
 
 } // namespace kelvtest

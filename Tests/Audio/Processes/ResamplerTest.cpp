@@ -19,11 +19,6 @@ class ResamplerTest : public COversamplingTest
 {
 };
 
-const char* kindName(double linearPhase)
-{
-    return linearPhase > 0.5 ? "FIR" : "IIR";
-}
-
 // The peak of an impulse through up(k) -> down(k) lies where the down-sampler says. For the
 // linear-phase stages the figures follow from the designs by hand: a stage filter delays by its
 // 128-sample partition plus (taps - 1) / 2 at its rate (253 taps steep, 30 soft), the round
