@@ -118,6 +118,11 @@ zel::CErrorPtr CPluginDriver::build()
     m_output->setOutputFormat(true, false, m_channels);
 
     ZEL_TRY(set("plugin.modMain.modKelvatrone.group-count", 0, 0, used), kOwner);
+    // The parameters are registered: the registries apply their default presets now, as the
+    // host boundary has them do before the first block.
+    for (zel::CObject* child : m_plugin->childList())
+        if (auto* registry = dynamic_cast<zel::CAudioParamRegistry*>(child))
+            registry->parametersReady();
     m_outPtrs.resize(static_cast<std::size_t>(m_channels));
     m_inPtrs.resize(static_cast<std::size_t>(m_channels));
     m_silence.assign(kMaxPiece, 0.0);

@@ -389,6 +389,12 @@ void CAudioParamRegistry::refreshMap()
     }
 }
 
+void CAudioParamRegistry::parametersReady()
+{
+    CRegistryGuard guard(m_lock, m_undo.get());
+    refreshMap();
+}
+
 std::vector<CText> CAudioParamRegistry::keys()
 {
     CRegistryGuard guard(m_lock, m_undo.get());

@@ -137,6 +137,11 @@ public:
     CAudioParamUndo* undoHistory() const { return m_undo.get(); }
     CAudioParamRegistryNameBridge& nameBridge() { return m_nameBridge; }
 
+    // Called by whoever builds the instance once the process graph has registered its
+    // parameters: a pending default preset is applied now rather than on the registry's first
+    // use, so that the instance starts processing in its default state.
+    void parametersReady();
+
     // ---- Keys ----
     // The key of a full path; false when the path is outside the hierarchy.
     bool keyOf(const CText& fullPath, CText& key) const;

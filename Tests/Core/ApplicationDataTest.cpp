@@ -1,5 +1,6 @@
 #include "Core/ApplicationData.h"
 #include "Core/Object.h"
+#include "Core/ResourceStore.h"
 
 #include "Core/AppDataTestSupport.h"
 #include "Core/ObjectTestSupport.h"
@@ -159,8 +160,14 @@ TEST_F(ApplicationData, RoutingPresetsComeFromTheBuiltInBlockUntilAFileExists)
         CGlobalData global;
         ASSERT_FALSE(global.readData(name, alst, data, found));
         ASSERT_TRUE(found);
-        // The carried default is a bank list with no banks.
-        EXPECT_EQ(CBytes(data.begin(), data.end()), (CBytes{0, 0, 0, 0}));
+        // The carried default: the content of the built-in block, a list of one bank.
+        SResourcePayload carried;
+        ASSERT_TRUE(findBuiltInResource(CText("AppDataGlobal_routing-presets"), carried));
+        const auto [tag, content] =
+            ktest::openBlock(CBytes(carried.data, carried.data + carried.size));
+        EXPECT_EQ(tag, "alst");
+        EXPECT_EQ(CBytes(data.begin(), data.end()), content);
+        EXPECT_EQ(CBytes(content.begin(), content.begin() + 4), (CBytes{1, 0, 0, 0}));
         EXPECT_FALSE(fs::exists(home / "Ardovin" / "Audio Plug-Ins" / "routing-presets"));
 
         const CBytes banks{1, 0, 0, 0, 9, 8, 7};

@@ -1,0 +1,323 @@
+// What each factory preset does to generated material, measured at the output of a whole
+// instance and compared with the same material through the Default preset (which leaves every
+// band at 1:1): dynamics of a broadband signal that alternates loud and quiet passages, level
+// and dynamics of four tones (80 Hz, 300 Hz, 1 kHz, 10 kHz) that alternate the same way, and
+// the side-to-mid balance of a stereo signal at 100 Hz, 500 Hz and 6 kHz.
+#include "Audio/AudioParamRegistry.h"
+#include "Audio/Plugin/PluginTestSupport.h"
+
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace kelvtest
+{
+namespace
+{
+
+constexpr double kFs = 48000.0;
+constexpr double kPi = std::numbers::pi;
+using Signal = std::vector<double>;
+using Complex = std::complex<double>;
+
+double db(double x)
+{
+    return 20.0 * std::log10(x);
+}
+
+// ---- Material ----------------------------------------------------------------------------------
+
+// Passages of `section` samples, loud (even) and quiet (odd), with 5 ms raised-cosine joins.
+double envelope(std::size_t i, std::size_t section, double loud, double quiet)
+{
+    const std::size_t ramp = 240;
+    const std::size_t k = i / section;
+    const std::size_t pos = i % section;
+    const double here = k % 2 == 0 ? loud : quiet;
+    if (pos >= ramp || k == 0)
+        return here;
+    const double before = k % 2 == 0 ? quiet : loud;
+    const double w = 0.5 - 0.5 * std::cos(kPi * static_cast<double>(pos) / ramp);
+    return before + (here - before) * w;
+}
+
+// Broadband: uniform white noise from a fixed linear congruential generator, its level swinging
+// between -26 dB and -6 dB (amplitude 0.05 to 0.5) along a raised cosine of 800 ms, slowly
+// enough for every attack time of the bank to follow it.
+constexpr std::size_t kSwing = 38400;        // 800 ms
+constexpr std::size_t kNoiseLength = 134400; // 2.8 s
+double swingPhase(std::size_t i)
+{
+    return std::cos(2.0 * kPi * static_cast<double>(i) / kSwing);
+}
+Signal noiseMaterial()
+{
+    Signal s(kNoiseLength);
+    std::uint32_t state = 12345;
+    for (std::size_t i = 0; i < s.size(); ++i)
+    {
+        state = state * 1664525u + 1013904223u;
+        const double u = static_cast<double>(state) / 4294967296.0 * 2.0 - 1.0;
+        s[i] = u * std::pow(10.0, (-16.0 - 10.0 * swingPhase(i)) / 20.0);
+    }
+    return s;
+}
+
+constexpr std::array<double, 4> kToneFreqs = {80.0, 300.0, 1000.0, 10000.0};
+constexpr std::size_t kToneSection = 14400; // 300 ms
+constexpr std::size_t kToneLength = 115200; // 8 passages
+Signal toneMaterial()
+{
+    Signal s(kToneLength, 0.0);
+    for (std::size_t i = 0; i < s.size(); ++i)
+    {
+        const double e = envelope(i, kToneSection, 0.1, 0.01);
+        for (std::size_t t = 0; t < kToneFreqs.size(); ++t)
+            s[i] += e * std::sin(2.0 * kPi * kToneFreqs[t] * static_cast<double>(i) / kFs +
+                                 static_cast<double>(t));
+    }
+    return s;
+}
+
+constexpr std::array<double, 3> kWidthFreqs = {100.0, 500.0, 6000.0};
+constexpr std::size_t kWidthLength = 48000;
+std::array<Signal, 2> widthMaterial()
+{
+    std::array<Signal, 2> lr = {Signal(kWidthLength), Signal(kWidthLength)};
+    for (std::size_t i = 0; i < kWidthLength; ++i)
+    {
+        double m = 0.0, s = 0.0;
+        for (const double f : kWidthFreqs)
+        {
+            const double w = 2.0 * kPi * f * static_cast<double>(i) / kFs;
+            m += 0.08 * std::sin(w);
+            s += 0.04 * std::sin(w + kPi / 3.0);
+        }
+        lr[0][i] = m + s;
+        lr[1][i] = m - s;
+    }
+    return lr;
+}
+
+// The amplitude at f over [from, to) with a Hann window.
+double amplitudeAt(const Signal& y, double f, std::size_t from, std::size_t to)
+{
+    Complex sum = 0.0;
+    double weights = 0.0;
+    const double len = static_cast<double>(to - from);
+    for (std::size_t i = from; i < to; ++i)
+    {
+        const double w =
+            0.5 - 0.5 * std::cos(2.0 * kPi * (static_cast<double>(i - from) + 0.5) / len);
+        sum += w * y[i] * std::polar(1.0, -2.0 * kPi * f * static_cast<double>(i) / kFs);
+        weights += w;
+    }
+    return 2.0 * std::abs(sum) / weights;
+}
+
+// ---- Measures ----------------------------------------------------------------------------------
+
+struct CMeasures
+{
+    double crest = 0.0;                  // short-term crest factor of the broadband material, dB
+    double dynamics = 0.0;               // its loud windows over its quiet ones, dB
+    std::array<double, 4> toneLoud{};    // each tone's level in the loud passages, dB
+    std::array<double, 4> toneQuiet{};   // ... in the quiet passages
+    std::array<double, 3> sideOverMid{}; // side over mid amplitude, dB
+};
+
+// Over 20 ms windows after the first swing: the crest factor is the loudest window's RMS over
+// the whole RMS; the dynamics compare the windows near the swing's top with those near its
+// bottom.
+void measureNoise(const Signal& y, CMeasures& m)
+{
+    const std::size_t window = 960;
+    double peak = 0.0, all = 0.0, loud = 0.0, quiet = 0.0;
+    std::size_t windows = 0, louds = 0, quiets = 0;
+    for (std::size_t at = kSwing; at + window <= y.size(); at += window)
+    {
+        double power = 0.0;
+        for (std::size_t i = at; i < at + window; ++i)
+            power += y[i] * y[i] / static_cast<double>(window);
+        peak = std::max(peak, power);
+        all += power;
+        ++windows;
+        const double phase = swingPhase(at + window / 2);
+        if (phase < -0.8)
+            loud += power, ++louds;
+        else if (phase > 0.8)
+            quiet += power, ++quiets;
+    }
+    m.crest = 10.0 * std::log10(peak / (all / static_cast<double>(windows)));
+    m.dynamics = 10.0 * std::log10((loud / static_cast<double>(louds)) /
+                                   (quiet / static_cast<double>(quiets)));
+}
+
+void measureTones(const Signal& y, CMeasures& m)
+{
+    for (std::size_t t = 0; t < kToneFreqs.size(); ++t)
+    {
+        double loud = 0.0, quiet = 0.0;
+        // Passages 2 to 7; the last 200 ms of each.
+        for (std::size_t k = 2; k < 8; ++k)
+        {
+            const std::size_t end = (k + 1) * kToneSection;
+            const double a = amplitudeAt(y, kToneFreqs[t], end - 9600, end);
+            (k % 2 == 0 ? loud : quiet) += a / 3.0;
+        }
+        m.toneLoud[t] = db(loud);
+        m.toneQuiet[t] = db(quiet);
+    }
+}
+
+void measureWidth(const std::vector<Signal>& lr, CMeasures& m)
+{
+    Signal mid(kWidthLength), side(kWidthLength);
+    for (std::size_t i = 0; i < kWidthLength; ++i)
+    {
+        mid[i] = 0.5 * (lr[0][i] + lr[1][i]);
+        side[i] = 0.5 * (lr[0][i] - lr[1][i]);
+    }
+    for (std::size_t f = 0; f < kWidthFreqs.size(); ++f)
+        m.sideOverMid[f] = db(amplitudeAt(side, kWidthFreqs[f], 24000, kWidthLength) /
+                              amplitudeAt(mid, kWidthFreqs[f], 24000, kWidthLength));
+}
+
+class PresetBehaviour : public CPluginTest
+{
+protected:
+    CMeasures run(std::int32_t factoryIndex)
+    {
+        CMeasures m;
+        static const Signal noise = noiseMaterial();
+        static const Signal tones = toneMaterial();
+        static const std::array<Signal, 2> width = widthMaterial();
+        for (int material = 0; material < 3; ++material)
+        {
+            // A fresh instance per material, so that one material's state does not reach the next.
+            CPluginDriver& d = make(kFs, 2);
+            EXPECT_EQ(idAndText(d.registry()->activateFactoryPreset(factoryIndex)), "no error");
+            if (material == 0)
+                measureNoise(d.processAligned({noise, noise})[0], m);
+            else if (material == 1)
+                measureTones(d.processAligned({tones, tones})[0], m);
+            else
+                measureWidth(d.processAligned({width[0], width[1]}), m);
+            EXPECT_EQ(idAndText(d.error()), "no error");
+        }
+        return m;
+    }
+};
+
+// Tone indices.
+constexpr std::size_t k80 = 0, k300 = 1, k1k = 2, k10k = 3;
+// Width indices.
+constexpr std::size_t w100 = 0, w500 = 1, w6k = 2;
+
+double toneDynamics(const CMeasures& m, std::size_t t)
+{
+    return m.toneLoud[t] - m.toneQuiet[t];
+}
+// How much the loud level of tone a rose against tone b, relative to the Default preset.
+double tilt(const CMeasures& p, const CMeasures& d, std::size_t a, std::size_t b)
+{
+    return (p.toneLoud[a] - p.toneLoud[b]) - (d.toneLoud[a] - d.toneLoud[b]);
+}
+
+TEST_F(PresetBehaviour, EveryFactoryPresetDoesWhatItsNameSays)
+{
+    const CMeasures base = run(0);
+    // The Default preset is neutral: the material's own measures come through.
+    EXPECT_NEAR(base.dynamics, 19.0, 1.0);
+    for (std::size_t t = 0; t < kToneFreqs.size(); ++t)
+        EXPECT_NEAR(toneDynamics(base, t), 20.0, 0.3) << kToneFreqs[t];
+    for (const double r : base.sideOverMid)
+        EXPECT_NEAR(r, db(0.5), 0.2);
+
+    struct CRow
+    {
+        std::int32_t index;
+        const char* promise;
+        std::function<void(const CMeasures& p, const CMeasures& d)> check;
+    };
+    const CRow rows[] = {
+        {1, "Tape Compression: gentle glue, more on the highs",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_LT(p.dynamics, d.dynamics - 1.5);
+             EXPECT_GT(p.dynamics, d.dynamics - 10.0);
+             EXPECT_LT(toneDynamics(p, k10k), toneDynamics(p, k80) - 0.5);
+         }},
+        {2, "Deeper: the low end comes forward",
+         [](const CMeasures& p, const CMeasures& d) { EXPECT_GT(tilt(p, d, k80, k10k), 2.0); }},
+        {3, "Spectral Expander: the quiet passages drop away",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_GT(p.dynamics, d.dynamics + 1.0);
+             EXPECT_GT(p.crest, d.crest);
+             for (const std::size_t t : {k80, k1k, k10k})
+                 EXPECT_GT(toneDynamics(p, t), toneDynamics(d, t) + 3.0) << kToneFreqs[t];
+         }},
+        {4, "Overcompression: dynamics squashed flat, loud",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_LT(p.dynamics, d.dynamics - 8.0);
+             EXPECT_LT(p.crest, d.crest - 1.0);
+             EXPECT_GT(p.toneQuiet[k1k], d.toneQuiet[k1k] + 6.0) << "made up";
+         }},
+        {5, "Mastering Compression: lower crest factor, moderate change",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_LT(p.crest, d.crest - 0.1);
+             EXPECT_LT(p.dynamics, d.dynamics - 1.5);
+             EXPECT_GT(p.dynamics, d.dynamics - 8.0);
+         }},
+        {6, "Open Highs: high detail raised against the lows",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_GT(tilt(p, d, k10k, k80), 1.5);
+             EXPECT_GT(p.toneQuiet[k10k] - d.toneQuiet[k10k], 2.0);
+         }},
+        {7, "Depth: wider low mids",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_GT(p.sideOverMid[w500] - d.sideOverMid[w500], 1.0);
+             EXPECT_LT(p.sideOverMid[w100] - d.sideOverMid[w100], 0.5);
+         }},
+        {8, "Smooth Peak Control: peaks held, quiet passages untouched",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_LT(p.crest, d.crest - 0.8);
+             EXPECT_NEAR(p.toneQuiet[k1k], d.toneQuiet[k1k], 0.5);
+         }},
+        {9, "Lightness: low mids thinned against the highs",
+         [](const CMeasures& p, const CMeasures& d) { EXPECT_GT(tilt(p, d, k10k, k300), 2.0); }},
+        {10, "More Space: wider highs, the bass stays centred",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_GT(p.sideOverMid[w6k] - d.sideOverMid[w6k], 2.0);
+             EXPECT_LT(p.sideOverMid[w100] - d.sideOverMid[w100], 0.0);
+         }},
+        {11, "Clubbing: bass louder and punchier than the mids",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_GT(tilt(p, d, k80, k1k), 2.0);
+             EXPECT_GT(toneDynamics(p, k80), toneDynamics(p, k1k));
+         }},
+        {12, "Flatter Bass: low-band dynamics reduced, the top left alone",
+         [](const CMeasures& p, const CMeasures& d)
+         {
+             EXPECT_LT(toneDynamics(p, k80), toneDynamics(d, k80) - 3.0);
+             EXPECT_NEAR(toneDynamics(p, k10k), toneDynamics(d, k10k), 1.0);
+         }},
+    };
+    for (const CRow& row : rows)
+    {
+        SCOPED_TRACE(row.promise);
+        const CMeasures m = run(row.index);
+        row.check(m, base);
+    }
+}
+
+} // namespace
+} // namespace kelvtest

@@ -1,0 +1,301 @@
+// The carried preset collections: the factory bank and the default routing presets decoded by
+// hand from the resources, the Default preset against the description, the routing fit, the
+// default preset of application data, and what every factory preset does to generated
+// material, measured through the whole instance against the Default preset.
+#include "Audio/AudioParamRegistry.h"
+#include "Audio/AudioPreset.h"
+#include "Audio/AudioRoutingFit.h"
+#include "Audio/Plugin/PluginTestSupport.h"
+#include "Core/MemoryReader.h"
+#include "Core/MemoryWriteBuffer.h"
+#include "Core/ResourceStore.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+namespace kelvtest
+{
+namespace
+{
+
+constexpr double kFs = 48000.0;
+constexpr double kPi = std::numbers::pi;
+using Signal = std::vector<double>;
+
+const std::vector<std::string> kFactoryNames = {"Default",
+                                                "Tape Compression",
+                                                "Deeper",
+                                                "Spectral Expander",
+                                                "Overcompression",
+                                                "Mastering Compression",
+                                                "Open Highs",
+                                                "Depth",
+                                                "Smooth Peak Control",
+                                                "Lightness",
+                                                "More Space",
+                                                "Clubbing",
+                                                "Flatter Bass"};
+const std::vector<std::string> kRoutingNames = {
+    "Default Stereo", "2.1 Stereo",        "5.1 Surround",    "Dual Mono", "Mid-Side Stereo",
+    "Mono To Stereo", "Stereo Side-Chain", "Mono Side-Chain", "Force Mono"};
+const std::vector<std::string> kRoutingKeys = {"group-names",      "grouping", "in-channel-names",
+                                               "in-routing",       "ms-pairs", "out-routing",
+                                               "show-all-channels"};
+
+// ---- Records read by hand --------------------------------------------------------------------
+
+struct CHandReader
+{
+    const ktest::CBytes& bytes;
+    std::size_t at = 0;
+
+    std::uint32_t u32()
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(bytes.at(at++)) << (8 * i);
+        return v;
+    }
+    std::string str()
+    {
+        const std::uint32_t n = u32();
+        std::string s(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+        return s;
+    }
+};
+
+struct CHandPreset
+{
+    std::string name;
+    std::vector<std::string> keys;
+    std::map<std::string, std::string> paths; // key -> the parameter path inside its record
+};
+
+std::vector<CHandPreset> readPresets(CHandReader& in)
+{
+    std::vector<CHandPreset> presets(in.u32());
+    for (CHandPreset& preset : presets)
+    {
+        preset.name = in.str();
+        const std::uint32_t entries = in.u32();
+        for (std::uint32_t e = 0; e < entries; ++e)
+        {
+            const std::string key = in.str();
+            const std::uint32_t length = in.u32();
+            const std::size_t end = in.at + length;
+            preset.paths[key] = in.str();
+            in.at = end;
+            preset.keys.push_back(key);
+        }
+    }
+    return presets;
+}
+
+ktest::CBytes resource(const char* name)
+{
+    zel::SResourcePayload payload;
+    EXPECT_TRUE(zel::findBuiltInResource(zel::CText(name), payload)) << name;
+    return ktest::CBytes(payload.data, payload.data + payload.size);
+}
+
+TEST(CarriedPresets, FactoryBankHoldsThirteenPresetsOfTwentySevenEntries)
+{
+    const ktest::CBytes block = resource("FactoryROM.cbf");
+    ASSERT_GT(block.size(), 12u);
+    const auto [tag, plain] = ktest::openBlock(block);
+    EXPECT_EQ(tag, "abnk");
+    CHandReader in{plain};
+    EXPECT_EQ(in.str(), "Bank");
+    const std::vector<CHandPreset> presets = readPresets(in);
+    EXPECT_EQ(in.at, plain.size()) << "the bank record is the whole content";
+    ASSERT_EQ(presets.size(), kFactoryNames.size());
+    for (std::size_t i = 0; i < presets.size(); ++i)
+    {
+        EXPECT_EQ(presets[i].name, "q3k8:" + kFactoryNames[i]);
+        ASSERT_EQ(presets[i].keys.size(), 27u) << presets[i].name;
+        EXPECT_TRUE(std::is_sorted(presets[i].keys.begin(), presets[i].keys.end()));
+        EXPECT_EQ(presets[i].keys, presets[0].keys);
+        EXPECT_EQ(presets[i].paths.at("modKelvatrone.rms"), "audio.modMain.modKelvatrone.rms");
+        EXPECT_EQ(presets[i].paths.at("io-params.ms-pairs"), "audio.modMain.io-params.ms-pairs");
+    }
+
+    // The product's own reader takes the block whole and keeps the prefixes.
+    zel::CAudioPresetBank bank;
+    zel::CMemoryReader reader(block.data(), block.size());
+    ASSERT_FALSE(bank.loadBlock(reader));
+    EXPECT_EQ(reader.remaining(), 0);
+    EXPECT_EQ(bank.presets.back().name, zel::CText("q3k8:Flatter Bass"));
+}
+
+TEST(CarriedPresets, RoutingListHoldsOneUnnamedBankOfNinePresets)
+{
+    const auto [tag, plain] = ktest::openBlock(resource("AppDataGlobal_routing-presets"));
+    EXPECT_EQ(tag, "alst");
+    CHandReader in{plain};
+    ASSERT_EQ(in.u32(), 1u);
+    EXPECT_EQ(in.str(), "");
+    const std::vector<CHandPreset> presets = readPresets(in);
+    EXPECT_EQ(in.at, plain.size());
+    ASSERT_EQ(presets.size(), kRoutingNames.size());
+    for (std::size_t i = 0; i < presets.size(); ++i)
+    {
+        EXPECT_EQ(presets[i].name, "ZLIO:" + kRoutingNames[i]);
+        const bool switches = i >= 6;
+        std::vector<std::string> expected = kRoutingKeys;
+        if (switches)
+        {
+            expected.insert(expected.end(), {"sidechain", "sidechain-mute"});
+            EXPECT_EQ(presets[i].paths.at("sidechain"), "audio.modMain.io-params.sidechain");
+        }
+        EXPECT_EQ(presets[i].keys, expected) << presets[i].name;
+    }
+}
+
+// ---- Through an instance ---------------------------------------------------------------------
+
+std::vector<zel::CAudioPresetBank> carriedRouting(CPluginDriver& d)
+{
+    std::vector<zel::CAudioPresetBank> banks;
+    EXPECT_EQ(idAndText(d.registry("routing-registry")->loadPresetList(banks)), "no error");
+    return banks;
+}
+
+TEST_F(CPluginTest, NewInstanceRunsTheFactoryProgramsFromTheDescriptionsDefaults)
+{
+    CPluginDriver& d = make(kFs, 2);
+    zel::CAudioParamRegistry& master = *d.registry();
+    const zel::CAudioParamRegistry::CState state = master.state();
+    ASSERT_EQ(state.factoryNames.size(), 13u);
+    EXPECT_EQ(state.sessionNames, state.factoryNames);
+    EXPECT_EQ(state.currentProgram, 0);
+
+    // A fresh instance and the Default preset capture the same program, byte for byte.
+    const zel::CAudioPreset fresh = master.capturePreset(zel::CText("q3k8:Default"));
+    EXPECT_EQ(master.factoryBank().presets[0].entries, fresh.entries);
+    ASSERT_FALSE(master.activateFactoryPreset(5));
+    EXPECT_NE(master.capturePreset(zel::CText("q3k8:Default")).entries, fresh.entries);
+    ASSERT_FALSE(master.activateFactoryPreset(0));
+    EXPECT_EQ(master.capturePreset(zel::CText("q3k8:Default")).entries, fresh.entries);
+    // Neutral: every band at 1:1.
+    for (int k = 0; k < kDefaultBands; ++k)
+        EXPECT_NEAR(d.kelv("ratio", k), 0.999, 1e-9) << k;
+}
+
+TEST_F(CPluginTest, RoutingPresetsFitOnlyWhatTheHostOffers)
+{
+    CPluginDriver& d = make(kFs, 2);
+    const std::vector<zel::CAudioPresetBank> banks = carriedRouting(d);
+    ASSERT_EQ(banks.size(), 1u);
+    ASSERT_EQ(banks[0].presets.size(), 9u);
+    struct CRow
+    {
+        const char* name;
+        bool midSide;
+        bool sidechain;
+    };
+    const CRow rows[] = {{"Default Stereo", false, false},   {"2.1 Stereo", false, false},
+                         {"5.1 Surround", false, false},     {"Dual Mono", false, false},
+                         {"Mid-Side Stereo", true, false},   {"Mono To Stereo", false, false},
+                         {"Stereo Side-Chain", false, true}, {"Mono Side-Chain", false, true},
+                         {"Force Mono", false, false}};
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+    {
+        const zel::CAudioPreset& preset = banks[0].presets[i];
+        EXPECT_EQ(preset.name.toUtf8(), std::string("ZLIO:") + rows[i].name);
+        zel::CAudioRoutingFit fit;
+        ASSERT_FALSE(fit.read(preset));
+        EXPECT_EQ(fit.needsMidSide, rows[i].midSide) << rows[i].name;
+        EXPECT_EQ(fit.needsSidechain, rows[i].sidechain) << rows[i].name;
+        for (const bool ms : {false, true})
+            for (const bool sc : {false, true})
+                EXPECT_EQ(zel::CAudioRoutingFit::presetFits(preset, ms, sc),
+                          (ms || !rows[i].midSide) && (sc || !rows[i].sidechain))
+                    << rows[i].name << " ms=" << ms << " sc=" << sc;
+    }
+
+    // Either side-chain switch alone asks for side-chain inputs; a damaged record fits nothing.
+    zel::CAudioPreset only = banks[0].presets[6];
+    zel::CAudioParam* mute = d.param("plugin.modMain.io-params.sidechain-mute");
+    zel::CAudioParam* sidechain = d.param("plugin.modMain.io-params.sidechain");
+    ASSERT_FALSE(sidechain->setValue(0, 0, 0, 0.0));
+    ASSERT_FALSE(mute->setValue(0, 0, 0, 1.0));
+    for (auto [param, key] : {std::pair{sidechain, "sidechain"}, {mute, "sidechain-mute"}})
+    {
+        zel::CMemoryWriteBuffer out;
+        ASSERT_FALSE(param->saveRecord(out, zel::CText(key), -1));
+        only.entries[zel::CText(key)] = out.toVector();
+    }
+    EXPECT_FALSE(zel::CAudioRoutingFit::presetFits(only, true, false));
+    EXPECT_TRUE(zel::CAudioRoutingFit::presetFits(only, false, true));
+    only.entries[zel::CText("sidechain")].resize(10);
+    EXPECT_FALSE(zel::CAudioRoutingFit::presetFits(only, true, true));
+}
+
+TEST_F(CPluginTest, RoutingPresetsMoveTheChannelsTheirNamesSay)
+{
+    // Input 1 carries 1 kHz, input 2 carries 3 kHz, both of amplitude 0.1; the expected
+    // amplitudes of each tone on the two outputs.
+    struct CRow
+    {
+        std::size_t index;
+        double in1ToLeft, in1ToRight, in2ToLeft, in2ToRight;
+    };
+    const CRow rows[] = {{0, 0.1, 0.0, 0.0, 0.1},      // Default Stereo
+                         {5, 0.1, 0.1, 0.0, 0.0},      // Mono To Stereo: input 1 on both
+                         {8, 0.05, 0.05, 0.05, 0.05}}; // Force Mono: the mean on both
+    const std::size_t n = 24000;
+    Signal a(n), b(n), silence(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        a[i] = 0.1 * std::sin(2.0 * kPi * 1000.0 * static_cast<double>(i) / kFs);
+        b[i] = 0.1 * std::sin(2.0 * kPi * 3000.0 * static_cast<double>(i) / kFs);
+    }
+    const auto level = [](const Signal& y, double f)
+    { return 2.0 * std::abs(dftAt(Signal(y.begin() + 12000, y.end()), f, kFs)) / 12000.0; };
+    for (const CRow& row : rows)
+    {
+        // Four channels: Force Mono processes left and right twice.
+        CPluginDriver& d = make(kFs, 4);
+        const std::vector<zel::CAudioPresetBank> banks = carriedRouting(d);
+        ASSERT_EQ(banks.size(), 1u);
+        const zel::CAudioPreset& preset = banks[0].presets[row.index];
+        ASSERT_EQ(idAndText(d.registry("routing-registry")->applyPreset(preset)), "no error");
+        const auto out = d.processAligned({a, b, silence, silence});
+        const std::string name = preset.name.toUtf8();
+        EXPECT_NEAR(level(out[0], 1000.0), row.in1ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 1000.0), row.in1ToRight, 0.005) << name;
+        EXPECT_NEAR(level(out[0], 3000.0), row.in2ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 3000.0), row.in2ToRight, 0.005) << name;
+    }
+}
+
+TEST_F(CPluginTest, DefaultPresetOfApplicationDataStartsEveryNewInstance)
+{
+    {
+        CPluginDriver& d = make(kFs, 2);
+        ASSERT_FALSE(d.registry()->activateFactoryPreset(9));
+        ASSERT_FALSE(d.setText("plugin.modMain.modOutGain.gain", 0, 0, "-3.5"));
+        ASSERT_EQ(idAndText(d.registry()->storeDefaultPreset()), "no error");
+    }
+    EXPECT_FALSE(ktest::fs::is_empty(dataFolder())) << "the default preset is a file of its own";
+    CPluginDriver& d = make(kFs, 2);
+    zel::CAudioParamRegistry& master = *d.registry();
+    EXPECT_NEAR(d.param("plugin.modMain.modOutGain.gain")->value(0, 0, 0), dbToFactor(-3.5), 1e-3);
+    zel::CAudioPreset lightness = master.factoryBank().presets[9];
+    zel::CAudioPreset live = master.capturePreset(lightness.name);
+    lightness.entries.erase(zel::CText("modOutGain.gain"));
+    live.entries.erase(zel::CText("modOutGain.gain"));
+    EXPECT_EQ(live.entries, lightness.entries);
+
+    // Without the file a new instance is neutral again.
+    ktest::fs::remove_all(dataFolder());
+    CPluginDriver& clean = make(kFs, 2);
+    EXPECT_EQ(clean.registry()->capturePreset(zel::CText("q3k8:x")).entries,
+              clean.registry()->factoryBank().presets[0].entries);
+}
+
+} // namespace
+} // namespace kelvtest
