@@ -268,11 +268,12 @@ void CAudioWrapper::releaseAll()
     m_hostParams.clear();
     m_hostMap.clear();
     m_feeds.clear();
-    // The processes hold kernel context buffers: they go before the context.
-    if (m_output != nullptr)
-        m_output->destroy();
-    if (m_main != nullptr)
-        m_main->destroy();
+    // The processes hold kernel context buffers: they go before the context (also when init
+    // stopped half way through building them).
+    if (m_plugin != nullptr)
+        for (const char* name : {"modOutput", "modMain"})
+            if (CObject* process = m_plugin->findChild(CText(name)))
+                process->destroy();
     m_output = nullptr;
     m_main = nullptr;
     m_root.reset();
@@ -917,6 +918,7 @@ CErrorPtr CAudioWrapper::runPiece(const void* const* inputs, bool input64, std::
 CErrorPtr CAudioWrapper::process(const void* const* inputs, void* const* outputs,
                                  std::int32_t frames, bool input64, bool output64)
 {
+    CCriticalSectionLock guard(m_env->graphLock());
     const std::int32_t latencyBefore = m_env->latency();
     m_viz->beginBlock();
     (void)m_collector->takeIn(m_env->streamTime() + m_stampOffset);

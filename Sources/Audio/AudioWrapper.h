@@ -127,7 +127,8 @@ public:
     void setChannelCounts(std::int32_t inputs, std::int32_t outputs, std::int32_t sideChains);
 
     // ---- Audio ----
-    // One host block: all channel pointers 64-bit or all 32-bit per direction. Remembers the
+    // One host block, under the graph lock: all channel pointers 64-bit or all 32-bit per
+    // direction (null arrays: silence in, nothing written out). Remembers the
     // latency, starts a visualisation block, takes in the queued parameter changes at the
     // stream time, runs pieces of <= 512 frames (a pool buffer per main input channel, a null
     // pointer is silence; the output stage writes at the piece offset), advances the stream
