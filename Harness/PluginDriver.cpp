@@ -67,11 +67,6 @@ zel::CErrorPtr CPluginDriver::build()
         used = std::max(used, g + 1);
     }
     ZEL_TRY(set("plugin.modMain.modKelvatrone.group-count", 0, 0, used), kOwner);
-    // The parameters are registered: the registries apply their default presets now, as the
-    // host boundary has them do before the first block.
-    for (zel::CObject* child : m_plugin->childList())
-        if (auto* registry = dynamic_cast<zel::CAudioParamRegistry*>(child))
-            registry->parametersReady();
     m_outPtrs.resize(static_cast<std::size_t>(m_channels));
     m_inPtrs.resize(static_cast<std::size_t>(m_channels));
     return nullptr;

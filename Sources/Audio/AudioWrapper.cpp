@@ -409,6 +409,11 @@ CErrorPtr CAudioWrapper::init()
     m_output->setOutputFormat(true, false, m_outputCount);
 
     initHostParamMap();
+    // Every parameter is registered now: the registries apply their stored default presets
+    // before the first block.
+    for (CObject* child : m_plugin->childList())
+        if (auto* registry = dynamic_cast<CAudioParamRegistry*>(child))
+            registry->parametersReady();
     m_env->setPrepared(true);
     readGlobalSettings();
 
