@@ -54,8 +54,8 @@ AudioEffect* AudioEffect::fromAeffect(vst::AEffect* effect)
     return static_cast<AudioEffect*>(effect->object);
 }
 
-std::intptr_t AudioEffect::dispatcher(std::int32_t opcode, std::int32_t index,
-                                      std::intptr_t value, void* ptr, float opt)
+std::intptr_t AudioEffect::dispatcher(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                                      void* ptr, float opt)
 {
     switch (opcode)
     {
@@ -362,8 +362,8 @@ float AudioEffect::getParameterClass(vst::AEffect* e, std::int32_t index)
 
 // --- AudioEffectX -------------------------------------------------------------------------------
 
-std::intptr_t AudioEffectX::dispatcher(std::int32_t opcode, std::int32_t index,
-                                       std::intptr_t value, void* ptr, float opt)
+std::intptr_t AudioEffectX::dispatcher(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                                       void* ptr, float opt)
 {
     switch (opcode)
     {

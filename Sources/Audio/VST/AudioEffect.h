@@ -121,8 +121,7 @@ public:
     static std::intptr_t dispatchEffectClass(vst::AEffect* e, std::int32_t opcode,
                                              std::int32_t index, std::intptr_t value, void* ptr,
                                              float opt);
-    static void processClass(vst::AEffect* e, float** inputs, float** outputs,
-                             std::int32_t frames);
+    static void processClass(vst::AEffect* e, float** inputs, float** outputs, std::int32_t frames);
     static void processClassReplacing(vst::AEffect* e, float** inputs, float** outputs,
                                       std::int32_t frames);
     static void processClassDoubleReplacing(vst::AEffect* e, double** inputs, double** outputs,

@@ -21,8 +21,7 @@ using HostCallback = std::intptr_t (*)(AEffect* effect, std::int32_t opcode, std
                                        std::intptr_t value, void* ptr, float opt);
 using DispatcherProc = std::intptr_t (*)(AEffect* effect, std::int32_t opcode, std::int32_t index,
                                          std::intptr_t value, void* ptr, float opt);
-using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs,
-                             std::int32_t frames);
+using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, std::int32_t frames);
 using ProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
                                    std::int32_t frames);
 using SetParameterProc = void (*)(AEffect* effect, std::int32_t index, float value);
@@ -31,13 +30,11 @@ using GetParameterProc = float (*)(AEffect* effect, std::int32_t index);
 // Four characters packed big-endian, as the interface writes its codes.
 constexpr std::int32_t fourCharCode(char a, char b, char c, char d)
 {
-    return static_cast<std::int32_t>((static_cast<std::uint32_t>(static_cast<unsigned char>(a))
-                                      << 24) |
-                                     (static_cast<std::uint32_t>(static_cast<unsigned char>(b))
-                                      << 16) |
-                                     (static_cast<std::uint32_t>(static_cast<unsigned char>(c))
-                                      << 8) |
-                                     static_cast<std::uint32_t>(static_cast<unsigned char>(d)));
+    return static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(static_cast<unsigned char>(a)) << 24) |
+        (static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 16) |
+        (static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 8) |
+        static_cast<std::uint32_t>(static_cast<unsigned char>(d)));
 }
 
 inline constexpr std::int32_t kEffectMagic = fourCharCode('V', 's', 't', 'P');
