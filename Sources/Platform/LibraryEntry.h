@@ -1,8 +1,8 @@
 #pragma once
 // The plug-in library's load and unload hooks. The system's module entry (Win32: DllMain on
-// process attach and detach; POSIX: the library's destructor function at unload) calls them;
-// the plug-in library supplies them. They are not part of the static framework library: only
-// the plug-in module links the entry.
+// process attach and detach) calls them; the plug-in library supplies them. The entry is not
+// part of the static framework library: only the plug-in module links it. POSIX modules have
+// no load-time entry: they start on the first VSTPluginMain.
 
 namespace zel::platform
 {

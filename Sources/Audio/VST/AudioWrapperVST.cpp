@@ -236,7 +236,13 @@ std::intptr_t CAudioWrapperVST::dispatcher(std::int32_t opcode, std::int32_t ind
                                            std::intptr_t value, void* ptr, float opt)
 {
     zel::platform::CFpHostGuard fp;
-    return zel::AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
+    const std::intptr_t answer = zel::AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
+    // The 32-bit answer 0xBEEF0000 goes out zero-extended, so that hosts comparing the full
+    // pointer-sized value and hosts comparing its low 32 bits both recognise it.
+    if (opcode == vst::effCanDo &&
+        answer == static_cast<std::int32_t>(static_cast<std::uint32_t>(kCockosExtensionsAnswer)))
+        return kCockosExtensionsAnswer;
+    return answer;
 }
 
 void CAudioWrapperVST::checkOffline()

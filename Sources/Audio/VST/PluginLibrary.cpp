@@ -4,7 +4,7 @@
 #include "Platform/FloatingPoint.h"
 #include "Platform/LibraryEntry.h"
 
-#include <memory>
+#include <cstdlib>
 #include <mutex>
 
 namespace zel
@@ -36,52 +36,55 @@ private:
     bool m_failed = false;
 };
 
-struct SLibraryState
-{
-    std::mutex mutex;
-    std::unique_ptr<CStartupGuard> guard;
-    void* module = nullptr;
-};
+// Plain globals with trivial destructors: they stay usable while the module's other static
+// objects are destroyed, whatever the order.
+std::mutex g_mutex;
+CStartupGuard* g_guard = nullptr;
+void* g_module = nullptr;
+bool g_exitHookRegistered = false;
 
-SLibraryState& state()
+void stopAtExit()
 {
-    static SLibraryState s;
-    return s;
+    CPluginLibrary::detach();
 }
 
 } // namespace
 
 bool CPluginLibrary::attach(void* moduleHandle)
 {
-    SLibraryState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    std::lock_guard<std::mutex> lock(g_mutex);
     if (moduleHandle != nullptr)
-        s.module = moduleHandle;
-    if (!s.guard)
-        s.guard = std::make_unique<CStartupGuard>();
-    return !s.guard->failed();
+        g_module = moduleHandle;
+    if (g_guard == nullptr)
+    {
+        g_guard = new CStartupGuard;
+        // Registered after the start-up created the framework's static objects, so it runs
+        // before they are destroyed: at exit, and at unload of the module (its exit handlers
+        // run then). The framework's objects must go while their registries still exist.
+        if (!g_exitHookRegistered)
+            g_exitHookRegistered = std::atexit(&stopAtExit) == 0;
+    }
+    return !g_guard->failed();
 }
 
 void CPluginLibrary::detach()
 {
-    SLibraryState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.guard.reset();
-    s.module = nullptr;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    delete g_guard;
+    g_guard = nullptr;
+    g_module = nullptr;
 }
 
 bool CPluginLibrary::isStarted()
 {
-    SLibraryState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.guard && !s.guard->failed();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_guard != nullptr && !g_guard->failed();
 }
 
 void* CPluginLibrary::moduleHandle()
 {
-    SLibraryState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.module;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_module;
 }
 
 namespace platform

@@ -4,8 +4,12 @@
 // tells whether the host vendor is not Steinberg (recomputed by every effect's
 // initialisation; the editor's keyboard handling reads it).
 //
-// Start-up runs once: on Windows when the library is attached to the process, elsewhere on
-// the first VSTPluginMain. Shut-down runs when the library is detached or unloaded.
+// Start-up runs once: on Windows when the library is attached to the process (DllMain), on
+// POSIX systems on the first VSTPluginMain (a load-time constructor function could run before
+// the C++ initialisers of the module's other files, and could not fail the host's load
+// anyway). Shut-down runs when the library is detached (DllMain), at the module's unload and at
+// process exit (an exit handler registered right after the start-up, so that it runs before the
+// framework's static objects are destroyed).
 //
 // This is not the application object (CApplication) and holds no instance.
 

@@ -54,8 +54,12 @@ CVstTestHost::MainProc CVstTestHost::entry()
 
 vst::AEffect* CVstTestHost::create()
 {
+    return create(entry());
+}
+
+vst::AEffect* CVstTestHost::create(MainProc main)
+{
     g_current = this;
-    MainProc main = entry();
     if (main == nullptr)
         return nullptr;
     vst::AEffect* e = main(&CVstTestHost::callback);

@@ -49,8 +49,10 @@ public:
     static MainProc entry();
     static zel::platform::CDynamicLibrary& module();
 
-    // Calls VSTPluginMain with this host's callback; the effect is closed by the destructor.
+    // Calls VSTPluginMain (of the test module, or the given entry) with this host's callback;
+    // the effect is closed by the destructor.
     vst::AEffect* create();
+    vst::AEffect* create(MainProc main);
     // Creates, sets sample rate and block size and resumes.
     vst::AEffect* createRunning(float sampleRate = 48000.0f, std::int32_t blockSize = 512);
 
