@@ -1,21 +1,18 @@
 #pragma once
-// CPluginDriver: runs one plug-in instance built from the carried description, the way the
-// host boundary will feed it, for whole-tree tests. It creates the application object when
-// none exists (and destroys it again), an instance root with the object "plugin" from the
-// "plugin" template, and the processes "plugin.modMain" and "plugin.modOutput". Audio goes in
-// pieces of at most 512 frames: before each piece the collector takes in the queued parameter
-// changes at the stream time; each input channel's samples go into a pool buffer queued on the
-// main process's input; the output stage runs the graph and writes 64-bit per-channel output;
-// the stream time then advances.
+// CPluginDriver: runs one plug-in instance built from the carried description through the
+// application wrapper, the way the host boundary feeds it, for whole-tree tests. It creates the
+// application object when none exists (and destroys it again) and a CTestWrapper (a wrapper that
+// records the calls it makes towards the host), initialises it at the given rate with the
+// given channel count as internal, input and output count, runs the post-initialisation and
+// resumes it. Audio goes through CAudioWrapper::process as 64-bit blocks.
 //
-// The internal channel count is the host channel count given; the channel groups are the
-// first entries of the description's default "Group assign", and "group-count" is set to the
-// number of groups they use. It is not the application wrapper: no host parameters, no state
-// chunks, no latency reporting, no priming.
+// The channel groups are the first entries of the description's default "Group assign", and
+// the spectral processor's "group-count" is set to the number of groups they use.
 
 #include "Audio/AudioParam.h"
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioProcessBase.h"
+#include "Audio/AudioWrapper.h"
 #include "Core/Application.h"
 
 #include <cstdint>
@@ -34,6 +31,60 @@ class CModOutput;
 namespace kelvtest
 {
 
+// A wrapper whose host is a recorder: every call towards the host is kept in order.
+class CTestWrapper : public zel::CAudioWrapper
+{
+public:
+    enum class ECall
+    {
+        kParamChanged,
+        kUpdateDisplay,
+        kBeginEdit,
+        kEndEdit,
+        kResize,
+    };
+    struct CCall
+    {
+        ECall kind;
+        std::int32_t index; // host index, or the width for kResize
+        double value;       // normalised value, or the height for kResize
+    };
+
+    // channels > 0 builds the graph with that many channels instead of the description's
+    // internal channel count.
+    explicit CTestWrapper(std::int32_t channels = 0) { setInitChannelCount(channels); }
+
+    void hostParamChanged(std::int32_t index, double normalised) override
+    {
+        calls.push_back({ECall::kParamChanged, index, normalised});
+    }
+    void updateDisplay() override { calls.push_back({ECall::kUpdateDisplay, -1, 0.0}); }
+    void beginEdit(std::int32_t hostIndex) override
+    {
+        calls.push_back({ECall::kBeginEdit, hostIndex, 0.0});
+    }
+    void endEdit(std::int32_t hostIndex) override
+    {
+        calls.push_back({ECall::kEndEdit, hostIndex, 0.0});
+    }
+    std::int32_t resizeEditor(std::int32_t width, std::int32_t height) override
+    {
+        calls.push_back({ECall::kResize, width, static_cast<double>(height)});
+        return 1;
+    }
+    // The calls of one kind, in order.
+    std::vector<CCall> callsOf(ECall kind) const
+    {
+        std::vector<CCall> out;
+        for (const CCall& call : calls)
+            if (call.kind == kind)
+                out.push_back(call);
+        return out;
+    }
+
+    std::vector<CCall> calls;
+};
+
 class CPluginDriver
 {
 public:
@@ -51,11 +102,12 @@ public:
     double sampleRate() const { return m_rate; }
     std::int32_t channels() const { return m_channels; }
     double streamTime() const;
-    zel::CObject& plugin() const { return *m_plugin; }
-    zel::CAudioParamCollector& collector() const { return *m_collector; }
+    CTestWrapper& wrapper() const { return *m_wrapper; }
+    zel::CObject& plugin() const { return m_wrapper->plugin(); }
+    zel::CAudioParamCollector& collector() const { return m_wrapper->collector(); }
     zel::CAudioParamRegistry* registry(const char* name = "param-registry") const;
-    zel::CAudioProcessBase& main() const { return *m_main; }
-    zel::CDCDAWContextObject& context() const { return *m_context; }
+    zel::CAudioProcessBase& main() const { return m_wrapper->main(); }
+    zel::CDCDAWContextObject& context() const { return m_wrapper->context(); }
     const std::vector<std::int32_t>& channelGroups() const { return m_groups; }
 
     // A live parameter by full path ("plugin.modMain.modOutGain.gain"); null when unknown.
@@ -87,34 +139,22 @@ public:
     void processSilence(std::int32_t frames);
     // Stamps the changes taken in before the next piece `seconds` after the piece's start
     // instead of at it, as sample-accurate automation inside a block would be stamped.
-    void stampNextChangesAt(double seconds) { m_stampOffset = seconds; }
+    void stampNextChangesAt(double seconds) { m_wrapper->stampNextChangesAt(seconds); }
     // Allocation-free form: out[c] must hold frames values.
     zel::CErrorPtr processInto(const std::vector<const double*>& in, std::int32_t frames,
                                const std::vector<double*>& out);
 
 private:
     zel::CErrorPtr build();
-    zel::CErrorPtr runPiece(const std::vector<const double*>& in, std::int32_t offset,
-                            std::int32_t n, const std::vector<double*>& out);
 
     double m_rate;
     std::int32_t m_channels;
     bool m_ownsApplication = false;
     zel::CErrorPtr m_error;
-    zel::TObjectPtr<zel::CRootObject> m_root;
-    zel::CObject* m_plugin = nullptr;
-    zel::CDCDAWContextObject* m_context = nullptr;
-    zel::CAudioEnv* m_env = nullptr;
-    zel::CAudioParamCollector* m_collector = nullptr;
-    zel::CAudioProcessBase* m_main = nullptr;
-    zel::CModOutput* m_output = nullptr;
-    std::shared_ptr<zel::CAudioProcessSetup> m_setup;
+    std::unique_ptr<CTestWrapper> m_wrapper;
     std::vector<std::int32_t> m_groups;
-    std::vector<zel::CAudioConnection*> m_feeds;
-    std::vector<double*> m_outPtrs;
-    std::vector<const double*> m_inPtrs;
-    std::vector<double> m_silence;
-    double m_stampOffset = 0.0;
+    std::vector<void*> m_outPtrs;
+    std::vector<const void*> m_inPtrs;
 };
 
 } // namespace kelvtest

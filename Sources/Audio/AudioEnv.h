@@ -35,6 +35,9 @@ public:
     bool isActive() const { return m_active; }
     void setActive(bool active) { m_active = active; }
     double vizFps() const { return m_vizFps; }
+    // Set once the instance's graph state is built (the wrapper's init).
+    bool isPrepared() const { return m_prepared; }
+    void setPrepared(bool prepared) { m_prepared = prepared; }
 
 private:
     mutable CCriticalSection m_lock{4000};
@@ -43,6 +46,7 @@ private:
     std::int32_t m_latency = 0;
     double m_streamTime = 0.0;
     bool m_active = false;
+    bool m_prepared = false;
     double m_vizFps = 30.0;
 };
 

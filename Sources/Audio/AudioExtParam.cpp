@@ -2,12 +2,22 @@
 
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioProcessDef.h"
+#include "Audio/Converters/AudioParamConverter.h"
 #include "Core/Numbers.h"
 
 #include <string>
 
 namespace zel
 {
+
+CAudioExtParamHostBridge::~CAudioExtParamHostBridge() = default;
+
+CAudioExtParam::CAudioExtParam() = default;
+
+CAudioExtParam::~CAudioExtParam()
+{
+    detachHost();
+}
 
 void CAudioExtParam::registerClass(CClassInfo& info)
 {
@@ -89,6 +99,128 @@ CAudioParam* CAudioExtParam::findParam() const
 {
     CAudioParamCollector* collector = findCollector();
     return collector != nullptr ? collector->findParam(m_paramName) : nullptr;
+}
+
+// ---- Host traffic ----
+
+bool CAudioExtParam::attachHost(CAudioExtParamHostBridge* bridge, std::int32_t index)
+{
+    detachHost();
+    CAudioParam* param = findParam();
+    if (param == nullptr)
+        return false;
+    {
+        CCriticalSectionLock guard(param->lock());
+        m_param = param;
+        m_bridge = bridge;
+        m_hostIndex = index;
+        m_cached = param->normValue(m_group, m_elementIndex, 0);
+    }
+    param->addListener(this, true);
+    return true;
+}
+
+void CAudioExtParam::detachHost()
+{
+    if (m_param != nullptr)
+        m_param->removeListener(this);
+    if (m_bridge != nullptr)
+        CAudioParamChangeScope::forget(m_bridge);
+    m_param = nullptr;
+    m_bridge = nullptr;
+    m_hostIndex = -1;
+}
+
+double CAudioExtParam::normalised() const
+{
+    if (m_param == nullptr)
+        return 0.0;
+    CCriticalSectionLock guard(m_param->lock());
+    return m_cached;
+}
+
+void CAudioExtParam::setFromHost(double normalised)
+{
+    if (m_param == nullptr)
+        return;
+    {
+        CCriticalSectionLock guard(m_param->lock());
+        if (normalised == m_cached)
+            return;
+        m_cached = normalised;
+        m_settingFromHost = true;
+    }
+    // The change notifies after the parameter's lock is released; this entry skips its own
+    // echo (the flag) and the host keeps the value it sent.
+    (void)m_param->setNormValue(m_group, m_elementIndex, 0, normalised);
+    CCriticalSectionLock guard(m_param->lock());
+    m_settingFromHost = false;
+}
+
+CText CAudioExtParam::label() const
+{
+    const CAudioParamConverter* converter =
+        m_param != nullptr ? m_param->info().converter(0) : nullptr;
+    return converter != nullptr ? converter->label() : CText();
+}
+
+CText CAudioExtParam::display() const
+{
+    return m_param != nullptr ? m_param->text(m_group, m_elementIndex, 0) : CText();
+}
+
+CText CAudioExtParam::displayFor(double normalised) const
+{
+    const CAudioParamConverter* converter =
+        m_param != nullptr ? m_param->info().converter(0) : nullptr;
+    if (converter == nullptr)
+        return CText();
+    const CAudioParamInfo& info = m_param->info();
+    CCriticalSectionLock guard(m_param->lock());
+    return converter->valueToText(info, 0, converter->normToValue(info, 0, normalised), 0,
+                                  &m_param->data());
+}
+
+double CAudioExtParam::fromText(const CText& text) const
+{
+    const CAudioParamConverter* converter =
+        m_param != nullptr ? m_param->info().converter(0) : nullptr;
+    if (converter == nullptr)
+        return 0.5;
+    const CAudioParamInfo& info = m_param->info();
+    return converter->valueToNorm(info, 0, converter->textToValue(info, 0, text));
+}
+
+void CAudioExtParam::onAudioParamChanged(CAudioParam& param, std::int32_t group,
+                                         std::int32_t origin)
+{
+    (void)group;
+    (void)origin;
+    // Every group's change is looked at: a single-group parameter reports group 0 for all of
+    // them, and comparing with the cached value filters what does not concern this element.
+    double value = 0.0;
+    {
+        CCriticalSectionLock guard(param.lock());
+        if (&param != m_param || m_settingFromHost)
+            return;
+        value = param.normValue(m_group, m_elementIndex, 0);
+        if (value == m_cached)
+            return;
+        m_cached = value;
+    }
+    if (m_bridge != nullptr)
+        CAudioParamChangeScope::post(m_bridge, m_hostIndex, value, &CAudioExtParam::deliver);
+}
+
+void CAudioExtParam::onAudioParamDestroyed(CAudioParam& param)
+{
+    if (&param == m_param)
+        m_param = nullptr;
+}
+
+void CAudioExtParam::deliver(void* bridge, std::int32_t index, double value)
+{
+    static_cast<CAudioExtParamHostBridge*>(bridge)->hostParamChanged(index, value);
 }
 
 void CAudioExtParamList::registerClass(CClassInfo& info)

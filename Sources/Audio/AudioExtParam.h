@@ -8,9 +8,20 @@
 //   "group"            channel group of the internal parameter, 0 to 7 (default 0)
 //   "element-index"    element of a multi-element parameter, 0-based (default 0)
 //   "ext-name"         the name the host shows, 1 to 7 characters (required)
-// These classes parse, validate and resolve only. Host traffic (normalised values, the cached
-// value, the host bridge and index) belongs to the application wrapper, not to them.
+//
+// Host traffic. The application wrapper attaches each entry to its host bridge and host index
+// (attachHost). From then on the entry keeps the host's view of the element: a cached
+// normalised value, set by the host (setFromHost: an equal value changes nothing, else the
+// value is cached, converted by the element's converter and set as one parameter change) and
+// followed from the internal parameter, which it listens to: a change made inside the plug-in
+// whose normalised value differs from the cached one is cached and posted to the current
+// change operation (CAudioParamChangeScope), which coalesces repeated changes of one host
+// index and delivers hostParamChanged after the locks are released, in posting order. The
+// host's own change is not echoed back to it.
+//
+// The classes do not know the host interface; the wrapper maps indices to the host.
 
+#include "Audio/AudioParam.h"
 #include "Core/Object.h"
 
 #include <cstdint>
@@ -22,9 +33,21 @@ namespace zel
 class CAudioParam;
 class CAudioParamCollector;
 
-class CAudioExtParam : public CObject
+// Receives the normalised values of host-visible parameters changed inside the plug-in (by the
+// editor, a program change, the undo history), after the parameter's lock is released.
+class CAudioExtParamHostBridge
 {
 public:
+    virtual ~CAudioExtParamHostBridge();
+    virtual void hostParamChanged(std::int32_t index, double normalised) = 0;
+};
+
+class CAudioExtParam : public CObject, public CAudioParamListener
+{
+public:
+    CAudioExtParam();
+    ~CAudioExtParam() override;
+
     static constexpr std::int32_t kMaxGroup = 7;
     static constexpr std::size_t kMaxExtNameLength = 7;
 
@@ -49,7 +72,38 @@ public:
     // The internal parameter, or null while the collector or the parameter does not exist.
     CAudioParam* findParam() const;
 
+    // ---- Host traffic ----
+    // Finds the internal parameter, listens to it and caches its normalised value; the bridge
+    // and index receive later changes. False (and nothing attached) when the parameter does
+    // not exist.
+    bool attachHost(CAudioExtParamHostBridge* bridge, std::int32_t index);
+    void detachHost();
+    CAudioParam* param() const { return m_param; }
+    CAudioExtParamHostBridge* hostBridge() const { return m_bridge; }
+    std::int32_t hostIndex() const { return m_hostIndex; }
+    // The cached normalised value (0.0 while not attached).
+    double normalised() const;
+    // A value from the host (see the file comment).
+    void setFromHost(double normalised);
+    // Through the element's converter; empty texts (and 0.5) without an internal parameter.
+    CText label() const;
+    CText display() const;
+    CText displayFor(double normalised) const;
+    double fromText(const CText& text) const;
+
+    // CAudioParamListener
+    void onAudioParamChanged(CAudioParam& param, std::int32_t group, std::int32_t origin) override;
+    void onAudioParamDestroyed(CAudioParam& param) override;
+
 private:
+    static void deliver(void* bridge, std::int32_t index, double value);
+
+    CAudioParam* m_param = nullptr;
+    CAudioExtParamHostBridge* m_bridge = nullptr;
+    std::int32_t m_hostIndex = -1;
+    double m_cached = 0.0; // guarded by the internal parameter's lock
+    bool m_settingFromHost = false;
+
     CText m_collectorPath;
     CText m_paramName;
     std::int32_t m_group = 0;

@@ -14,7 +14,110 @@ namespace zel
 namespace
 {
 constexpr std::size_t kNoValue = static_cast<std::size_t>(-1);
+
+struct CNotification
+{
+    void* target = nullptr;
+    std::int32_t index = 0;
+    double value = 0.0;
+    CAudioParamChangeScope::CDeliverFn deliver = nullptr;
+};
+
+// The calling thread's open operation: nesting depth and pending notifications (inline first,
+// then the overflow list).
+struct CThreadOperation
+{
+    std::int32_t depth = 0;
+    std::array<CNotification, CAudioParamChangeScope::kInlineNotifications> inlineList{};
+    std::size_t inlineCount = 0;
+    std::vector<CNotification> overflow;
+
+    CNotification* find(const void* target, std::int32_t index)
+    {
+        for (std::size_t i = 0; i < inlineCount; ++i)
+            if (inlineList[i].target == target && inlineList[i].index == index)
+                return &inlineList[i];
+        for (CNotification& entry : overflow)
+            if (entry.target == target && entry.index == index)
+                return &entry;
+        return nullptr;
+    }
+};
+
+CThreadOperation& threadOperation()
+{
+    thread_local CThreadOperation operation;
+    return operation;
+}
+
+void deliverPending(CThreadOperation& op)
+{
+    // Delivery may start new operations on this thread: take the list out first. The inline
+    // part is copied onto the stack so that delivering allocates nothing.
+    const std::array<CNotification, CAudioParamChangeScope::kInlineNotifications> inlineCopy =
+        op.inlineList;
+    const std::size_t inlineCount = op.inlineCount;
+    std::vector<CNotification> overflow;
+    overflow.swap(op.overflow);
+    op.inlineCount = 0;
+    for (std::size_t i = 0; i < inlineCount; ++i)
+        inlineCopy[i].deliver(inlineCopy[i].target, inlineCopy[i].index, inlineCopy[i].value);
+    for (const CNotification& entry : overflow)
+        entry.deliver(entry.target, entry.index, entry.value);
+}
 } // namespace
+
+// ---- CAudioParamChangeScope ----
+
+CAudioParamChangeScope::CAudioParamChangeScope()
+{
+    ++threadOperation().depth;
+}
+
+CAudioParamChangeScope::~CAudioParamChangeScope()
+{
+    CThreadOperation& op = threadOperation();
+    if (--op.depth == 0 && (op.inlineCount != 0 || !op.overflow.empty()))
+        deliverPending(op);
+}
+
+void CAudioParamChangeScope::post(void* target, std::int32_t index, double value,
+                                  CDeliverFn deliver)
+{
+    CThreadOperation& op = threadOperation();
+    if (op.depth == 0)
+    {
+        deliver(target, index, value);
+        return;
+    }
+    if (CNotification* entry = op.find(target, index))
+    {
+        entry->value = value;
+        entry->deliver = deliver;
+        return;
+    }
+    const CNotification entry{target, index, value, deliver};
+    if (op.inlineCount < op.inlineList.size() && op.overflow.empty())
+        op.inlineList[op.inlineCount++] = entry;
+    else
+        op.overflow.push_back(entry);
+}
+
+void CAudioParamChangeScope::forget(const void* target)
+{
+    CThreadOperation& op = threadOperation();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < op.inlineCount; ++i)
+        if (op.inlineList[i].target != target)
+            op.inlineList[kept++] = op.inlineList[i];
+    op.inlineCount = kept;
+    std::erase_if(op.overflow, [target](const CNotification& e) { return e.target == target; });
+}
+
+std::int32_t CAudioParamChangeScope::depth()
+{
+    return threadOperation().depth;
+}
 
 CAudioParam::CAudioParam(std::shared_ptr<const CAudioParamInfo> info, std::int32_t groupCount)
     : m_info(std::move(info))
@@ -444,6 +547,9 @@ void CAudioParam::removeListener(CAudioParamListener* listener)
 
 void CAudioParam::notify(std::int32_t group, std::int32_t origin)
 {
+    // The change is one operation: what the listeners post is delivered once they all ran
+    // (or when an enclosing operation ends).
+    const CAudioParamChangeScope operation;
     // The listeners are copied so that they run without the lock (and may remove themselves);
     // a short list is copied onto the stack so that a change allocates nothing.
     std::array<CAudioParamListener*, kInlineListeners> inlineCopy{};
@@ -469,6 +575,7 @@ void CAudioParam::notify(std::int32_t group, std::int32_t origin)
 
 void CAudioParam::notifyAll(std::int32_t origin)
 {
+    const CAudioParamChangeScope operation;
     const std::int32_t groups = groupCount();
     for (std::int32_t group = 0; group < groups; ++group)
         notify(group, origin);

@@ -43,6 +43,36 @@ public:
     virtual void onAudioParamDestroyed(CAudioParam& param) { (void)param; }
 };
 
+// One change operation and its deferred notifications. A change of a parameter (one setValue,
+// one setElements, one record loaded, ...) is an operation; a caller that makes several changes
+// that belong together (a preset applied, an undo step, an automation burst) opens a scope
+// around them and the nested operations join it. Listeners that must not be called back while
+// the change is in progress (the host's automation) post a notification instead: a notification
+// for the same (target, index) as one already posted in the operation replaces that one's
+// value and keeps its place. When the outermost scope of the thread ends (after every lock the
+// operation took is released, because the scope is opened before them), the notifications are
+// delivered in the order they were first posted. The list is per thread; posting allocates
+// nothing while at most kInlineNotifications are pending.
+class CAudioParamChangeScope
+{
+public:
+    using CDeliverFn = void (*)(void* target, std::int32_t index, double value);
+    static constexpr std::size_t kInlineNotifications = 64;
+
+    CAudioParamChangeScope();
+    ~CAudioParamChangeScope();
+    CAudioParamChangeScope(const CAudioParamChangeScope&) = delete;
+    CAudioParamChangeScope& operator=(const CAudioParamChangeScope&) = delete;
+
+    // Posts a notification into the calling thread's current operation; outside any scope it
+    // is delivered at once.
+    static void post(void* target, std::int32_t index, double value, CDeliverFn deliver);
+    // Drops the pending notifications of target (it is going away).
+    static void forget(const void* target);
+    // Depth of nested scopes on the calling thread.
+    static std::int32_t depth();
+};
+
 class CAudioParam
 {
 public:

@@ -495,6 +495,8 @@ void CAudioParamRegistry::applyChecked(const CAudioPreset& preset, std::int32_t 
 
 CErrorPtr CAudioParamRegistry::applyPreset(const CAudioPreset& preset, std::int32_t group)
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     CRegistryGuard guard(m_lock, m_undo.get());
     refreshMap();
     ZEL_TRY(checkPreset(preset, group, "Incompatible preset."), fullName().toUtf8());
@@ -640,6 +642,8 @@ CErrorPtr CAudioParamRegistry::acquireBank(bool fromFactory, COutputStream& out)
 CErrorPtr CAudioParamRegistry::activatePreset(CInputStream& in, std::int32_t index,
                                               std::int32_t group)
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     const std::string owner = fullName().toUtf8();
     // The record is read completely before anything is locked or changed.
     CAudioPreset preset;
@@ -675,6 +679,8 @@ CErrorPtr CAudioParamRegistry::activatePreset(CInputStream& in, std::int32_t ind
 
 CErrorPtr CAudioParamRegistry::activateBank(CInputStream& in)
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     const std::string owner = fullName().toUtf8();
     CAudioPresetBank bank;
     ZEL_TRY(bank.load(in), owner);
@@ -731,6 +737,8 @@ CText CAudioParamRegistry::programName(std::int32_t index)
 
 CErrorPtr CAudioParamRegistry::selectProgram(std::int32_t index)
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     {
         CRegistryGuard guard(m_lock, m_undo.get());
         if (!m_isMaster || index < 0 ||
@@ -783,6 +791,8 @@ CErrorPtr CAudioParamRegistry::renameProgram(std::int32_t index, const CText& vi
 
 CErrorPtr CAudioParamRegistry::activateFactoryPreset(std::int32_t index)
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     {
         CRegistryGuard guard(m_lock, m_undo.get());
         if (!m_isMaster)
@@ -808,6 +818,8 @@ CErrorPtr CAudioParamRegistry::activateFactoryPreset(std::int32_t index)
 
 void CAudioParamRegistry::resetToDefaults()
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     CRegistryGuard guard(m_lock, m_undo.get());
     refreshMap();
     recorded(kResetLabel,
@@ -854,6 +866,8 @@ void CAudioParamRegistry::updateShadowPreset()
 
 CErrorPtr CAudioParamRegistry::exchangeShadowPreset()
 {
+    // One operation: host notifications follow once the registry lock is released.
+    const CAudioParamChangeScope operation;
     {
         CRegistryGuard guard(m_lock, m_undo.get());
         refreshMap();

@@ -1,5 +1,6 @@
 #include "Audio/AudioParamUndo.h"
 
+#include "Audio/AudioParam.h"
 #include "Core/Numbers.h"
 
 #include <algorithm>
@@ -53,6 +54,7 @@ void CAudioParamUndo::addRecord(std::unique_ptr<CAudioParamUndoRecord> record, b
 
 bool CAudioParamUndo::undo()
 {
+    const CAudioParamChangeScope operation;
     CCriticalSectionLock guard(m_lock);
     if (m_position <= 0)
         return false;
@@ -63,6 +65,7 @@ bool CAudioParamUndo::undo()
 
 bool CAudioParamUndo::redo()
 {
+    const CAudioParamChangeScope operation;
     CCriticalSectionLock guard(m_lock);
     if (m_position >= static_cast<std::int32_t>(m_records.size()))
         return false;
@@ -73,6 +76,7 @@ bool CAudioParamUndo::redo()
 
 bool CAudioParamUndo::setPosition(std::int32_t position)
 {
+    const CAudioParamChangeScope operation;
     CCriticalSectionLock guard(m_lock);
     if (position < 0 || position > static_cast<std::int32_t>(m_records.size()))
         return false;

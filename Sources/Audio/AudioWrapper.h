@@ -20,12 +20,14 @@
 //
 // This class is not the VST effect and not the editor host.
 
+#include "Audio/AudioExtParam.h"
 #include "Core/Application.h"
 #include "Core/Error.h"
 #include "Core/Object.h"
 #include "Core/Text.h"
 #include "Platform/CriticalSection.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -38,8 +40,6 @@ namespace zel
 class CAudioCCTable;
 class CAudioConnection;
 class CAudioEnv;
-class CAudioExtParam;
-class CAudioExtParamList;
 class CAudioInterfaceBase;
 class CAudioParam;
 class CAudioParamCollector;
@@ -51,14 +51,8 @@ class CDCDAWContextObject;
 class CModOutput;
 struct CAudioProcessSetup;
 
-// Receives the normalised values of host-visible parameters changed inside the plug-in (by the
-// editor, a program change, the undo history), after the parameter's lock is released.
-class CAudioExtParamHostBridge
-{
-public:
-    virtual ~CAudioExtParamHostBridge();
-    virtual void hostParamChanged(std::int32_t index, double normalised) = 0;
-};
+// CAudioExtParamHostBridge (AudioExtParam.h) is the base that receives host-visible
+// parameter changes.
 
 class CAudioWrapper : public CAudioExtParamHostBridge
 {
@@ -94,7 +88,8 @@ public:
 
     // ---- Host facts ----
     // Ignored when equal to the current rate; else stored under the graph lock and announced
-    // to the editor clients. Takes effect at the next resume.
+    // to the editor clients. Takes effect at the next resume. Given before init (as is the
+    // maximum block length), the graph is built with it.
     void setSampleRate(double rate);
     double sampleRate() const;
     void setMaxBlockLength(std::int32_t frames);
@@ -283,7 +278,7 @@ private:
     std::vector<CAudioExtParam*> m_hostParams;
     std::map<CHostKey, std::int32_t> m_hostMap;
     std::vector<CAudioConnection*> m_feeds;
-    std::vector<void*> m_outPtrs;
+    std::vector<void*> m_nullOutputs;
 
     // Fixed parameter handles.
     CAudioParam* m_paramOversamplingMode = nullptr;
@@ -294,13 +289,15 @@ private:
     CAudioParam* m_paramRec = nullptr;
     CAudioParam* m_paramWindowSize = nullptr;
 
-    std::vector<std::unique_ptr<CGlobalParam>> m_globalParams;
+    std::vector<TObjectPtr<CGlobalParam>> m_globalParams;
     std::unique_ptr<CWinSizeParamListener> m_winSizeListener;
     std::unique_ptr<CProgramChangeBridge> m_programBridge;
 
     // Scalars.
     std::uint32_t m_pluginCode = 0;
     std::int32_t m_initChannelCount = 0;
+    double m_initSampleRate = 0.0;
+    std::int32_t m_initMaxBlockLength = 0;
     std::int32_t m_intChannelCount = 8;
     std::int32_t m_groupCount = 8;
     std::int32_t m_versionMajor = 0;
@@ -323,8 +320,8 @@ private:
     std::int32_t m_windowHeight = 0;
     bool m_useWindowResizing = true;
     bool m_reportToHost = false;
-    bool m_latencyPending = true;
-    bool m_latencyReported = false;
+    std::atomic<bool> m_latencyPending{true};
+    std::atomic<bool> m_latencyReported{false};
     bool m_sampleRateChanged = false;
     std::int32_t m_inputCount = 0;
     std::int32_t m_outputCount = 0;

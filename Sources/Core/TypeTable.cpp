@@ -1,7 +1,9 @@
 #include "Core/TypeTable.h"
 
+#include "Audio/AudioCCTable.h"
 #include "Audio/AudioEnv.h"
 #include "Audio/AudioExtParam.h"
+#include "Audio/AudioInterfaceBase.h"
 #include "Audio/AudioParamBinding.h"
 #include "Audio/AudioParamCollector.h"
 #include "Audio/AudioParamDef.h"
@@ -50,6 +52,7 @@ namespace
 // clang-format off
 const CTypeTableRow kProductTypes[] = {
     {"audio:audio-env", &createObjectOf<CAudioEnv>, &CAudioEnv::registerClass},
+    {"audio:cctable", &createObjectOf<CAudioCCTable>, &CAudioCCTable::registerClass},
     {"audio:cvt-bw", &createObjectOf<CAudioParamConverterBW>, &CAudioParamConverterBW::registerClass},
     {"audio:cvt-enum", &createObjectOf<CAudioParamConverterEnum>, &CAudioParamConverterEnum::registerClass},
     {"audio:cvt-freq", &createObjectOf<CAudioParamConverterFreq>, &CAudioParamConverterFreq::registerClass},
@@ -72,6 +75,8 @@ const CTypeTableRow kProductTypes[] = {
     {"audio:fltgen-rbj", &createObjectOf<CAudioFilterRBJGen>, &CAudioFilterRBJGen::registerClass},
     {"audio:fltgen-serial", &createObjectOf<CAudioFilterSerialGen>, &CAudioFilterSerialGen::registerClass},
     {"audio:fltgen-serial-item", &createObjectOf<CAudioFilterSerialGenItem>, &CAudioFilterSerialGenItem::registerClass},
+    {"audio:interface-base", &createObjectOf<CAudioInterfaceBase>, &CAudioInterfaceBase::registerClass},
+    {"audio:interface-base-connector-vst", &createObjectOf<CAudioInterfaceBaseConnector>, &CAudioInterfaceBaseConnector::registerClass},
     {"audio:modAbs", &createObjectOf<CModAbsDef>, &CModAbsDef::registerClass},
     {"audio:modBypass", &createObjectOf<CModBypassDef>, &CModBypassDef::registerClass},
     {"audio:modDecimator", &createObjectOf<CModDecimatorDef>, &CModDecimatorDef::registerClass},
