@@ -1,4 +1,6 @@
 #include "Platform/FloatingPoint.h"
+// x86 only: the same code serves the POSIX and the Windows builds (gcc and mingw share the
+// inline assembly and the SSE intrinsics; no system header is needed).
 
 #if !defined(__x86_64__) && !defined(__i386__)
 #error "The floating-point control layer supports x86 processors only."
