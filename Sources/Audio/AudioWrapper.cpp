@@ -458,7 +458,8 @@ CErrorPtr CAudioWrapper::initProject(const CObject& project)
     const CText version = project.attribute("app-version");
     if (!parseVersion(version, m_versionMajor, m_versionMinor, m_versionPatch))
         return ZEL_ERROR(kOwner, "zelstr_CAudioWrapper_parseVersion_InvalidVersion",
-                         "Invalid version specification in string '%1'.", {version.toUtf8()});
+                         "Invalid version '%1': expected major.minor or major.minor.patch.",
+                         {version.toUtf8()});
     return nullptr;
 }
 
