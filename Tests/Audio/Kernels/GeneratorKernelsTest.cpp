@@ -75,20 +75,16 @@ TEST(DenormKernels, AddExactlyPlusOrMinusOneE11BySeedBit23)
             });
         runKernel("DCDAW_denorm", 2000, 0.0, {sumInPlace.data(), st3.data(), sumInPlace.data()});
         std::uint32_t seed = seed0;
-        int positive = 0;
         for (std::size_t i = 0; i < in.size(); ++i)
         {
             seed = nextSeed(seed);
             const bool up = ((seed >> 23) & 1u) != 0;
-            positive += up;
             ASSERT_EQ(noise[i], up ? 1e-11 : -1e-11) << seed0 << ", " << i;
             ASSERT_EQ(sum[i], (in[i] - 1e-11) + (up ? 2e-11 : 0.0)) << seed0 << ", " << i;
-            ASSERT_NEAR(sum[i] - in[i], noise[i], 1e-15);
         }
         EXPECT_EQ(sumInPlace, sum);
         for (const auto* st : {&st1, &st2, &st3})
             EXPECT_EQ(zel::CDCDAWDenormState::seed(st->data()), seed);
-        EXPECT_TRUE(positive > 800 && positive < 1200) << positive;
     }
 }
 

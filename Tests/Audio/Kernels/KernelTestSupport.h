@@ -1,9 +1,10 @@
 #pragma once
 // Helpers for kernel tests: run a kernel on plain vectors through a call record built by hand
 // (no context), feed a signal in blocks of irregular lengths, make reproducible random signals
-// and compute the one-pole coefficient from its definition.
+// compute the one-pole coefficient from its definition and set up gain computer records.
 
 #include "Audio/Kernels/BasicKernels.h"
+#include "Audio/Kernels/DCDAWGainComputer.h"
 #include "Audio/Kernels/DCDAWKernel.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,34 @@ inline double onePoleReference(double f, double fs)
 {
     const double b = 2.0 - std::cos(2.0 * 3.14159265358979323846 * f / fs);
     return 1.0 - b + std::sqrt(b * b - 1.0);
+}
+
+// The gain computer's law: slope R, inverse detection, attack and release times, threshold T
+// and range L.
+struct CKelvCompLaw
+{
+    double slope = 0.25;
+    bool inverse = false;
+    double attack = 0.01, release = 0.15, threshold = 0.1, range = 31.62;
+};
+
+// A gain computer record filled from p and set up by kelvcompi at fs, or by kelvcompu from
+// previous.
+inline std::vector<double> kelvCompRecord(const CKelvCompLaw& p, double fs,
+                                          double* previous = nullptr)
+{
+    std::vector<double> st(zel::kKelvCompFieldCount, -123.0);
+    st[zel::kKelvCompThreshold] = p.threshold;
+    st[zel::kKelvCompSlope] = p.slope;
+    st[zel::kKelvCompRange] = p.range;
+    st[zel::kKelvCompAttackTime] = p.attack;
+    st[zel::kKelvCompReleaseTime] = p.release;
+    zel::setKelvCompInverse(st.data(), p.inverse);
+    if (previous)
+        runKernel("DCDAW_kelvcompu", 1, fs, {st.data(), previous});
+    else
+        runKernel("DCDAW_kelvcompi", 1, fs, {st.data()});
+    return st;
 }
 
 // Sample counts that cover the pair loops' odd tails and sizes around powers of two.

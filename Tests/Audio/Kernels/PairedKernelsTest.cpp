@@ -104,40 +104,13 @@ TEST(PairedKernels, BiquadPairsMatchTheSingleFormsInEveryForm)
         }
 }
 
-struct CLaw
-{
-    double threshold = 0.1, slope = 0.25, range = 31.62, attack = 0.01, release = 0.15;
-    bool inverse = false;
-};
-
-Samples gainRecord(const CLaw& law)
-{
-    Samples st(zel::kKelvCompFieldCount, 0.0);
-    st[zel::kKelvCompThreshold] = law.threshold;
-    st[zel::kKelvCompSlope] = law.slope;
-    st[zel::kKelvCompRange] = law.range;
-    st[zel::kKelvCompAttackTime] = law.attack;
-    st[zel::kKelvCompReleaseTime] = law.release;
-    zel::setKelvCompInverse(st.data(), law.inverse);
-    runKernel("DCDAW_kelvcompi", 1, kFs, {st.data()});
-    return st;
-}
-
 TEST(PairedKernels, GainComputerPairsMatchTheSingleFormsInEveryVariant)
 {
-    CLaw down;
-    CLaw up = down;
-    up.slope = 3.0;
-    CLaw inverse = down;
-    inverse.inverse = true;
-    CLaw fastRelease = down; // release faster than attack: the recursion takes the other side
-    fastRelease.attack = 0.2;
-    fastRelease.release = 0.001;
-    CLaw other = down; // another threshold, ratio and pair of times, same variant
-    other.threshold = 0.3;
-    other.slope = 0.5;
-    other.attack = 0.003;
-    other.release = 0.4;
+    // Release faster than attack takes the recursion's other side; "other" has another
+    // threshold, ratio and pair of times in the same variant.
+    using CLaw = kelvtest::CKelvCompLaw;
+    const CLaw down{}, up{3.0}, inverse{0.25, true}, fastRelease{0.25, false, 0.2, 0.001};
+    const CLaw other{0.5, false, 0.003, 0.4, 0.3};
     struct CCase
     {
         const char* what;
@@ -165,8 +138,8 @@ TEST(PairedKernels, GainComputerPairsMatchTheSingleFormsInEveryVariant)
             Samples inA = randomSignal(600, 3, 0.0, 0.6), inB = randomSignal(600, 4, 0.0, 0.6);
             for (std::size_t i = 100; i < 160; ++i)
                 inA[i] = inB[i + 50] = 0.0;
-            CLane a{Samples(600), gainRecord(tc.a), inA};
-            CLane b{Samples(600), gainRecord(tc.b), inB};
+            CLane a{Samples(600), kelvtest::kelvCompRecord(tc.a, kFs), inA};
+            CLane b{Samples(600), kelvtest::kelvCompRecord(tc.b, kFs), inB};
             expectPairedEqualsSingles(name, a, b, tc.nA, tc.nB, tc.inPlaceA);
         }
 }

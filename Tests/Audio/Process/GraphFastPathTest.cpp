@@ -51,21 +51,14 @@ TEST_F(GraphFastPathTest, ManySourcesSumInLinkOrderExactly)
     for (std::size_t sources = 1; sources <= std::size(factors); ++sources)
     {
         SCOPED_TRACE(std::to_string(sources) + " sources");
-        static const char* const names[] = {"g0", "g1", "g2", "g3", "g4", "g5", "g6"};
-        static const char* const params[] = {"f0", "f1", "f2", "f3", "f4", "f5", "f6"};
-        static const char* const into[] = {"src=*|dst=g0", "src=*|dst=g1", "src=*|dst=g2",
-                                           "src=*|dst=g3", "src=*|dst=g4", "src=*|dst=g5",
-                                           "src=*|dst=g6"};
-        static const char* const outOf[] = {"src=g0|dst=*", "src=g1|dst=*", "src=g2|dst=*",
-                                            "src=g3|dst=*", "src=g4|dst=*", "src=g5|dst=*",
-                                            "src=g6|dst=*"};
         std::vector<CChild> children;
         for (std::size_t k = 0; k < sources; ++k)
         {
-            children.push_back(param(params[k], std::to_string(factors[k]).c_str()));
-            children.push_back(gain(names[k], params[k]));
-            children.push_back(link(into[k]));
-            children.push_back(link(outOf[k]));
+            const std::string g(1, static_cast<char>('a' + k)), f = g + g;
+            children.push_back(param(f.c_str(), std::to_string(factors[k]).c_str()));
+            children.push_back(gain(g.c_str(), f));
+            children.push_back(link(std::string("src=*|dst=").append(g)));
+            children.push_back(link(std::string("src=").append(g).append("|dst=*")));
         }
         resetGraph();
         ASSERT_EQ(idAndText(build(container("modMain", children))), "no error");
@@ -75,12 +68,10 @@ TEST_F(GraphFastPathTest, ManySourcesSumInLinkOrderExactly)
             CSamples expected(in.size());
             for (std::size_t i = 0; i < in.size(); ++i)
             {
-                const double x = in[i] * static_cast<double>(c + 1);
                 // The parameters hold the factors as their text gave them.
-                double sum = x * std::stod(std::to_string(factors[0]));
-                for (std::size_t k = 1; k < sources; ++k)
-                    sum += x * std::stod(std::to_string(factors[k]));
-                expected[i] = sum;
+                const double x = in[i] * static_cast<double>(c + 1);
+                for (std::size_t k = 0; k < sources; ++k)
+                    expected[i] += x * std::stod(std::to_string(factors[k]));
             }
             EXPECT_EQ(out[c], expected) << "channel " << c;
         }

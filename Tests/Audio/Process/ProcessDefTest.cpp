@@ -56,24 +56,10 @@ TEST_F(ProcessDefTest, BrokenDefinitionsAreRejectedWithTheirMessage)
     }
 }
 
-TEST_F(ProcessDefTest, LinksAndDefinitionsCarryTheirAttributes)
+TEST_F(ProcessDefTest, LinkEndsParseIntoProcessAndPort)
 {
     ASSERT_FALSE(define(container(
-        "p",
-        {gain("a", "", "bypass-state-id=7|is-outoforder=true|is-terminal-whole=true"), gain("m"),
-         link("src=a|dst=m/1|state-id=3|bypass-state-id=54"), link("src=*|dst=a")},
-        "is-auto-links=true|stack-index-shift=-2|multiband-freq-param=freqs")));
-    const auto& def = dynamic_cast<const zel::CAudioProcessDef&>(*m_def);
-    EXPECT_TRUE(def.isAutoLinks());
-    EXPECT_EQ(def.stackIndexShift(), -2);
-    EXPECT_EQ(def.multibandFreqParam(), zel::CText("freqs"));
-    const auto defs = def.processDefs();
-    ASSERT_EQ(defs.size(), 2u);
-    EXPECT_EQ(defs[0]->plainName(), zel::CText("a")); // declaration order, not name order
-    EXPECT_EQ(defs[0]->bypassStateId(), 7);
-    EXPECT_TRUE(defs[0]->isOutOfOrder() && defs[0]->isTerminalWhole());
-    EXPECT_EQ(defs[1]->bypassStateId(), -1);
-
+        "p", {gain("a"), gain("m"), link("src=a|dst=m/1|state-id=3"), link("src=*|dst=a")})));
     const auto* link = dynamic_cast<const zel::CAudioProcessLinkDef*>(m_def->findChild("link"));
     ASSERT_NE(link, nullptr);
     EXPECT_EQ(link->srcName(), zel::CText("a"));
@@ -81,7 +67,6 @@ TEST_F(ProcessDefTest, LinksAndDefinitionsCarryTheirAttributes)
     EXPECT_EQ(link->dstName(), zel::CText("m"));
     EXPECT_EQ(link->dstPort(), 1);
     EXPECT_EQ(link->stateId(), 3);
-    EXPECT_EQ(link->bypassStateId(), 54);
 }
 
 TEST(AudioIntervalTest, BracketsIncludeParenthesesExcludeAndTheThirdFieldWidens)
@@ -111,25 +96,6 @@ TEST(AudioIntervalTest, BracketsIncludeParenthesesExcludeAndTheThirdFieldWidens)
         CAudioInterval interval;
         EXPECT_FALSE(CAudioInterval::parse(bad, interval)) << bad;
     }
-}
-
-TEST_F(ProcessDefTest, BypassConditionsCombineAndInvert)
-{
-    ASSERT_FALSE(define(container(
-        "p",
-        {{"audio:process-bypass-state", "eq", attrs("id=1|param=a|value=1|is-inverted=true"), {}},
-         {"audio:process-bypass-state",
-          "both",
-          attrs("id=2|param=a|range=[0;0.5)|and-param=b|and-value=3"),
-          {}}})));
-    const auto& eq = dynamic_cast<const zel::CAudioProcessBypassStateDef&>(*m_def->findChild("eq"));
-    const auto& both =
-        dynamic_cast<const zel::CAudioProcessBypassStateDef&>(*m_def->findChild("both"));
-    EXPECT_FALSE(eq.evaluate(1.0, 0.0));
-    EXPECT_TRUE(eq.evaluate(0.0, 0.0));
-    EXPECT_TRUE(both.evaluate(0.2, 3.0));
-    EXPECT_FALSE(both.evaluate(0.5, 3.0));
-    EXPECT_FALSE(both.evaluate(0.2, 2.0));
 }
 
 } // namespace

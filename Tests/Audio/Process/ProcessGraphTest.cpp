@@ -75,17 +75,11 @@ TEST_F(ProcessGraphTest, SequenceFollowsLinksThenDeclarationOrder)
     // A cycle cannot be ordered; an out-of-order member breaks it.
     ASSERT_FALSE(define(
         container("loop", {gain("x"), gain("y"), link("src=x|dst=y"), link("src=y|dst=x")})));
-    zel::CAudioProcessBase* loop = nullptr;
-    ASSERT_FALSE(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "loop", m_setup,
-                                                     "plugin.loop", loop));
-    EXPECT_EQ(idAndText(loop->connect()), "zelstr_CAudioProcess_process_SeqErr: process seq err");
-
+    EXPECT_EQ(idAndText(instantiate("loop")),
+              "zelstr_CAudioProcess_process_SeqErr: process seq err");
     ASSERT_FALSE(define(container("loose", {gain("x", "", "is-outoforder=true"), gain("y"),
                                             link("src=x|dst=y"), link("src=y|dst=x")})));
-    zel::CAudioProcessBase* loose = nullptr;
-    ASSERT_FALSE(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "loose", m_setup,
-                                                     "plugin.loose", loose));
-    EXPECT_EQ(idAndText(loose->connect()), "no error");
+    EXPECT_EQ(idAndText(instantiate("loose")), "no error");
 }
 
 TEST_F(ProcessGraphTest, AutoLinksChainTheUnlinkedChildrenInDeclarationOrder)
@@ -115,18 +109,13 @@ TEST_F(ProcessGraphTest, BuildErrorsOfTheRunTimeTree)
     // A link to a prototype, which is never instantiated.
     ASSERT_FALSE(
         define(container("proto", {gain("p", "", "is-prototype=true"), link("src=*|dst=p")})));
-    zel::CAudioProcessBase* made = nullptr;
-    EXPECT_EQ(idAndText(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "proto", m_setup,
-                                                            "plugin.proto", made)),
+    EXPECT_EQ(idAndText(instantiate("proto")),
               "zelstr_CAudioProcessLinkDef_init_DstProc: "
               "Invalid process in the 'dst' attribute value 'p' specified.");
 
     // A binding to a parameter that exists nowhere.
     ASSERT_FALSE(define(container("unbound", {gain("g", "nothing")})));
-    EXPECT_EQ(zel::CAudioProcessBase::instantiate(*m_def, *m_instances, "unbound", m_setup,
-                                                  "plugin.unbound", made)
-                  ->text(),
-              "Audio parameter 'nothing' not found.");
+    EXPECT_EQ(instantiate("unbound")->text(), "Audio parameter 'nothing' not found.");
 }
 
 TEST_F(ProcessGraphTest, ChangesLandOnTheFirstSubBlockAtOrAfterTheirStamp)
@@ -252,7 +241,6 @@ TEST_F(ProcessGraphTest, BypassStatesSwitchProcessesAndLinks)
          link("src=*|dst=g"),
          link("src=g|dst=k|bypass-state-id=2"),
          link("src=k|dst=*")})));
-    auto& main = dynamic_cast<zel::CAudioProcess&>(*m_main);
     struct CStep
     {
         const char* param;
@@ -274,8 +262,6 @@ TEST_F(ProcessGraphTest, BypassStatesSwitchProcessesAndLinks)
         EXPECT_EQ(out[0], constant(8, step.factor)) << step.param << "=" << step.value;
         EXPECT_EQ(out[1], constant(8, 2.0 * step.factor));
     }
-    EXPECT_FALSE(main.isStateActive(1));
-    EXPECT_FALSE(main.isStateActive(2));
 }
 
 TEST_F(ProcessGraphTest, FlushDropsQueuedAudioAndTeardownReturnsEveryBuffer)
@@ -331,19 +317,14 @@ TEST_F(ProcessGraphTest, SteadyStateProcessingAllocatesNothing)
             runQuiet(64);
         }
     };
-    for (int i = 0; i < 4; ++i)
+    // The first rounds warm up; the later ones must not allocate.
+    for (int i = 0; i < 8; ++i)
     {
         ASSERT_FALSE(level.setValue(0, 0, 0, 1.0 + i));
         ASSERT_FALSE(en.setValue(0, 0, 0, i % 2));
-        cycle(2);
-    }
-    for (int i = 0; i < 4; ++i)
-    {
-        ASSERT_FALSE(level.setValue(0, 0, 0, 3.0 + i));
-        ASSERT_FALSE(en.setValue(0, 0, 0, i % 2));
         CCountAllocations count;
         cycle(2);
-        EXPECT_EQ(count.count(), 0u) << i;
+        EXPECT_TRUE(i < 4 || count.count() == 0u) << i;
     }
 }
 
