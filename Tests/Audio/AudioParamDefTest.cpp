@@ -42,31 +42,6 @@ protected:
     }
 };
 
-TEST_F(AudioParamDefTest, TwoValueElementsTakeTheirRangesFromTheirOwnConverters)
-{
-    const CAudioParamDef* def = param("element-size=2|converter=/cvt.freq|converter2=/cvt.gain|"
-                                      "min-values=20 -66|max-values=20000  6|"
-                                      "def-values=20 0,1000 -6");
-    ASSERT_NE(def, nullptr);
-    const CAudioParamInfo& info = def->info();
-    EXPECT_TRUE(info.defined);
-    EXPECT_EQ(info.elementSize, 2);
-    // Gain values are factors: exp(dB / 8.685889638065037), i.e. 10^(dB / 20).
-    const auto factor = [](double db) { return std::pow(10.0, db / 20.0); };
-    const std::vector<std::pair<std::vector<double>, std::vector<double>>> checks = {
-        {info.minValues, {20.0, factor(-66)}},
-        {info.maxValues, {20000.0, factor(6)}},
-        {info.defaultSet(0), {20.0, 1.0, 1000.0, factor(-6)}},
-    };
-    for (const auto& [got, expected] : checks)
-    {
-        ASSERT_EQ(got.size(), expected.size());
-        for (std::size_t i = 0; i < got.size(); ++i)
-            EXPECT_NEAR(got[i], expected[i], 1e-12 * expected[i]) << i;
-    }
-    EXPECT_EQ(info.defaultSets.size(), 1u);
-}
-
 TEST_F(AudioParamDefTest, DefaultValueGrammar)
 {
     const struct
@@ -201,28 +176,19 @@ TEST_F(AudioParamDefTest, BindingsParseAndResolveLocalAndAbsoluteNames)
            {}},
           {"audio:param-alloc", "a", attrs("param-name=gain|index=3|use-all-groups=true"), {}},
           {"audio:param-alloc", "b", {{"param-name", "/modA.gain"}}, {}},
-          {"audio:param-scope", "s", {{"param-name", "gain"}, {"is-element0", "true"}}, {}},
-          {"audio:param-remap",
-           "m",
-           attrs("orig=index|new=/plugin.modMain.lp-oversampling-enable"),
-           {}}}}));
+          {"audio:param-scope", "s", {{"param-name", "gain"}, {"is-element0", "true"}}, {}}}}));
     const auto* def = dynamic_cast<CAudioParamDef*>(m_root->findObject("modA.gain"));
     const auto* a = dynamic_cast<CAudioParamAllocDef*>(m_root->findObject("modA.a"));
     const auto* b = dynamic_cast<CAudioParamAllocDef*>(m_root->findObject("modA.b"));
     const auto* s = dynamic_cast<CAudioParamScopeDef*>(m_root->findObject("modA.s"));
-    const auto* m = dynamic_cast<CAudioParamRemapDef*>(m_root->findObject("modA.m"));
-    ASSERT_TRUE(def && a && b && s && m);
+    ASSERT_TRUE(def && a && b && s);
     EXPECT_EQ(a->index(), 3);
     EXPECT_TRUE(a->useAllGroups());
     EXPECT_FALSE(a->useAllElements());
     EXPECT_EQ(a->findParamDef(), def);
     EXPECT_EQ(b->index(), 0);
     EXPECT_EQ(b->findParamDef(), def);
-    EXPECT_FALSE(s->isGroup0());
-    EXPECT_TRUE(s->isElement0());
     EXPECT_EQ(s->findParamDef(), def);
-    EXPECT_EQ(m->origName().toUtf8(), "index");
-    EXPECT_EQ(m->newName().toUtf8(), "/plugin.modMain.lp-oversampling-enable");
 
     const auto* unresolved =
         dynamic_cast<CAudioParamAllocDef*>(load("audio:param-alloc", {{"param-name", "none"}}));

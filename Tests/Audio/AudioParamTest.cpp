@@ -2,7 +2,6 @@
 #include "Audio/AudioParamData.h"
 
 #include "Audio/AudioTestSupport.h"
-#include "Audio/Converters/AudioParamConverter.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 
@@ -104,7 +103,6 @@ TEST_F(AudioParamTest, GroupsStartFromTheirDefaultSets)
     // No third set: the group takes the last one.
     EXPECT_NEAR(param.value(2, 0, 0), dbToFactor(-6), 1e-12);
     EXPECT_EQ(param.text(1, 0, 0).toUtf8(), "-6.0");
-    EXPECT_EQ(param.text(1, 0, 0, CAudioParamConverter::kModeCompact).toUtf8(), "-6");
 }
 
 TEST_F(AudioParamTest, WritesClampAndBadAddressesAreErrors)
@@ -206,22 +204,6 @@ TEST_F(AudioParamTest, ListenersHearEveryChangeAfterTheLockIsReleased)
     single.removeListener(&listener);
     ASSERT_FALSE(single.setValue(0, 0, 0, 0.5));
     EXPECT_EQ(listener.groups.size(), 3u);
-}
-
-TEST_F(AudioParamTest, LoadedValuesAreClampedWhenCommitted)
-{
-    CAudioParam param(gainInfo(), 2);
-    CRecordingListener listener;
-    param.addListener(&listener);
-    {
-        CCriticalSectionLock guard(param.lock());
-        param.loadStorage().groups = {{100.0}, {0.0, 0.5}};
-    }
-    param.commitLoaded(4);
-    EXPECT_NEAR(param.value(0, 0, 0), dbToFactor(12), 1e-12);
-    EXPECT_NEAR(param.value(1, 0, 0), 0.001, 1e-15);
-    EXPECT_DOUBLE_EQ(param.value(1, 1, 0), 0.5);
-    EXPECT_EQ(listener.groups, (std::vector<std::int32_t>{0, 1}));
 }
 
 TEST_F(AudioParamTest, FloatRecordsMatchTheStoredLayout)
@@ -391,19 +373,6 @@ TEST_F(AudioParamTest, InformationRecordsRoundTripAndMatchTheLayout)
     EXPECT_EQ(loaded.converter(0), info->converter(0));
     EXPECT_EQ(loaded.maxValue(0), 12.0);
     EXPECT_EQ(loaded.defaultSet(1), std::vector<double>{-6.0});
-
-    // String defaults travel as items.
-    const auto text = strings();
-    CMemoryWriteBuffer textOut;
-    ASSERT_FALSE(text->save(textOut));
-    CAudioParamInfo textLoaded;
-    const auto textBytes = textOut.toVector();
-    CMemoryReader textIn(textBytes.data(), textBytes.size());
-    ASSERT_FALSE(textLoaded.load(textIn, *scope));
-    CMemoryWriteBuffer again;
-    ASSERT_FALSE(textLoaded.save(again));
-    EXPECT_EQ(again.toVector(), textBytes);
-    EXPECT_EQ(textLoaded.defaultData().size(), 4u);
 }
 
 TEST_F(AudioParamTest, BadInformationRecordsFailCleanly)
@@ -449,33 +418,6 @@ TEST(AudioParamData, BadRawItemsFailAndKeepTheirBytes)
         EXPECT_TRUE(target.load(badReader));
         EXPECT_EQ(target.bytes(), std::vector<std::uint8_t>{9}); // unchanged on failure
     }
-}
-
-TEST(AudioParamData, ItemsRoundTripThroughStreamsByTypeCode)
-{
-    std::vector<std::unique_ptr<CAudioParamDataItem>> items;
-    items.push_back(std::make_unique<CAudioParamDataItemString>(CText(u"Gr\u00fc\u00dfe \u4e2d")));
-    items.push_back(std::make_unique<CAudioParamDataItemString>(""));
-    items.push_back(std::make_unique<CAudioParamDataItemRaw>(std::vector<std::uint8_t>{}));
-    for (const auto& item : items)
-    {
-        CMemoryWriteBuffer out;
-        ASSERT_FALSE(out.writeInt(item->typeCode()));
-        ASSERT_FALSE(item->save(out));
-        const std::vector<std::uint8_t> bytes = out.toVector();
-        CMemoryReader in(bytes.data(), bytes.size());
-        std::int32_t code = 0;
-        ASSERT_FALSE(in.readInt(code));
-        std::unique_ptr<CAudioParamDataItem> loaded = CAudioParamDataItem::createOfType(code);
-        ASSERT_NE(loaded, nullptr);
-        ASSERT_FALSE(loaded->load(in));
-        CMemoryWriteBuffer again;
-        ASSERT_FALSE(again.writeInt(loaded->typeCode()));
-        ASSERT_FALSE(loaded->save(again));
-        EXPECT_EQ(again.toVector(), bytes);
-    }
-    EXPECT_EQ(CAudioParamDataItem::createOfType(0), nullptr);
-    EXPECT_EQ(CAudioParamDataItem::createOfType(3), nullptr);
 }
 
 TEST(AudioParamData, CopyingAValueClonesItsItemUnderTheDestinationsNextId)

@@ -226,12 +226,6 @@ TEST_F(AudioPresetFiles, DamagedOrForeignDataIsRefusedAndChangesNothing)
     EXPECT_TRUE(preset.loadFile(path("missing.cpf")));
     EXPECT_EQ(saved(bank), saved(exampleBank()));
 
-    for (std::size_t length = 0; length < presetFile.size(); ++length)
-    {
-        ktest::writeFile(m_dir / "cut.cpf", {presetFile.begin(), presetFile.begin() + length});
-        ASSERT_TRUE(preset.loadFile(path("cut.cpf"))) << length;
-        ASSERT_TRUE(kept(preset)) << length;
-    }
     std::vector<std::uint8_t> longer = presetFile;
     longer.push_back(0);
     ktest::writeFile(m_dir / "long.cpf", longer);

@@ -222,33 +222,6 @@ TEST_F(AudioVizCollectorTest, ListenersCollectWhatTheirScriptLeaves)
     }
 }
 
-// A client's batch holds its own listeners' records only, each tagged with its slot, and
-// taking empties them.
-TEST_F(AudioVizCollectorTest, EachClientReceivesOnlyItsOwnListenersRecords)
-{
-    buildMeter();
-    const zel::CText path("plugin.modMain.m");
-    ASSERT_FALSE(m_viz->listen(1, 5, path, 1));
-    ASSERT_FALSE(m_viz->listen(2, 5, path, 2)); // same listener id, other client
-    ASSERT_FALSE(m_viz->listen(2, 6, path, 3));
-    block(1.0);
-    block(2.0);
-    const CVizBatch one = take(1);
-    ASSERT_EQ(one.entries.size(), 1u);
-    EXPECT_EQ(one.entries[0].slot, 1);
-    EXPECT_EQ(one.entries[0].records.size(), 4u); // two channels, two blocks
-    const CVizBatch two = take(2);
-    ASSERT_EQ(two.entries.size(), 2u);
-    for (const zel::CAudioVizEntry& e : two.entries)
-    {
-        EXPECT_TRUE(e.slot == 2 || e.slot == 3);
-        for (const auto& r : e.records)
-            EXPECT_EQ(r->slot, e.slot);
-    }
-    EXPECT_TRUE(take(1).entries.empty());
-    EXPECT_EQ(m_viz->pendingCount(2, 5), 0u);
-}
-
 TEST_F(AudioVizCollectorTest, ListenRefusesAnEmptySourceAndReportsTheReplacement)
 {
     buildMeter();

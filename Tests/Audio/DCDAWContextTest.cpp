@@ -1,5 +1,4 @@
 #include "Audio/DCDAWContext.h"
-#include "Core/TypeTable.h"
 #include "Support/AllocationCounter.h"
 #include "Support/ErrorText.h"
 
@@ -195,12 +194,6 @@ TEST_F(CDCDAWContextTest, WorkspacesAreCreatedOnceAndDestroyedWithTheContext)
               "key 65535 could not be created.");
     ctx.reset();
     EXPECT_EQ(alive, 0);
-
-    zel::CTypeRegistration registration;
-    ASSERT_FALSE(zel::registerProductTypes(registration));
-    zel::CObjectPtr root;
-    ASSERT_FALSE(zel::CObject::createRoot("audio:dcdaw-context", "dcdaw-context", root));
-    EXPECT_NE(dynamic_cast<Ctx*>(root.get()), nullptr);
 }
 
 } // namespace
