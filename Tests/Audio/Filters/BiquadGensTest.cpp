@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 
 namespace
 {
@@ -134,32 +135,25 @@ TEST_F(CFilterGenTest, RBJBandwidthInOctavesSpansTheHalfPowerPoints)
 
 TEST_F(CFilterGenTest, MagnusDesignsReproduceTheirExamples)
 {
-    struct CCase
-    {
-        const char* type;
-        double coeffs[5]; // b0, b1, b2, a1, a2
-        double dbCentre;
-        double dbEdges;
-    };
-    const CCase kCases[] = {
+    // {type, b0 b1 b2 a1 a2, level at the centre and at the half-octave edges (dB)}
+    const std::tuple<const char*, std::array<double, 5>, double, double> kCases[] = {
         {"4", {0.082791, -0.060551, -0.022240, -1.875690, 0.894880}, 0.0, -2.61},
         {"3", {0.078200, -0.060788, -0.017412, -1.884909, 0.904193}, -0.01, -3.02},
     };
-    for (const CCase& c : kCases)
+    for (const auto& [type, coeffs, dbCentre, dbEdges] : kCases)
     {
         const auto* g =
-            gen<CAudioFilterMagnusGen>("audio:fltgen-magnus", std::string("type=") + c.type);
+            gen<CAudioFilterMagnusGen>("audio:fltgen-magnus", std::string("type=") + type);
         ASSERT_NE(g, nullptr);
         const auto d = designOf(*g, request(1000.0, 1.0, 1.0, 44100.0));
         ASSERT_EQ(d.sectionCount, 1u);
         for (std::size_t i = 0; i < 5; ++i)
-            EXPECT_NEAR(d.sections[0].coeffs[i], c.coeffs[i], 5e-7)
-                << "type " << c.type << " " << i;
+            EXPECT_NEAR(d.sections[0].coeffs[i], coeffs[i], 5e-7) << "type " << type << " " << i;
         const auto level = [&](double f)
         { return kelvtest::db(std::abs(kelvtest::biquadResponse(d.sections[0], f, 44100.0))); };
-        EXPECT_NEAR(level(1000.0), c.dbCentre, 0.005) << "type " << c.type;
-        EXPECT_NEAR(level(707.0), c.dbEdges, 0.01) << "type " << c.type;
-        EXPECT_NEAR(level(1414.0), c.dbEdges, 0.01) << "type " << c.type;
+        EXPECT_NEAR(level(1000.0), dbCentre, 0.005) << "type " << type;
+        EXPECT_NEAR(level(707.0), dbEdges, 0.01) << "type " << type;
+        EXPECT_NEAR(level(1414.0), dbEdges, 0.01) << "type " << type;
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 namespace
 {
@@ -55,15 +56,8 @@ TEST_F(CFilterGenTest, HalfBandListsAreCheckedForPresenceAndEqualLength)
 TEST_F(CFilterGenTest, SharedHalfBandDesignsRejectImagesAsTheirNamesPromise)
 {
     ASSERT_FALSE(zel::loadDescription(*m_root, "SharedData.xml", true));
-    struct CCase
-    {
-        const char* array;
-        int index;
-        std::size_t order;
-        double attenuationDb;
-        double transition;
-    };
-    const CCase kCases[] = {
+    // {array, index, order, stop-band attenuation (dB), transition width}
+    const std::tuple<const char*, int, std::size_t, double, double> kCases[] = {
         {"hbf-steep5", 0, 16, 212, 0.05}, {"hbf-steep5", 1, 14, 186, 0.05},
         {"hbf-steep5", 2, 12, 159, 0.05}, {"hbf-steep5", 3, 10, 133, 0.05},
         {"hbf-steep5", 4, 8, 106, 0.05},  {"hbf-steep5", 5, 6, 80, 0.05},
@@ -71,77 +65,71 @@ TEST_F(CFilterGenTest, SharedHalfBandDesignsRejectImagesAsTheirNamesPromise)
         {"hbf-soft", 1, 6, 171, 0.25},    {"hbf-soft", 2, 4, 116, 0.25},
         {"hbf-soft", 3, 2, 62, 0.25},
     };
-    for (const CCase& c : kCases)
+    for (const auto& [name, index, order, attenuationDb, transition] : kCases)
     {
         const auto* array = dynamic_cast<const zel::CAudioFilterGenArray*>(
-            m_root->findObject(zel::CText("audio.fltarray.") + zel::CText(c.array)));
-        ASSERT_NE(array, nullptr) << c.array;
+            m_root->findObject(zel::CText("audio.fltarray.") + zel::CText(name)));
+        ASSERT_NE(array, nullptr) << name;
         CAudioFilterRequest r;
-        r.index = c.index;
+        r.index = index;
         const CAudioFilterDesign d = designOf(*array, r);
-        ASSERT_EQ(d.kind, EFilterDesignKind::kHalfBand) << c.array << c.index;
-        ASSERT_EQ(d.halfBandOrder, c.order) << c.array << c.index;
-        const std::size_t half = c.order / 2;
+        ASSERT_EQ(d.kind, EFilterDesignKind::kHalfBand) << name << index;
+        ASSERT_EQ(d.halfBandOrder, order) << name << index;
+        const std::size_t half = order / 2;
         const std::vector<double> a(d.halfBand.begin(), d.halfBand.begin() + half);
-        const std::vector<double> b(d.halfBand.begin() + half, d.halfBand.begin() + c.order);
+        const std::vector<double> b(d.halfBand.begin() + half, d.halfBand.begin() + order);
         // At rate 1 the images of an up-sampled signal lie above 0.25; the transition band is
         // centred there.
         double worstStop = 0.0;
         double worstPassDeviation = 0.0;
         for (int i = 0; i <= 400; ++i)
         {
-            const double stop = 0.25 + 0.5 * c.transition + (0.25 - 0.5 * c.transition) * i / 400;
-            const double pass = (0.25 - 0.5 * c.transition) * i / 400;
+            const double stop = 0.25 + 0.5 * transition + (0.25 - 0.5 * transition) * i / 400;
+            const double pass = (0.25 - 0.5 * transition) * i / 400;
             worstStop = std::max(worstStop, std::abs(kelvtest::halfBandResponse(a, b, stop, 1.0)));
             worstPassDeviation =
                 std::max(worstPassDeviation,
                          std::abs(std::abs(kelvtest::halfBandResponse(a, b, pass, 1.0)) - 1.0));
         }
-        EXPECT_LT(kelvtest::db(worstStop), -c.attenuationDb + 1.0) << c.array << " " << c.index;
-        EXPECT_LT(worstPassDeviation, 1e-5) << c.array << " " << c.index;
+        EXPECT_LT(kelvtest::db(worstStop), -attenuationDb + 1.0) << name << " " << index;
+        EXPECT_LT(worstPassDeviation, 1e-5) << name << " " << index;
     }
 }
 
 TEST_F(CFilterGenTest, FIRLowPassTapsAreASymmetricWindowedSincOfUnityDCGain)
 {
     const auto* g = gen<CAudioFilterFIRLPGen>("audio:fltgen-firlp", "power=1");
-    struct CCase
-    {
-        double lengthMs;
-        double cutoff;
-        double fs;
-        std::size_t taps;
-    };
-    const CCase kCases[] = {
+    // {length (ms), cut-off, sample rate, taps}
+    const std::tuple<double, double, double, std::size_t> kCases[] = {
         {5.73696145124716553, 10788.0, 44100.0, 253},
         {0.68027210884353741, 12000.0, 44100.0, 30},
         {5.73696145124716553, 10788.0, 96000.0, 551},
     };
     zel::CDCDAWFilterWorkspace workspace;
-    for (const CCase& c : kCases)
+    for (const auto& [lengthMs, cutoff, fs, taps] : kCases)
     {
         CAudioFilterRequest r;
-        r.sampleRate = c.fs;
-        r.length = c.lengthMs;
-        r.freq = c.cutoff;
+        r.sampleRate = fs;
+        r.length = lengthMs;
+        r.freq = cutoff;
         CAudioFilterDesign d;
         ASSERT_FALSE(g->design(r, d, &workspace));
         ASSERT_EQ(d.kind, EFilterDesignKind::kFIR);
-        ASSERT_EQ(d.taps.size(), c.taps);
+        ASSERT_EQ(d.taps.size(), taps);
         double sum = 0.0;
         for (std::size_t i = 0; i < d.taps.size(); ++i)
         {
-            EXPECT_DOUBLE_EQ(d.taps[i], d.taps[d.taps.size() - 1 - i]) << c.taps << " tap " << i;
+            EXPECT_DOUBLE_EQ(d.taps[i], d.taps[d.taps.size() - 1 - i]) << taps << " tap " << i;
             sum += d.taps[i];
         }
-        EXPECT_NEAR(sum, 1.0, 1e-12) << c.taps;
-        EXPECT_NEAR(std::abs(kelvtest::firResponse(d.taps, c.cutoff, c.fs)), 0.5, 0.02) << c.taps;
+        EXPECT_NEAR(sum, 1.0, 1e-12) << taps;
+        EXPECT_NEAR(std::abs(kelvtest::firResponse(d.taps, cutoff, fs)), 0.5, 0.02) << taps;
         // The Blackman window's side lobes stay below -74 dB beyond its main lobe (about
         // 6 / taps wide on each side of the cut-off).
-        const double edge = c.cutoff + 6.0 * c.fs / static_cast<double>(c.taps);
-        for (double f = edge; f < 0.5 * c.fs; f += 37.0)
-            ASSERT_LT(kelvtest::db(std::abs(kelvtest::firResponse(d.taps, f, c.fs))), -70.0)
-                << c.taps << " f=" << f;
+        const double edge = cutoff + 6.0 * fs / static_cast<double>(taps);
+        for (double f = edge; f < 0.5 * fs; f += 37.0)
+            ASSERT_LT(kelvtest::db(std::abs(kelvtest::firResponse(d.taps, f, fs))), -70.0)
+                << taps << " f=" << f;
     }
 
     // A stronger window power narrows nothing at DC but tapers the ends harder.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace
 {
 
@@ -48,37 +50,33 @@ CMeterReference reference(EKind kind, const CSetup& s)
 // over bursts and quiet stretches in blocks of irregular lengths.
 TEST(MeterKernels, EveryVariantMatchesTheReference)
 {
-    const struct
-    {
-        const char* kernel;
-        EKind kind;
-        CSetup setup;
-    } cases[] = {{"DCDAW_meter", CMeterReference::kMax, {5, 37, 0.0, 0.05}},
-                 {"DCDAW_meter", CMeterReference::kMax, {1, 64, 0.0, 0.05}},
-                 {"DCDAW_meter", CMeterReference::kMax, {8, 20, 0.0, 0.00005}},
-                 {"DCDAW_meterc", CMeterReference::kMin, {5, 37, 1.0, 0.05}},
-                 {"DCDAW_meterc", CMeterReference::kMin, {3, 100, 1.0, 0.0}},
-                 {"DCDAW_meterd", CMeterReference::kRatio, {6, 50, 0.0, 0.05}},
-                 {"DCDAW_meterd", CMeterReference::kRatioInverted, {6, 50, 0.0, 0.05}}};
+    const std::tuple<const char*, EKind, CSetup> cases[] = {
+        {"DCDAW_meter", CMeterReference::kMax, {5, 37, 0.0, 0.05}},
+        {"DCDAW_meter", CMeterReference::kMax, {1, 64, 0.0, 0.05}},
+        {"DCDAW_meter", CMeterReference::kMax, {8, 20, 0.0, 0.00005}},
+        {"DCDAW_meterc", CMeterReference::kMin, {5, 37, 1.0, 0.05}},
+        {"DCDAW_meterc", CMeterReference::kMin, {3, 100, 1.0, 0.0}},
+        {"DCDAW_meterd", CMeterReference::kRatio, {6, 50, 0.0, 0.05}},
+        {"DCDAW_meterd", CMeterReference::kRatioInverted, {6, 50, 0.0, 0.05}}};
     std::vector<double> a = randomSignal(9000, 21, 0.0, 0.5), b = randomSignal(9000, 22, 0.0, 0.3);
     for (std::size_t i = 0; i < a.size(); ++i)
         a[i] *= (i / 700) % 3 == 0 ? 1.0 : 0.05;
-    for (const auto& c : cases)
+    for (const auto& [kernel, kind, setup] : cases)
     {
-        SCOPED_TRACE(testing::Message() << c.kernel << " R " << c.setup.ring << " release "
-                                        << c.setup.release << " kind " << int(c.kind));
+        SCOPED_TRACE(testing::Message() << kernel << " R " << setup.ring << " release "
+                                        << setup.release << " kind " << int(kind));
         // Gain-like values in [0.5, 1] for the minimum meter, which starts at 1.
         std::vector<double> in = a;
-        if (c.kind == CMeterReference::kMin)
+        if (kind == CMeterReference::kMin)
             std::transform(a.begin(), a.end(), in.begin(), [](double v) { return 1.0 - v; });
-        CMeter meter(c.setup, c.kind);
-        CMeterReference ref = reference(c.kind, c.setup);
+        CMeter meter(setup, kind);
+        CMeterReference ref = reference(kind, setup);
         const double* st = meter.state.data();
         forEachBlock(
             in.size(),
-            [&](std::size_t at, std::int32_t len)
+            [&, kernel = kernel](std::size_t at, std::int32_t len)
             {
-                runKernel(c.kernel, len, 1.0,
+                runKernel(kernel, len, 1.0,
                           {meter.ring.data(), meter.state.data(), in.data() + at, b.data() + at});
                 for (std::size_t i = at; i < at + std::size_t(len); ++i)
                     ref.step(in[i], b[i]);
@@ -88,8 +86,8 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
                 ASSERT_DOUBLE_EQ(st[zel::kMeterPeak], ref.peak) << at;
                 ASSERT_EQ(zel::meterCount(st, zel::kMeterBlockLeft), ref.left) << at;
             });
-        EXPECT_TRUE(c.kind != CMeterReference::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
-        EXPECT_EQ(meter.ring[c.setup.ring], -7.0); // nothing written past the ring
+        EXPECT_TRUE(kind != CMeterReference::kRatio || st[zel::kMeterMeanSquare2] == ref.m2);
+        EXPECT_EQ(meter.ring[setup.ring], -7.0); // nothing written past the ring
     }
     CMeter degenerate({0, 0, 0.0, 0.05}, CMeterReference::kMax); // zero sizes count as one
     EXPECT_EQ(zel::meterRingLength(degenerate.state.data()), 1u);
@@ -101,19 +99,16 @@ TEST(MeterKernels, EveryVariantMatchesTheReference)
 // the record from the state before the block, then process exactly like their plain twins.
 TEST(MeterKernels, PublishesAHeldPeak)
 {
-    const struct
+    const std::tuple<const char*, const char*, EKind> pairs[] = {
+        {"DCDAW_metersub", "DCDAW_meter", CMeterReference::kMax},
+        {"DCDAW_metersubc", "DCDAW_meterc", CMeterReference::kMin},
+        {"DCDAW_metersubd", "DCDAW_meterd", CMeterReference::kRatio}};
+    for (const auto& [sub, plain, kind] : pairs)
     {
-        const char *sub, *plain;
-        EKind kind;
-    } pairs[] = {{"DCDAW_metersub", "DCDAW_meter", CMeterReference::kMax},
-                 {"DCDAW_metersubc", "DCDAW_meterc", CMeterReference::kMin},
-                 {"DCDAW_metersubd", "DCDAW_meterd", CMeterReference::kRatio}};
-    for (const auto& p : pairs)
-    {
-        SCOPED_TRACE(p.sub);
+        SCOPED_TRACE(sub);
         const CSetup setup{4, 10, 0.0, 0.01};
-        CMeter meter(setup, p.kind), twin(setup, p.kind);
-        CMeterReference ref = reference(p.kind, setup);
+        CMeter meter(setup, kind), twin(setup, kind);
+        CMeterReference ref = reference(kind, setup);
         std::vector<double> block(10, 0.0), other(10, 0.5), result(2, -1.0);
         block[0] = 1.0;
         for (int k = 0; k < 8; ++k)
@@ -121,17 +116,16 @@ TEST(MeterKernels, PublishesAHeldPeak)
             const double h = meter.state[zel::kMeterReleased];
             const double peak = meter.state[zel::kMeterPeak];
             runKernel(
-                p.sub, 10, 2.0,
+                sub, 10, 2.0,
                 {meter.ring.data(), meter.state.data(), result.data(), block.data(), other.data()});
-            runKernel(p.plain, 10, 2.0,
+            runKernel(plain, 10, 2.0,
                       {twin.ring.data(), twin.state.data(), block.data(), other.data()});
             EXPECT_EQ(result[zel::kMeterResultLevel], std::sqrt(h) * 2.0);
             EXPECT_EQ(result[zel::kMeterResultPeak], std::sqrt(peak) * 2.0);
             EXPECT_EQ(meter.state, twin.state);
             EXPECT_EQ(meter.ring, twin.ring);
             // The burst's power 1 is in the window after blocks 0 to 3.
-            EXPECT_TRUE(p.kind != CMeterReference::kMax || (peak == 1.0) == (k >= 1 && k <= 4))
-                << k;
+            EXPECT_TRUE(kind != CMeterReference::kMax || (peak == 1.0) == (k >= 1 && k <= 4)) << k;
             for (int i = 0; i < 10; ++i)
                 ref.step(block[std::size_t(i)], 0.5);
             EXPECT_DOUBLE_EQ(meter.state[zel::kMeterPeak], ref.peak);
@@ -148,31 +142,28 @@ TEST(MeterCorrelation, MeasuresKnownPairs)
     std::vector<double> inverted(left.size()), half(left.size()), silence(left.size(), 0.0);
     std::transform(left.begin(), left.end(), inverted.begin(), [](double v) { return -v; });
     std::transform(left.begin(), left.end(), half.begin(), [](double v) { return 0.5 * v; });
-    const struct
+    // {right channel, the correlation it must give, tolerance}
+    const std::tuple<std::vector<double>*, double, double> cases[] = {{&left, 1.0, 1e-12},
+                                                                      {&half, 1.0, 1e-12},
+                                                                      {&inverted, -1.0, 1e-12},
+                                                                      {&other, 0.0, 0.1},
+                                                                      {&silence, 0.0, 1e-12}};
+    for (const auto& [right, expected, tolerance] : cases)
     {
-        std::vector<double>* right;
-        double expected, tolerance;
-    } cases[] = {{&left, 1.0, 1e-12},
-                 {&half, 1.0, 1e-12},
-                 {&inverted, -1.0, 1e-12},
-                 {&other, 0.0, 0.1},
-                 {&silence, 0.0, 1e-12}};
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.expected);
+        SCOPED_TRACE(expected);
         std::vector<double> st(zel::kCorrFieldCount, 5.0);
         runKernel("DCDAW_metercorri", 1, kFs, {st.data()});
         EXPECT_EQ(st[zel::kCorrValue], 0.0);
         double sll = 0, srr = 0, slr = 0;
         const double coef = onePoleReference(5.0, kFs);
         forEachBlock(left.size(),
-                     [&](std::size_t at, std::int32_t len)
+                     [&, right = right](std::size_t at, std::int32_t len)
                      {
                          runKernel("DCDAW_metercorr", len, 0.0,
-                                   {st.data(), left.data() + at, c.right->data() + at});
+                                   {st.data(), left.data() + at, right->data() + at});
                          for (std::size_t i = at; i < at + std::size_t(len); ++i)
                          {
-                             const double l = left[i], r = (*c.right)[i];
+                             const double l = left[i], r = (*right)[i];
                              sll += (l * l - sll) * coef;
                              srr += (r * r - srr) * coef;
                              slr += (l * r - slr) * coef;
@@ -180,7 +171,7 @@ TEST(MeterCorrelation, MeasuresKnownPairs)
                          ASSERT_NEAR(st[zel::kCorrValue], slr / std::sqrt(sll * srr + 1e-30),
                                      1e-12);
                      });
-        EXPECT_NEAR(st[zel::kCorrValue], c.expected, c.tolerance);
+        EXPECT_NEAR(st[zel::kCorrValue], expected, tolerance);
 
         // The publishing variant writes the value from before the block, then measures.
         std::vector<double> twin = st;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 namespace zel
 {
@@ -12,29 +14,30 @@ namespace
 
 using CFreqs = std::vector<double>;
 
+void expectFreqs(const CFreqs& freqs, const CFreqs& expected)
+{
+    ASSERT_EQ(freqs.size(), expected.size());
+    for (std::size_t i = 0; i < freqs.size(); ++i)
+        EXPECT_NEAR(freqs[i], expected[i], 1e-9 * expected[i]) << i;
+}
+
 TEST(ParamFilterMath, LogLayoutCountsAndRatios)
 {
-    struct CCase
-    {
-        double count, lowest, highest;
-        CFreqs expected;
-        double ratio;
-    };
+    // {count, lowest, highest, frequencies, ratio}
     const double mid = std::sqrt(20.0 * 20000.0);
-    const CCase cases[] = {
+    const std::tuple<double, double, double, CFreqs, double> cases[] = {
         {3, 20, 20000, {20, mid, 20000}, std::sqrt(1000.0)},
         {2.5, 20, 20000, {20, mid, 20000}, std::sqrt(1000.0)}, // half rounds away from zero
         {2.49, 20, 20000, {20}, 0.0},
         {2, 20, 20000, {20}, 0.0},
         {5, 100, 1600, {100, 200, 400, 800, 1600}, 2.0},
     };
-    for (const CCase& c : cases)
+    for (const auto& [count, lowest, highest, expected, ratio] : cases)
     {
         CFreqs freqs;
-        EXPECT_NEAR(layoutLogBands(c.count, c.lowest, c.highest, freqs), c.ratio, 1e-12);
-        ASSERT_EQ(freqs.size(), c.expected.size()) << c.count;
-        for (std::size_t i = 0; i < freqs.size(); ++i)
-            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.count << " " << i;
+        SCOPED_TRACE(count);
+        EXPECT_NEAR(layoutLogBands(count, lowest, highest, freqs), ratio, 1e-12);
+        expectFreqs(freqs, expected);
     }
     // The default 32 bands: about 0.3215 octave apart, neighbours a third of that.
     CFreqs freqs;
@@ -45,32 +48,24 @@ TEST(ParamFilterMath, LogLayoutCountsAndRatios)
 
 TEST(ParamFilterMath, RangeIsWidenedOrderedOrDefaulted)
 {
-    struct CCase
-    {
-        double lowest, highest, expectLowest, expectHighest;
+    // {lowest, highest} given and as normalised
+    const std::array<double, 4> cases[] = {
+        {20, 20000, 20, 20000}, {1000, 1000, 1000, 1100}, {20000, 20, 20, 20000},
+        {0, 500, 20, 20000},    {NAN, 500, 20, 20000},    {100, INFINITY, 20, 20000},
     };
-    const CCase cases[] = {
-        {20, 20000, 20, 20000},     {1000, 1000, 1000, 1100}, {20000, 20, 20, 20000},
-        {0, 500, 20, 20000},        {-5, 500, 20, 20000},     {NAN, 500, 20, 20000},
-        {100, INFINITY, 20, 20000},
-    };
-    for (const CCase& c : cases)
+    for (const auto& [lowestIn, highestIn, expectLowest, expectHighest] : cases)
     {
-        double lowest = c.lowest, highest = c.highest;
+        double lowest = lowestIn, highest = highestIn;
         normaliseBandRange(lowest, highest);
-        EXPECT_DOUBLE_EQ(lowest, c.expectLowest) << c.lowest << ".." << c.highest;
-        EXPECT_DOUBLE_EQ(highest, c.expectHighest) << c.lowest << ".." << c.highest;
+        EXPECT_DOUBLE_EQ(lowest, expectLowest) << lowestIn << ".." << highestIn;
+        EXPECT_DOUBLE_EQ(highest, expectHighest) << lowestIn << ".." << highestIn;
     }
 }
 
 TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
 {
-    struct CCase
-    {
-        double index, lowest, highest;
-        CFreqs expected;
-    };
-    const CCase cases[] = {
+    // {spacing index, lowest, highest, frequencies}
+    const std::tuple<double, double, double, CFreqs> cases[] = {
         {4, 20, 20000, {31.25, 62.5, 125, 250, 500, 1000, 2000, 4000, 8000, 16000}},
         {4.4, 20, 20000, {31.25, 62.5, 125, 250, 500, 1000, 2000, 4000, 8000, 16000}},
         {6, 20, 20000, {62.5, 250, 1000, 4000, 16000}}, // two octaves
@@ -83,13 +78,12 @@ TEST(ParamFilterMath, IsoLayoutAnchorsAtOneKilohertz)
          16000,
          {31.25, 62.5, 125, 250, 500, 1000, 2000, 4000, 8000, 16000}}, // nothing fits
     };
-    for (const CCase& c : cases)
+    for (const auto& [index, lowest, highest, expected] : cases)
     {
         CFreqs freqs;
-        layoutIsoBands(c.index, c.lowest, c.highest, freqs);
-        ASSERT_EQ(freqs.size(), c.expected.size()) << c.index << " " << c.lowest;
-        for (std::size_t i = 0; i < freqs.size(); ++i)
-            EXPECT_NEAR(freqs[i], c.expected[i], 1e-9 * c.expected[i]) << c.index << " " << i;
+        layoutIsoBands(index, lowest, highest, freqs);
+        SCOPED_TRACE(testing::Message() << index << " " << lowest);
+        expectFreqs(freqs, expected);
     }
     CFreqs freqs;
     EXPECT_DOUBLE_EQ(layoutIsoBands(0, 20, 20000, freqs), std::cbrt(2.0));
@@ -105,14 +99,9 @@ TEST(ParamFilterMath, CurveSegmentsByBisection)
     const std::vector<CCurvePoint> line = {{0.0, 0.2}, {1.0, 0.6}};
     const std::vector<CCurvePoint> same = {{0.0, 0.0}, {0.5, 0.2}, {0.5, 0.8}, {1.0, 1.0}};
     const std::vector<CCurvePoint> sameAtEnd = {{0.0, 0.0}, {1.0, 0.2}, {1.0, 0.8}};
-    struct CCase
-    {
-        const std::vector<CCurvePoint>* points;
-        double x, expected;
-    };
     const std::vector<CCurvePoint> one = {{0.3, 0.7}};
     const std::vector<CCurvePoint> none;
-    const CCase cases[] = {
+    const std::tuple<const std::vector<CCurvePoint>*, double, double> cases[] = {
         {&line, 0.5, 0.4},      {&line, 0.0, 0.2},      {&line, 1.0, 0.6},
         {&line, -0.5, 0.0},     {&line, 1.5, 0.8}, // the end segments continue outside
         {&one, -3.0, 0.7},      {&one, 9.0, 0.7},       {&none, 0.5, 0.0},
@@ -120,8 +109,8 @@ TEST(ParamFilterMath, CurveSegmentsByBisection)
         {&same, 0.75, 0.9},     {&sameAtEnd, 1.5, 0.5}, // two points at one x: their middle
         {&sameAtEnd, 0.5, 0.1},
     };
-    for (const CCase& c : cases)
-        EXPECT_NEAR(evaluateCurve(*c.points, c.x), c.expected, 1e-12) << c.x;
+    for (const auto& [curve, x, expected] : cases)
+        EXPECT_NEAR(evaluateCurve(*curve, x), expected, 1e-12) << x;
 
     // Many points: bisection agrees with a linear scan.
     std::mt19937 random(7);
@@ -156,19 +145,15 @@ TEST(ParamFilterMath, SplineUsesTabulatedCatmullRom)
                       (-p0 + 3 * p1 - 3 * p2 + p3) * t * t * t);
     };
     const std::vector<CCurvePoint> points = {{0.0, 0.1}, {0.25, 0.9}, {0.5, 0.3}, {1.0, 0.5}};
-    struct CCase
-    {
-        double x, expected;
-    };
-    const CCase cases[] = {
+    const std::pair<double, double> cases[] = {
         {0.25, 0.9},                                                 // a point itself (step 0)
         {0.25 + 0.25 * 0.3, catmull(0.1, 0.9, 0.3, 0.5, 19.0 / 64)}, // t = 0.3 -> step 19
         {0.1, catmull(0.1, 0.1, 0.9, 0.3, 26.0 / 64)},               // first segment: p0 = p1
         {0.9, catmull(0.9, 0.3, 0.5, 0.5, 51.0 / 64)},               // last segment: p3 = p2
         {1.5, 0.7},                                                  // outside: the straight line
     };
-    for (const CCase& c : cases)
-        EXPECT_NEAR(evaluateCurve(points, c.x, &table), c.expected, 1e-12) << c.x;
+    for (const auto& [x, expected] : cases)
+        EXPECT_NEAR(evaluateCurve(points, x, &table), expected, 1e-12) << x;
 }
 
 } // namespace
