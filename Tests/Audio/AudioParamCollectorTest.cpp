@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 namespace zel
 {
@@ -149,12 +150,8 @@ TEST_F(AudioParamCollectorTest, ChangesMergeOnlyIntoTheLatestPendingEntryOfTheSa
     ASSERT_FALSE(m_collector->post(curve, 0, 1, 1)); // the first element entry is not latest
     ASSERT_TRUE(m_collector->takeIn(0.25));
 
-    const struct
-    {
-        std::int32_t group, index, count;
-        bool whole;
-        CValues values;
-    } expected[] = {
+    // {group, first element, element count, whole group, values}
+    const std::tuple<std::int32_t, std::int32_t, std::int32_t, bool, CValues> expected[] = {
         {0, 0, 1, true, {3.0}},       {1, 0, 1, true, {-9.0}},
         {0, 1, 1, false, {1000, -6}}, {0, 0, 3, true, {20, 0, 1000, 4, 5000, 5}},
         {0, 1, 1, false, {1000, 4}},
@@ -163,11 +160,10 @@ TEST_F(AudioParamCollectorTest, ChangesMergeOnlyIntoTheLatestPendingEntryOfTheSa
     for (std::size_t i = 0; i < std::size(expected); ++i)
     {
         const CAudioParamChange& change = *sink.held[i];
-        EXPECT_EQ(change.group(), expected[i].group) << i;
-        EXPECT_EQ(change.elementIndex(), expected[i].index) << i;
-        EXPECT_EQ(change.elementCount(), expected[i].count) << i;
-        EXPECT_EQ(change.isWholeGroup(), expected[i].whole) << i;
-        EXPECT_EQ(change.values(), expected[i].values) << i;
+        EXPECT_EQ(std::tuple(change.group(), change.elementIndex(), change.elementCount(),
+                             change.isWholeGroup(), change.values()),
+                  expected[i])
+            << i;
         EXPECT_EQ(change.time(), 0.25) << i;
     }
     EXPECT_EQ(sink.held[0]->paramId(), m_paramId);

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -101,23 +102,18 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
         kReciprocal, // inverted levels
         kNegated     // inverted correlation
     };
-    const struct
-    {
-        const char* tag;
-        const char* extra;
-        EShown shown;
-    } cases[] = {
+    const std::tuple<const char*, const char*, EShown> cases[] = {
         {"audio:modMeter", "", kAsIs},
         {"audio:modMeter", "is-inverted=true", kReciprocal},
         {"audio:modMeterCorr", "is-terminal-whole=true", kAsIs},
         {"audio:modMeterCorr", "is-terminal-whole=true|is-inverted=true", kNegated},
     };
-    for (const auto& c : cases)
+    for (const auto& [tag, extra, shownAs] : cases)
     {
-        SCOPED_TRACE(std::string(c.tag) + " " + c.extra);
+        SCOPED_TRACE(std::string(tag) + " " + extra);
         resetGraph();
         prepareInstance();
-        buildMeter(c.tag, c.extra);
+        buildMeter(tag, extra);
         ASSERT_EQ(idAndText(m_viz->listen(1, 40, zel::CText("plugin.modMain.m"), 9)), "no error");
         // A record shows the state before its block: the second block publishes what the
         // first one measured (a completed sub-block, so a peak too).
@@ -144,10 +140,10 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
             EXPECT_EQ(r.channel, meter().meterResult(i).channel);
             EXPECT_EQ(r.slot, 9);
             EXPECT_EQ(r.time, 3.25);
-            EXPECT_EQ(r.flags, c.shown == kAsIs ? 0 : zel::CAudioVizData::kFlagInverted);
+            EXPECT_EQ(r.flags, shownAs == kAsIs ? 0 : zel::CAudioVizData::kFlagInverted);
             const double level = rec[0], peak = rec.size() > 1 ? rec[1] : rec[0];
-            const auto shown = [&](double v) {
-                return c.shown == kAsIs ? v : c.shown == kReciprocal ? 1.0 / v : -v;
+            const auto shown = [&, shownAs = shownAs](double v) {
+                return shownAs == kAsIs ? v : shownAs == kReciprocal ? 1.0 / v : -v;
             };
             EXPECT_DOUBLE_EQ(r.level, shown(level));
             EXPECT_DOUBLE_EQ(r.peak, shown(peak));
@@ -164,13 +160,8 @@ TEST_F(AudioVizCollectorTest, MeterResultsBecomeMeterRecordsOfItsListeners)
 // count and the pending records per client:listener.
 TEST_F(AudioVizCollectorTest, ListenersCollectWhatTheirScriptLeaves)
 {
-    const struct
-    {
-        const char* what;
-        const char* script;
-        std::size_t listeners;
-        const char* pending;
-    } cases[] = {
+    // {what, script, listener count, pending records per client:listener}
+    const std::tuple<const char*, const char*, std::size_t, const char*> cases[] = {
         {"clients apart, an absent source collects nothing",
          "listen 1 5 m 1 listen 2 5 m 2 listen 2 6 m 3 listen 2 7 absent 4 block block", 4,
          "1:5=4 2:5=4 2:6=4 2:7=0"},
@@ -185,13 +176,13 @@ TEST_F(AudioVizCollectorTest, ListenersCollectWhatTheirScriptLeaves)
         {"listening again replaces by client and id and starts afresh",
          "listen 1 3 m 0 block listen 1 3 other 8", 1, "1:3=0"},
     };
-    for (const auto& c : cases)
+    for (const auto& [what, steps, listeners, pendingCounts] : cases)
     {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(what);
         resetGraph();
         prepareInstance();
         buildMeter();
-        std::istringstream script(c.script);
+        std::istringstream script(steps);
         std::string op, source;
         std::int32_t client = 0, id = 0, slot = 0;
         double t = 0.0;
@@ -213,8 +204,8 @@ TEST_F(AudioVizCollectorTest, ListenersCollectWhatTheirScriptLeaves)
             else
                 FAIL() << op;
         }
-        EXPECT_EQ(m_viz->listenerCount(), c.listeners);
-        std::istringstream pending(c.pending);
+        EXPECT_EQ(m_viz->listenerCount(), listeners);
+        std::istringstream pending(pendingCounts);
         char colon = 0, equals = 0;
         std::size_t count = 0;
         while (pending >> client >> colon >> id >> equals >> count)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace
 {
 
@@ -111,14 +113,8 @@ TEST(GainComputer, InitialisesAndUpdatesRecords)
 TEST(GainComputer, EdgeRulesForOneSample)
 {
     const double zeroTarget = (10.0 + (1e7 - 10.0) * 0.25) / 1e7; // inverse: level 1e7, 1/T 10
-    const struct
-    {
-        const char* name;
-        CParams p;
-        double gainBefore, level;
-        bool attack;
-        double target;
-    } cases[] = {
+    // {what, law, gain before, level, moves by attack, target}
+    const std::tuple<const char*, CParams, double, double, bool, double> cases[] = {
         {"downward at threshold", {0.25, false}, 1.5, 0.1, false, 1.0},
         {"upward at threshold", {4.0, false}, 0.5, 0.1, false, 1.0},
         {"inverse downward at threshold", {0.25, true}, 1.5, 0.1, false, 1.0},
@@ -126,15 +122,15 @@ TEST(GainComputer, EdgeRulesForOneSample)
         {"inverse, zero level counts as 1e7", {0.25, true}, 1.0, 0.0, true, zeroTarget},
         {"inverse, level 1e-7 counts as 1e7", {0.25, true}, 1.0, 1e-7, true, zeroTarget},
     };
-    for (const auto& c : cases)
+    for (const auto& [name, law, gainBefore, level, attack, target] : cases)
     {
-        SCOPED_TRACE(c.name);
-        std::vector<double> st = record(c.p);
-        st[zel::kKelvCompGain] = c.gainBefore;
-        double x = c.level, out = -1.0;
+        SCOPED_TRACE(name);
+        std::vector<double> st = record(law);
+        st[zel::kKelvCompGain] = gainBefore;
+        double x = level, out = -1.0;
         runKernel("DCDAW_kelvcomp", 1, 0.0, {&out, st.data(), &x});
-        const double coef = st[c.attack ? zel::kKelvCompAttackCoef : zel::kKelvCompReleaseCoef];
-        EXPECT_NEAR(out, c.gainBefore + (c.target - c.gainBefore) * coef, 1e-15);
+        const double coef = st[attack ? zel::kKelvCompAttackCoef : zel::kKelvCompReleaseCoef];
+        EXPECT_NEAR(out, gainBefore + (target - gainBefore) * coef, 1e-15);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -76,14 +77,8 @@ TEST(PairedKernels, BiquadPairsMatchTheSingleFormsInEveryForm)
     double first[5] = {0.02, 0.0, -0.02, -1.95, 0.96};
     double second[5] = {0.3, 0.1, 0.2, -1.2, 0.5};
     double retuned[5] = {0.05, 0.01, -0.04, -1.8, 0.85};
-    struct CCase
-    {
-        const char* what;
-        std::int32_t nA, nB;
-        bool transitionB; // lane B is moving to new coefficients
-        bool inPlaceA;
-    };
-    const CCase cases[] = {
+    // {what, counts of lanes A and B, lane B moving to new coefficients, lane A in place}
+    const std::tuple<const char*, std::int32_t, std::int32_t, bool, bool> cases[] = {
         {"steady, one block", 512, 512, false, false},
         {"steady, odd count", 37, 37, false, false},
         {"steady, in place", 100, 100, false, true},
@@ -91,16 +86,16 @@ TEST(PairedKernels, BiquadPairsMatchTheSingleFormsInEveryForm)
         {"different counts", 64, 65, false, false},
     };
     for (const char* form : forms)
-        for (const CCase& tc : cases)
+        for (const auto& [what, nA, nB, transitionB, inPlaceA] : cases)
         {
-            SCOPED_TRACE(std::string(form) + ": " + tc.what);
+            SCOPED_TRACE(std::string(form) + ": " + what);
             CLane a{Samples(600), Samples(CDCDAWBiquadState::kSize), randomSignal(600, 1)};
             CLane b{Samples(600), Samples(CDCDAWBiquadState::kSize), randomSignal(600, 2)};
             runKernel("DCDAW_fltbiqi", 1, kFs, {a.state.data(), first});
             runKernel("DCDAW_fltbiqi", 1, kFs, {b.state.data(), second});
-            if (tc.transitionB)
+            if (transitionB)
                 runKernel("DCDAW_fltbiqu", 1, kFs, {b.state.data(), retuned});
-            expectPairedEqualsSingles(form, a, b, tc.nA, tc.nB, tc.inPlaceA);
+            expectPairedEqualsSingles(form, a, b, nA, nB, inPlaceA);
         }
 }
 
@@ -111,14 +106,8 @@ TEST(PairedKernels, GainComputerPairsMatchTheSingleFormsInEveryVariant)
     using CLaw = kelvtest::CKelvCompLaw;
     const CLaw down{}, up{3.0}, inverse{0.25, true}, fastRelease{0.25, false, 0.2, 0.001};
     const CLaw other{0.5, false, 0.003, 0.4, 0.3};
-    struct CCase
-    {
-        const char* what;
-        CLaw a, b;
-        std::int32_t nA, nB;
-        bool inPlaceA;
-    };
-    const CCase cases[] = {
+    // {what, laws of lanes A and B, their counts, lane A in place}
+    const std::tuple<const char*, CLaw, CLaw, std::int32_t, std::int32_t, bool> cases[] = {
         {"downward, one block", down, other, 512, 512, false},
         {"upward", up, up, 200, 200, false},
         {"inverse", inverse, inverse, 129, 129, false},
@@ -131,16 +120,16 @@ TEST(PairedKernels, GainComputerPairsMatchTheSingleFormsInEveryVariant)
         {"counts differ (falls back)", down, down, 64, 100, false},
     };
     for (const char* name : {"DCDAW_kelvcomp", "DCDAW_kelvcomprms"})
-        for (const CCase& tc : cases)
+        for (const auto& [what, lawA, lawB, nA, nB, inPlaceA] : cases)
         {
-            SCOPED_TRACE(std::string(name) + ": " + tc.what);
+            SCOPED_TRACE(std::string(name) + ": " + what);
             // Levels around the thresholds, with silent stretches.
             Samples inA = randomSignal(600, 3, 0.0, 0.6), inB = randomSignal(600, 4, 0.0, 0.6);
             for (std::size_t i = 100; i < 160; ++i)
                 inA[i] = inB[i + 50] = 0.0;
-            CLane a{Samples(600), kelvtest::kelvCompRecord(tc.a, kFs), inA};
-            CLane b{Samples(600), kelvtest::kelvCompRecord(tc.b, kFs), inB};
-            expectPairedEqualsSingles(name, a, b, tc.nA, tc.nB, tc.inPlaceA);
+            CLane a{Samples(600), kelvtest::kelvCompRecord(lawA, kFs), inA};
+            CLane b{Samples(600), kelvtest::kelvCompRecord(lawB, kFs), inB};
+            expectPairedEqualsSingles(name, a, b, nA, nB, inPlaceA);
         }
 }
 

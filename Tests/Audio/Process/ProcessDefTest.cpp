@@ -1,6 +1,8 @@
 #include "Audio/AudioProcessLinkDef.h"
 #include "Audio/Process/ProcessTestSupport.h"
 
+#include <tuple>
+
 namespace kelvtest
 {
 namespace
@@ -16,12 +18,7 @@ class ProcessDefTest : public CProcessTest
 // attribute handler, by the definition's init, or when the container checks its children.
 TEST_F(ProcessDefTest, BrokenDefinitionsAreRejectedWithTheirMessage)
 {
-    struct CCase
-    {
-        CChild def;
-        const char* text;
-    };
-    const CCase cases[] = {
+    const std::pair<CChild, const char*> cases[] = {
         {container("p", {gain("a"), link("dst=a")}), "No 'src' attribute defined."},
         {container("p", {gain("a"), link("src=a")}), "No 'dst' attribute defined."},
         {container("p", {gain("a"), gain("m"), link("src=a|dst=m/x")}),
@@ -48,11 +45,11 @@ TEST_F(ProcessDefTest, BrokenDefinitionsAreRejectedWithTheirMessage)
          "Invalid stack index shift value '1.5' specified."},
         {gain("g", "", "is-stacked=yes"), "Invalid boolean value 'yes'."},
     };
-    for (const CCase& c : cases)
+    for (const auto& [def, text] : cases)
     {
-        const zel::CErrorPtr err = define(c.def);
-        ASSERT_NE(err, nullptr) << c.text;
-        EXPECT_EQ(err->text(), c.text);
+        const zel::CErrorPtr err = define(def);
+        ASSERT_NE(err, nullptr) << text;
+        EXPECT_EQ(err->text(), text);
     }
 }
 
@@ -71,24 +68,18 @@ TEST_F(ProcessDefTest, LinkEndsParseIntoProcessAndPort)
 
 TEST(AudioIntervalTest, BracketsIncludeParenthesesExcludeAndTheThirdFieldWidens)
 {
-    struct CCase
-    {
-        const char* text;
-        double value;
-        bool inside;
-    };
-    const CCase cases[] = {
+    const std::tuple<const char*, double, bool> cases[] = {
         {"[0;1]", 0.0, true},      {"[0;1]", 1.0, true},       {"[0;1]", 1.0001, false},
         {"(0;1)", 0.0, false},     {"(0;1)", 1.0, false},      {"(0;1)", 0.5, true},
         {"[0;1)", 1.0, false},     {"(0;1]", 1.0, true},       {"[-2,5;-1]", -2.5, true},
         {"[0;1;0,1]", 1.05, true}, {"[0;1;0.1]", -0.05, true}, {"(0;1;0.1)", 0.05, false},
         {"(0;1;0.1)", 0.5, true},  {"[2;2]", 2.0, true},
     };
-    for (const CCase& c : cases)
+    for (const auto& [text, value, inside] : cases)
     {
         CAudioInterval interval;
-        ASSERT_TRUE(CAudioInterval::parse(c.text, interval)) << c.text;
-        EXPECT_EQ(interval.contains(c.value), c.inside) << c.text << " " << c.value;
+        ASSERT_TRUE(CAudioInterval::parse(text, interval)) << text;
+        EXPECT_EQ(interval.contains(value), inside) << text << " " << value;
     }
     for (const char* bad : {"[0;1", "0;1]", "[01]", "[0;]", "[1;0]", "[0;1;2;3]", "[a;1]",
                             "[0;1;-1]", "{0;1}", "[;1]", "[1e1;2]", ""})

@@ -3,6 +3,7 @@
 #include "Support/AllocationCounter.h"
 
 #include <numeric>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -203,18 +204,14 @@ TEST_F(ProcessGraphTest, StructuralInputsMarkDirtyOnlyWhenTheirIntegerChanges)
                     {"audio:param-alloc", "alloc", attrs("index=0|param-name=mode"), {}}})));
     auto& main = dynamic_cast<zel::CAudioProcess&>(*m_main);
     ASSERT_FALSE(main.isDirty()); // connect built the sequence
-    struct CStep
+    const std::pair<double, bool> steps[] = {{1.4, false}, {1.5, true},  {2.49, false},
+                                             {-0.4, true}, {0.4, false}, {-0.5, true},
+                                             {-1.0, false}};
+    for (const auto& [value, dirty] : steps)
     {
-        double value;
-        bool dirty;
-    };
-    const CStep steps[] = {{1.4, false}, {1.5, true},  {2.49, false}, {-0.4, true},
-                           {0.4, false}, {-0.5, true}, {-1.0, false}};
-    for (const CStep& step : steps)
-    {
-        change("plugin.modMain.mode", step.value, 0.0);
+        change("plugin.modMain.mode", value, 0.0);
         ASSERT_FALSE(main.applyParamChanges(main.position()));
-        EXPECT_EQ(main.isDirty(), step.dirty) << step.value;
+        EXPECT_EQ(main.isDirty(), dirty) << value;
         EXPECT_EQ(main.queuedChangeCount(), 0u);
         run(constant(4, 1.0)); // rebuilds
         EXPECT_FALSE(main.isDirty());
@@ -241,13 +238,8 @@ TEST_F(ProcessGraphTest, BypassStatesSwitchProcessesAndLinks)
          link("src=*|dst=g"),
          link("src=g|dst=k|bypass-state-id=2"),
          link("src=k|dst=*")})));
-    struct CStep
-    {
-        const char* param;
-        double value;
-        double factor;
-    };
-    const CStep steps[] = {
+    // {parameter, value, resulting factor}
+    const std::tuple<const char*, double, double> steps[] = {
         {"lvl", 0.7, 6.0}, // nothing bypassed
         {"en", 0.0, 3.0},  // g bypassed
         {"lvl", 0.2, 3.0}, // s2 needs en = 1 too
@@ -255,12 +247,12 @@ TEST_F(ProcessGraphTest, BypassStatesSwitchProcessesAndLinks)
         {"lvl", 0.5, 6.0}, // 0.5 is outside [0;0.5)
     };
     const CSamples in = constant(8, 1.0);
-    for (const CStep& step : steps)
+    for (const auto& [param, value, factor] : steps)
     {
-        change((std::string("plugin.modMain.") + step.param).c_str(), step.value, 0.0);
+        change((std::string("plugin.modMain.") + param).c_str(), value, 0.0);
         const auto out = run(in);
-        EXPECT_EQ(out[0], constant(8, step.factor)) << step.param << "=" << step.value;
-        EXPECT_EQ(out[1], constant(8, 2.0 * step.factor));
+        EXPECT_EQ(out[0], constant(8, factor)) << param << "=" << value;
+        EXPECT_EQ(out[1], constant(8, 2.0 * factor));
     }
 }
 
