@@ -106,18 +106,8 @@ protected:
 
     CAudioParamRegistry* registry(const std::string& list, CErrorPtr* err = nullptr)
     {
-        CObject* made = nullptr;
-        CErrorPtr result = ktest::loadElement(*m_root,
-                                              {"audio:param-registry",
-                                               CText("reg" + std::to_string(m_count++)),
-                                               kelvtest::attrs(list),
-                                               {}},
-                                              &made);
-        if (err != nullptr)
-            *err = std::move(result);
-        else
-            EXPECT_EQ(idAndText(result), "no error");
-        return dynamic_cast<CAudioParamRegistry*>(made);
+        return dynamic_cast<CAudioParamRegistry*>(
+            load("audio:param-registry", kelvtest::attrs(list), err));
     }
 
     // Every stored value in one line, to compare whole states.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zel
@@ -116,11 +117,7 @@ TEST(AudioPresetTest, EveryTruncationOfAPresetRecordFailsAndKeepsThePreset)
 TEST(AudioPresetTest, CorruptCountsFailWithoutHugeAllocations)
 {
     // Each loader reads bytes and must fail; an empty expectation only asks for a failure.
-    const auto preset = [](CMemoryReader& in)
-    {
-        CAudioPreset p;
-        return p.load(in);
-    };
+    const auto preset = [](CMemoryReader& in) { return CAudioPreset().load(in); };
     const auto bank = [](CMemoryReader& in)
     {
         CAudioPresetBank b;
@@ -136,30 +133,27 @@ TEST(AudioPresetTest, CorruptCountsFailWithoutHugeAllocations)
         EXPECT_EQ(banks.size(), 1u);
         return err;
     };
-    const struct
+    const std::tuple<std::function<CErrorPtr(CMemoryReader&)>, std::vector<std::uint8_t>,
+                     std::string>
+        cases[] = {
+            {preset, CRecordBytes().str("p").i32(-1).bytes,
+             "zelstr_CAudioPreset_load_EntryCount: Invalid preset entry count -1."},
+            {preset, CRecordBytes().str("p").i32(1).str("k").i32(-5).bytes,
+             "zelstr_CAudioPreset_load_BlobLength: Invalid parameter record length -5."},
+            {preset, CRecordBytes().str("p").i32(0x7FFFFFFF).str("k").i32(0).bytes, ""},
+            {preset, CRecordBytes().str("p").i32(1).str("k").i32(0x7FFFFFFF).i32(0).bytes, ""},
+            {bank, CRecordBytes().str("b").i32(-2).bytes,
+             "zelstr_CAudioPresetBank_load_PresetCount: Invalid preset count -2."},
+            {bank, CRecordBytes().str("b").i32(0x7FFFFFFF).str("p").i32(0).bytes, ""},
+            {list, CRecordBytes().i32(-1).bytes,
+             "zelstr_CAudioPresetBank_loadList_BankCount: Invalid bank count -1."},
+        };
+    for (const auto& [loader, bytes, expected] : cases)
     {
-        std::function<CErrorPtr(CMemoryReader&)> loader;
-        std::vector<std::uint8_t> bytes;
-        std::string expected;
-    } cases[] = {
-        {preset, CRecordBytes().str("p").i32(-1).bytes,
-         "zelstr_CAudioPreset_load_EntryCount: Invalid preset entry count -1."},
-        {preset, CRecordBytes().str("p").i32(1).str("k").i32(-5).bytes,
-         "zelstr_CAudioPreset_load_BlobLength: Invalid parameter record length -5."},
-        {preset, CRecordBytes().str("p").i32(0x7FFFFFFF).str("k").i32(0).bytes, ""},
-        {preset, CRecordBytes().str("p").i32(1).str("k").i32(0x7FFFFFFF).i32(0).bytes, ""},
-        {bank, CRecordBytes().str("b").i32(-2).bytes,
-         "zelstr_CAudioPresetBank_load_PresetCount: Invalid preset count -2."},
-        {bank, CRecordBytes().str("b").i32(0x7FFFFFFF).str("p").i32(0).bytes, ""},
-        {list, CRecordBytes().i32(-1).bytes,
-         "zelstr_CAudioPresetBank_loadList_BankCount: Invalid bank count -1."},
-    };
-    for (const auto& c : cases)
-    {
-        CMemoryReader in(c.bytes.data(), c.bytes.size());
-        const CErrorPtr err = c.loader(in);
-        ASSERT_TRUE(err) << c.bytes.size();
-        EXPECT_TRUE(c.expected.empty() || kelvtest::idAndText(err) == c.expected)
+        CMemoryReader in(bytes.data(), bytes.size());
+        const CErrorPtr err = loader(in);
+        ASSERT_TRUE(err) << bytes.size();
+        EXPECT_TRUE(expected.empty() || kelvtest::idAndText(err) == expected)
             << kelvtest::idAndText(err);
     }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace
@@ -88,42 +89,37 @@ TEST_F(DCDAWContextLanesTest, QueuedBiquadsRunPairedAtRunLanesAndMatchImmediateC
 
 TEST_F(DCDAWContextLanesTest, DependentLanesAndFullLanesKeepTheIssueOrder)
 {
-    struct CCase
-    {
-        const char* what;
-        int callsPerLane;
-        bool laneOneReadsLaneZero;
-    };
-    const CCase cases[] = {
+    // {what, calls per lane, lane 1 reads what lane 0 writes}
+    const std::tuple<const char*, int, bool> cases[] = {
         {"lane 1 reads what lane 0 writes", 1, true},
         {"lane 1 reads what lane 0 writes later", 3, true},
         {"more calls than a lane holds", Ctx::kLaneCapacity + 3, false},
         {"full and dependent", Ctx::kLaneCapacity + 1, true},
     };
-    for (const CCase& tc : cases)
+    for (const auto& [what, callsPerLane, laneOneReadsLaneZero] : cases)
     {
-        SCOPED_TRACE(tc.what);
+        SCOPED_TRACE(what);
         const std::uint32_t a = take({1.0, 2.0});
         const std::uint32_t b = take({5.0, 7.0});
         // Lane 0 doubles a callsPerLane times; lane 1 either triples b as often, or first
         // copies a (which lane 0 has finished by then in issue order) and triples that.
         ctx->beginLane(0);
-        for (int i = 0; i < tc.callsPerLane; ++i)
+        for (int i = 0; i < callsPerLane; ++i)
             issue("DCDAW_mulci", 2, 2.0, {a});
         ctx->beginLane(1);
-        if (tc.laneOneReadsLaneZero)
+        if (laneOneReadsLaneZero)
             issue("DCDAW_copy", 2, 0.0, {b, a});
-        for (int i = 0; i < tc.callsPerLane; ++i)
+        for (int i = 0; i < callsPerLane; ++i)
             issue("DCDAW_mulci", 2, 3.0, {b});
         ctx->runLanes();
         double scaleA = 1.0, scaleB = 1.0;
-        for (int i = 0; i < tc.callsPerLane; ++i)
+        for (int i = 0; i < callsPerLane; ++i)
         {
             scaleA *= 2.0;
             scaleB *= 3.0;
         }
         EXPECT_EQ(read(a, 2), (std::vector<double>{scaleA, 2.0 * scaleA}));
-        const std::vector<double> base = tc.laneOneReadsLaneZero
+        const std::vector<double> base = laneOneReadsLaneZero
                                              ? std::vector<double>{scaleA, 2.0 * scaleA}
                                              : std::vector<double>{5.0, 7.0};
         EXPECT_EQ(read(b, 2), (std::vector<double>{base[0] * scaleB, base[1] * scaleB}));

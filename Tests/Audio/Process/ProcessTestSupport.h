@@ -185,50 +185,36 @@ protected:
         return instantiate();
     }
 
-    // Feeds one block (channel c gets in scaled by c + 1), processes it and returns each
-    // channel's output.
-    std::vector<CSamples> run(const CSamples& in)
+    // Feeds one block (channel c gets in scaled by c + 1, or nothing but n samples if in is
+    // empty), processes it and returns each channel's output (or drops it if quiet).
+    std::vector<CSamples> run(const CSamples& in, std::int32_t n = -1, bool quiet = false)
     {
-        const auto n = static_cast<std::int32_t>(in.size());
-        for (std::int32_t c = 0; c < kChannels; ++c)
+        if (n < 0)
+            n = static_cast<std::int32_t>(in.size());
+        const auto channels = static_cast<std::size_t>(kChannels);
+        for (std::size_t c = 0; c < channels; ++c)
         {
             std::uint32_t ref = 0;
             EXPECT_FALSE(m_context->takeBuffer(static_cast<std::uint32_t>(64 * 8), ref));
-            for (std::int32_t i = 0; i < n; ++i)
-                m_context->data(ref)[i] = in[static_cast<std::size_t>(i)] * (c + 1);
-            EXPECT_FALSE(m_feeds[static_cast<std::size_t>(c)]->push(ref, 0, n));
+            for (std::size_t i = 0; i < in.size(); ++i)
+                m_context->data(ref)[i] = in[i] * static_cast<double>(c + 1);
+            EXPECT_FALSE(m_feeds[c]->push(ref, 0, n));
             EXPECT_FALSE(m_context->releaseReference(ref));
         }
         EXPECT_EQ(idAndText(m_main->process(n)), "no error");
-        std::vector<CSamples> out(kChannels);
-        for (std::int32_t c = 0; c < kChannels; ++c)
-        {
-            zel::CAudioConnection& tap = *m_taps[static_cast<std::size_t>(c)];
-            while (tap.frontLength() > 0)
-            {
-                const double* data = m_context->data(tap.frontRef());
-                out[static_cast<std::size_t>(c)].insert(out[static_cast<std::size_t>(c)].end(),
-                                                        data, data + tap.frontLength());
-                tap.consume(tap.frontLength());
-            }
-        }
+        std::vector<CSamples> out(quiet ? 0 : channels);
+        for (std::size_t c = 0; c < channels; ++c)
+            for (zel::CAudioConnection& tap = *m_taps[c]; tap.frontLength() > 0;
+                 tap.consume(tap.frontLength()))
+                if (!quiet)
+                {
+                    const double* data = m_context->data(tap.frontRef());
+                    out[c].insert(out[c].end(), data, data + tap.frontLength());
+                }
         return out;
     }
-    // Reuses a block's output vector without allocating: feeds and drains only.
-    void runQuiet(std::int32_t n)
-    {
-        for (std::int32_t c = 0; c < kChannels; ++c)
-        {
-            std::uint32_t ref = 0;
-            (void)m_context->takeBuffer(64 * 8, ref);
-            (void)m_feeds[static_cast<std::size_t>(c)]->push(ref, 0, n);
-            (void)m_context->releaseReference(ref);
-        }
-        (void)m_main->process(n);
-        for (zel::CAudioConnection* tap : m_taps)
-            while (tap->frontLength() > 0)
-                tap->consume(tap->frontLength());
-    }
+    // Feeds and drains a block of n samples without allocating.
+    void runQuiet(std::int32_t n) { run({}, n, true); }
 
     zel::CAudioParam& liveParam(const char* path)
     {
