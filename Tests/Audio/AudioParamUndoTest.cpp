@@ -119,9 +119,8 @@ TEST_F(AudioParamUndoTest, CapacityIsAtLeastFourAndTheOldestRecordGoes)
 
 TEST_F(AudioParamUndoTest, DragsWithOneMergeIdBecomeOneStep)
 {
-    setKnob(*m_knobA, -1, "drag a", true, 7);
-    setKnob(*m_knobA, -2, "drag a", true, 7);
-    setKnob(*m_knobA, -3, "drag a", true, 7);
+    for (double value : {-1.0, -2.0, -3.0})
+        setKnob(*m_knobA, value, "drag a", true, 7);
     EXPECT_EQ(m_undo->recordCount(), 1);
     ASSERT_TRUE(m_undo->undo());
     EXPECT_EQ(m_knobA->value(0, 0, 0), 0.0);
