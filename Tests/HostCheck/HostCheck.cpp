@@ -205,8 +205,10 @@ void checkProcessing(MainProc main)
                                         (1.0 + std::fabs(out64[c][i])));
         }
     check(finite, "processed samples are finite");
-    check(worst < 1e-5,
-          "32-bit and 64-bit processing agree (worst difference " + std::to_string(worst) + ")");
+    char agree[96];
+    std::snprintf(agree, sizeof(agree),
+                  "32-bit and 64-bit processing agree (worst difference %.3g)", worst);
+    check(worst < 1e-5, agree);
     // The default settings leave a steady tone's level alone (past the latency and settling).
     const double ratio = rms(out64[0], kFrames / 2) / rms(in64[0], kFrames / 2);
     check(ratio > 0.89 && ratio < 1.12,
