@@ -66,6 +66,30 @@ public:
     // Blends the rendered scratch buffers into the block's outputs and releases them; stops
     // running once every channel covered its blend.
     CErrorPtr blend(CAudioModuleBlock& block);
+
+    // One block of a channel-moving module: renderNew(sink) straight into the outputs, or,
+    // while a blend runs, renderNew and renderOld into scratch buffers, blended into the
+    // outputs. The first error wins; the scratch buffers are released either way.
+    template <class RenderNew, class RenderOld>
+    CErrorPtr run(CAudioModuleBlock& block, RenderNew&& renderNew, RenderOld&& renderOld)
+    {
+        if (!m_running)
+        {
+            CModChannelSink sink(block, nullptr);
+            return renderNew(sink);
+        }
+        clearRefs();
+        CErrorPtr err;
+        {
+            CModChannelSink fresh(block, newRefs());
+            CModChannelSink old(block, oldRefs());
+            err = renderNew(fresh);
+            if (!err)
+                err = renderOld(old);
+        }
+        CErrorPtr blendErr = blend(block);
+        return err ? std::move(err) : std::move(blendErr);
+    }
     void release(CDCDAWContextObject& context);
 
 private:

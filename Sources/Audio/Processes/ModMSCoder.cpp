@@ -74,25 +74,9 @@ CErrorPtr CModMSCoderModule::process(CAudioModuleBlock& block)
 {
     if (!m_active)
         return nullptr;
-    if (!m_fade.isRunning())
-    {
-        CModChannelSink sink(block, nullptr);
-        return render(sink, m_config);
-    }
-    m_fade.clearRefs();
-    {
-        CModChannelSink fresh(block, m_fade.newRefs());
-        CModChannelSink old(block, m_fade.oldRefs());
-        CErrorPtr err = render(fresh, m_config);
-        if (!err)
-            err = render(old, m_previous);
-        if (err)
-        {
-            (void)m_fade.blend(block);
-            return err;
-        }
-    }
-    return m_fade.blend(block);
+    return m_fade.run(
+        block, [&](CModChannelSink& sink) { return render(sink, m_config); },
+        [&](CModChannelSink& sink) { return render(sink, m_previous); });
 }
 
 void CModMSCoderModule::stop(CAudioProcessTerminalBase& owner)

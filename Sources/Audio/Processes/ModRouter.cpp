@@ -130,22 +130,9 @@ CErrorPtr CModRouterModule::process(CAudioModuleBlock& block)
 {
     if (!m_active)
         return nullptr;
-    if (!m_fade.isRunning())
-    {
-        CModChannelSink sink(block, nullptr);
-        return render(sink, m_config);
-    }
-    m_fade.clearRefs();
-    CErrorPtr err;
-    {
-        CModChannelSink fresh(block, m_fade.newRefs());
-        CModChannelSink old(block, m_fade.oldRefs());
-        err = render(fresh, m_config);
-        if (!err)
-            err = render(old, m_previous);
-    }
-    CErrorPtr blendErr = m_fade.blend(block);
-    return err ? std::move(err) : std::move(blendErr);
+    return m_fade.run(
+        block, [&](CModChannelSink& sink) { return render(sink, m_config); },
+        [&](CModChannelSink& sink) { return render(sink, m_previous); });
 }
 
 void CModRouterModule::stop(CAudioProcessTerminalBase& owner)
