@@ -7,7 +7,7 @@
 #include "Core/ResourceStore.h"
 #include "DescCompiler/DescCompiler.h"
 #include "Support/ErrorText.h"
-#include "Tools/CompiledDescReader.h"
+#include "Tools/DescBytes.h"
 
 #include <gtest/gtest.h>
 
