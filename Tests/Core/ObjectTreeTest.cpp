@@ -9,9 +9,7 @@ using zel::CText;
 
 namespace
 {
-class CObjectTree : public CObjectModelTest
-{
-};
+using CObjectTree = CObjectModelTest;
 
 class CRefusingParent : public CObject
 {
