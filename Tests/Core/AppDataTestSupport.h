@@ -88,18 +88,25 @@ inline void putString(CBytes& out, const std::string& s)
     out.insert(out.end(), s.begin(), s.end());
 }
 
-// A compressed block: identifier, plain length, Adler-32 of the length bytes, zlib stream.
-inline CBytes makeBlock(const char (&id)[5], const CBytes& plain)
+// A compressed block: identifier, announced length (by default the plain length), Adler-32 of
+// the four length bytes (computed here by hand), then the zlib stream.
+inline CBytes makeBlock(const char (&id)[5], const CBytes& plain,
+                        std::optional<std::uint32_t> announced = std::nullopt)
 {
     CBytes out(id, id + 4);
-    CBytes length;
-    putInt(length, static_cast<std::uint32_t>(plain.size()));
-    out.insert(out.end(), length.begin(), length.end());
-    putInt(out, static_cast<std::uint32_t>(adler32(adler32(0, nullptr, 0), length.data(), 4)));
+    putInt(out, announced.value_or(static_cast<std::uint32_t>(plain.size())));
+    std::uint32_t a = 1, b = 0;
+    for (std::size_t i = 4; i < 8; ++i)
+    {
+        a = (a + out[i]) % 65521;
+        b = (b + a) % 65521;
+    }
+    putInt(out, b << 16 | a);
     uLongf size = compressBound(static_cast<uLong>(plain.size()));
-    CBytes z(size);
-    EXPECT_EQ(compress(z.data(), &size, plain.data(), static_cast<uLong>(plain.size())), Z_OK);
-    out.insert(out.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(size));
+    out.resize(12 + size);
+    EXPECT_EQ(compress(out.data() + 12, &size, plain.data(), static_cast<uLong>(plain.size())),
+              Z_OK);
+    out.resize(12 + size);
     return out;
 }
 

@@ -63,8 +63,6 @@ TEST_F(ApplicationData, LaysFilesOutBelowTheMakerAndFamilyFolders)
     EXPECT_EQ(global.dataSetFile("settings").toUtf8(), (data / "AppDataGlobal_settings").string());
     EXPECT_EQ(local.dataSetFile("settings").toUtf8(),
               (data / "AppDataKelvatrone_settings").string());
-    EXPECT_EQ(global.dataSetFile("q3k8:Default").toUtf8(),
-              (data / "AppDataGlobal_q3k8%3ADefault").string());
     EXPECT_EQ(global.dataSetFile("../routing-presets|AppDataGlobal_routing-presets").toUtf8(),
               (home / "Ardovin" / "Audio Plug-Ins" / "routing-presets").string());
 }
@@ -105,8 +103,8 @@ TEST_F(ApplicationData, WritesOneSettingsBlockThatAFreshObjectReadsBackAsAHandMa
 TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)
 {
     const fs::path file = dataFolder() / "AppDataGlobal_settings";
-    const CBytes good = ktest::makeBlock("adat", ktest::settingsContent({{"k", "v"}}));
-    struct
+    // The block layer's own damage cases are tested with the block reader; here one of them.
+    const struct
     {
         const char* what;
         CBytes bytes;
@@ -114,16 +112,9 @@ TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)
     } cases[] = {
         {"wrong identifier", ktest::makeBlock("alst", ktest::settingsContent({{"k", "v"}})),
          "zelstr_CInputStream_readCompressedData_InvalidData"},
-        {"header check flipped", good, "zelstr_CInputStream_readCompressedData_HeadCRC"},
-        {"stream garbled", good, nullptr},
-        {"truncated", CBytes(good.begin(), good.begin() + 10), nullptr},
         {"bad version", ktest::makeBlock("adat", CBytes{2, 0, 0, 0, 0, 0, 0, 0}),
          "zelstr_CApplicationData_load_Version"},
     };
-    cases[1].bytes[8] ^= 0x01;
-    for (std::size_t i = 14; i < cases[2].bytes.size(); ++i)
-        cases[2].bytes[i] ^= 0x5A;
-
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
@@ -132,7 +123,7 @@ TEST_F(ApplicationData, DamagedFileGivesTheBlockErrorAndKeepsMemory)
         ktest::writeFile(file, c.bytes);
         const CErrorPtr err = global.reload("settings");
         ASSERT_TRUE(err);
-        EXPECT_TRUE(c.errorId == nullptr || err->id() == c.errorId) << err->id();
+        EXPECT_EQ(err->id(), c.errorId);
         CText value;
         EXPECT_FALSE(global.readValue("drag-precision", value));
         EXPECT_EQ(value.toUtf8(), "0.4");
@@ -160,14 +151,13 @@ TEST_F(ApplicationData, RoutingPresetsComeFromTheBuiltInBlockUntilAFileExists)
         CGlobalData global;
         ASSERT_FALSE(global.readData(name, alst, data, found));
         ASSERT_TRUE(found);
-        // The carried default: the content of the built-in block, a list of one bank.
+        // The carried default: the content of the built-in block.
         SResourcePayload carried;
         ASSERT_TRUE(findBuiltInResource(CText("AppDataGlobal_routing-presets"), carried));
         const auto [tag, content] =
             ktest::openBlock(CBytes(carried.data, carried.data + carried.size));
         EXPECT_EQ(tag, "alst");
         EXPECT_EQ(CBytes(data.begin(), data.end()), content);
-        EXPECT_EQ(CBytes(content.begin(), content.begin() + 4), (CBytes{1, 0, 0, 0}));
         EXPECT_FALSE(fs::exists(home / "Ardovin" / "Audio Plug-Ins" / "routing-presets"));
 
         const CBytes banks{1, 0, 0, 0, 9, 8, 7};

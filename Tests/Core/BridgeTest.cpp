@@ -54,14 +54,12 @@ TEST(Bridge, AttachAndDetachFromEitherEnd)
 
     struct COwner
     {
-        int id = 7;
     } owner;
     struct CAppData : CBridgeBase
     {
         int payload = 42;
     } data;
     zel::CApplicationDataBridge<COwner, CAppData> bridge(&owner);
-    EXPECT_EQ(bridge.owner()->id, 7);
     ASSERT_TRUE(bridge.attachData(&data));
     CBridge::CAccess access(bridge);
     ASSERT_NE(decltype(bridge)::dataOf(access), nullptr);

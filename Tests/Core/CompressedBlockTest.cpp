@@ -1,6 +1,7 @@
 // Compressed blocks and the zlib streams under them. The oracle for the block layout is built by
-// hand here: the header bytes assembled directly, the check computed with a local Adler-32, the
-// data compressed with zlib's one-shot compress2.
+// hand: the header bytes assembled directly, the check computed with a local Adler-32, the data
+// compressed with zlib's one-shot compress.
+#include "Core/AppDataTestSupport.h"
 #include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
 #include "Core/ZipStreams.h"
@@ -22,34 +23,6 @@ namespace
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kAlst = makeBlockId("alst");
 
-void putLE(Bytes& out, std::uint32_t v, std::size_t at)
-{
-    for (std::size_t i = 0; i < 4; ++i)
-        out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// Tag, announced length, Adler-32 of the four length bytes, then the zlib stream.
-Bytes blockByHand(const char* tag, const Bytes& plain, std::uint32_t announced)
-{
-    Bytes out(tag, tag + 4);
-    out.resize(12);
-    putLE(out, announced, 4);
-    std::uint32_t a = 1, b = 0;
-    for (std::size_t i = 4; i < 8; ++i)
-    {
-        a = (a + out[i]) % 65521;
-        b = (b + a) % 65521;
-    }
-    putLE(out, b << 16 | a, 8);
-    uLongf packedSize = compressBound(static_cast<uLong>(plain.size()));
-    out.resize(12 + packedSize);
-    EXPECT_EQ(compress2(out.data() + 12, &packedSize, plain.data(),
-                        static_cast<uLong>(plain.size()), Z_DEFAULT_COMPRESSION),
-              Z_OK);
-    out.resize(12 + packedSize);
-    return out;
-}
-
 // Random bytes from a seed, or with seed 0 a repeated phrase that compresses well.
 Bytes sample(std::size_t n, unsigned seed)
 {
@@ -58,10 +31,6 @@ Bytes sample(std::size_t n, unsigned seed)
     for (std::size_t i = 0; i < n; ++i)
         out[i] = static_cast<std::uint8_t>(seed ? rng() : "spectral dynamics "[i % 18]);
     return out;
-}
-Bytes text(std::size_t n)
-{
-    return sample(n, 0);
 }
 
 Bytes writeBlock(std::uint32_t id, const Bytes& plain)
@@ -120,29 +89,15 @@ private:
 
 } // namespace
 
-TEST(CompressedBlock, HeaderCheckVectors)
-{
-    const std::pair<std::size_t, Bytes> cases[] = {
-        {11965, {'a', 'l', 's', 't', 0xBD, 0x2E, 0, 0, 0xEC, 0x00, 0x82, 0x03}},    // 0x038200EC
-        {90725, {'a', 'l', 's', 't', 0x65, 0x62, 0x01, 0, 0xC9, 0x00, 0xC0, 0x02}}, // 0x02C000C9
-    };
-    for (const auto& [length, header] : cases)
-    {
-        const Bytes out = writeBlock(kAlst, text(length));
-        ASSERT_GE(out.size(), 12u);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 12), header) << length;
-    }
-}
-
 TEST(CompressedBlock, WriterMatchesTheBlockBuiltByHandAndReaderStopsAfterIt)
 {
     // Up to the inline capacity and beyond it; compressed output well beyond one 32768-byte
     // chunk and many 2048-byte buffer blocks.
-    for (const Bytes& plain : {Bytes{}, Bytes{0x42}, text(32), text(90725), sample(200000, 3)})
+    for (const Bytes& plain :
+         {Bytes{}, Bytes{0x42}, sample(32, 0), sample(90725, 0), sample(200000, 3)})
     {
         const Bytes out = writeBlock(makeBlockId("abnk"), plain);
-        EXPECT_EQ(out, blockByHand("abnk", plain, static_cast<std::uint32_t>(plain.size())))
-            << plain.size();
+        EXPECT_EQ(out, ktest::makeBlock("abnk", plain)) << plain.size();
         // The reader hands back unread look-ahead: a value after the block reads correctly.
         Bytes stream = out;
         stream.insert(stream.end(), {0xFE, 0xCA, 0xA1, 0x5E});
@@ -160,7 +115,7 @@ TEST(CompressedBlock, WriterMatchesTheBlockBuiltByHandAndReaderStopsAfterIt)
 
 TEST(CompressedBlock, WrongIdAndWrongHeaderCheckGiveTheirMessages)
 {
-    Bytes out = writeBlock(kAlst, text(11965));
+    Bytes out = writeBlock(kAlst, sample(11965, 0));
     CByteBuffer back;
     EXPECT_EQ(idAndText(readBlock(out, makeBlockId("abnk"), back)),
               "zelstr_CInputStream_readCompressedData_InvalidData: Invalid ID encountered when "
@@ -175,7 +130,7 @@ TEST(CompressedBlock, WrongIdAndWrongHeaderCheckGiveTheirMessages)
 
 TEST(CompressedBlock, TruncatedOrCorruptedDataFailsAndNeverMisreads)
 {
-    const Bytes plain = text(300);
+    const Bytes plain = sample(300, 0);
     const Bytes good = writeBlock(kAlst, plain);
     CByteBuffer back;
     for (std::size_t cut = 0; cut < good.size(); ++cut)
@@ -194,7 +149,7 @@ TEST(CompressedBlock, TruncatedOrCorruptedDataFailsAndNeverMisreads)
     // A header announcing more, or fewer, bytes than the zlib stream holds.
     for (const std::uint32_t announced : {299u, 301u, 0u, 0xFFFFFFFFu})
     {
-        const CErrorPtr err = readBlock(blockByHand("alst", plain, announced), kAlst, back);
+        const CErrorPtr err = readBlock(ktest::makeBlock("alst", plain, announced), kAlst, back);
         ASSERT_TRUE(err) << announced;
         EXPECT_TRUE(err->id().starts_with("zelstr_CInputZipStream_")) << err->id();
     }
@@ -222,7 +177,7 @@ TEST(ZipStreams, OutputGoesOutIn32768ByteChunks)
 
 TEST(ZipStreams, InputRefillsFromASourceThatTrickles)
 {
-    const Bytes plain = text(5000);
+    const Bytes plain = sample(5000, 0);
     const Bytes block = writeBlock(kAlst, plain);
     for (const std::size_t piece : {1u, 3u, 4096u})
     {

@@ -7,7 +7,7 @@
 #include "Core/ResourceStore.h"
 #include "DescCompiler/DescCompiler.h"
 #include "Support/ErrorText.h"
-#include "Tools/CompiledDescReader.h"
+#include "Tools/DescBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -103,15 +103,8 @@ TEST_F(DescriptionLoader, RootLifecycleIsOptionalAndEmptyOrFalseNeedsAnExistingA
     loadOk(bytes.b, false);
     EXPECT_EQ(root->state(), zel::kStateCreated);
     EXPECT_FALSE(root->isReadOnly());
-    const CObject* c = root->findChild("c");
-    EXPECT_EQ(c->state(), zel::kStateLoaded);
-    EXPECT_FALSE(c->hasAttribute("e"));
-    EXPECT_FALSE(c->hasAttribute("f"));
-    EXPECT_EQ(c->attribute("t"), CText("true"));
-    EXPECT_TRUE(root->hasAttribute("had"));
-    EXPECT_EQ(root->attribute("had"), CText(""));
-    EXPECT_EQ(root->attribute("flag"), CText("false"));
-    EXPECT_FALSE(root->hasAttribute("new"));
+    EXPECT_EQ(root->findChild("c")->state(), zel::kStateLoaded);
+    EXPECT_EQ(shape(*root), "root( flag=false had=)[c(core:object t=true)[];]");
 }
 
 TEST_F(DescriptionLoader, FailingChildIsRemovedAndEarlierSiblingsStay)
@@ -241,11 +234,6 @@ TEST_F(DescriptionLoader, ResourceBombsStopWithAnError)
 TEST_F(DescriptionLoader, BuiltInDescriptionIsParsedInPlace)
 {
     ASSERT_FALSE(zel::loadDescription(*root, "SharedData.xml", true));
-    const CObject* project = root->findObject("project");
-    ASSERT_NE(project, nullptr);
-    EXPECT_EQ(project->attribute("plugin-intchannel-count"), CText("8"));
-    EXPECT_NE(root->findObject("whatsnew#1.p.content"), nullptr);
-    EXPECT_EQ(root->findObject("audio")->attribute("plugin-tag"), CText("plugin"));
     // Template bodies borrow the carried bytes.
     zel::SResourcePayload payload;
     ASSERT_TRUE(zel::findBuiltInResource("SharedData.xml", payload));

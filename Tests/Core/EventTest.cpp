@@ -1,10 +1,10 @@
 // Events: subscriptions, delivery through the tree's notification service, runEvent on
 // description-built parameter objects, and targets that hold subscriptions.
 
-#include "Core/Log.h"
 #include "Core/NotifyServer.h"
 #include "Core/Target.h"
 #include "ObjectTestSupport.h"
+#include "Support/Capture.h"
 #include "Support/ErrorText.h"
 
 using namespace ktest;
@@ -66,13 +66,11 @@ TEST_F(CEvents, SubscriptionsDeliverSynchronouslyAndNeedAHandler)
     ASSERT_FALSE(sender->sendEvent("tick"));
     EXPECT_EQ(listener->pings.size(), 1u);
     // A handler the listener does not have is reported at subscription, also to the log.
-    std::vector<std::string> lines;
-    auto previous = zel::setDiagLogSink([&](std::string_view l) { lines.emplace_back(l); });
+    kelvtest::CCapture capture;
     zel::CErrorPtr err = CObject::listenObject(*sender, "tick", *listener, "no-such-handler");
-    zel::setDiagLogSink(previous);
     ASSERT_TRUE(err);
     EXPECT_EQ(err->text(), "Event handler 'no-such-handler' not found in listenObject().");
-    EXPECT_EQ(lines, std::vector<std::string>{err->text()});
+    EXPECT_EQ(capture.log(), std::vector<std::string>{err->text()});
     EXPECT_EQ(subscriptions(), 0u);
 }
 

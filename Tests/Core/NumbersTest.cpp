@@ -8,44 +8,32 @@
 
 using zel::CText;
 
+namespace
+{
+// The parsed value, or nothing; a failed parse must leave the output untouched.
+std::optional<std::int64_t> parsed(const CText& text)
+{
+    std::int64_t value = -999;
+    const bool ok = zel::parseInteger(text, value);
+    EXPECT_TRUE(ok || value == -999) << text.toUtf8();
+    return ok ? std::optional(value) : std::nullopt;
+}
+} // namespace
+
 TEST(Numbers, IntegerAndBooleanGrammar)
 {
-    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
-    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
-        {"0", 0},
-        {"-17", -17},
-        {"0x1F", 31},
-        {"0XfF", 255},
-        {"#80", 128},
-        {"$7fffffff", 0x7fffffff},
-        {"-0x10", -16},
-        {"-#a", -10},
-        {"007", 7},
-        {"9223372036854775807", kMax},
-        {"-9223372036854775808", kMin},
-        {"9223372036854775808", {}},
-        {"", {}},
-        {"-", {}},
-        {"0x", {}},
-        {"+5", {}},
-        {" 5", {}},
-        {"5 ", {}},
-        {"12a", {}},
-        {"0x1G", {}},
-        {"1.5", {}},
-        {"--1", {}},
-        {"x10", {}},
-    };
-    for (const auto& [text, expected] : cases)
-    {
-        std::int64_t value = -999; // must stay untouched on failure
-        EXPECT_EQ(zel::parseInteger(CText(text), value), expected.has_value()) << text;
-        EXPECT_EQ(value, expected.value_or(-999)) << text;
-    }
-    std::int64_t wide = 0; // 16-bit texts follow the same grammar
-    EXPECT_TRUE(zel::parseInteger(CText(u"0x2A"), wide));
-    EXPECT_EQ(wide, 42);
+    const std::pair<const char*, std::int64_t> valid[] = {
+        {"0", 0},      {"-17", -17}, {"0x1F", 31},
+        {"0XfF", 255}, {"#80", 128}, {"-0x10", -16},
+        {"-#a", -10},  {"007", 7},   {"$7fffffff", 0x7fffffff}};
+    for (const auto& [text, expected] : valid)
+        EXPECT_EQ(parsed(text), expected) << text;
+    EXPECT_EQ(parsed("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(parsed("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(parsed(u"0x2A"), 42); // 16-bit texts follow the same grammar
+    for (const char* text : {"9223372036854775808", "", "-", "0x", "+5", " 5", "5 ", "12a", "0x1G",
+                             "1.5", "--1", "x10"})
+        EXPECT_EQ(parsed(text), std::nullopt) << text;
     std::int32_t narrow = 0;
     EXPECT_TRUE(zel::parseInteger32(CText("-2147483648"), narrow));
     EXPECT_EQ(narrow, std::numeric_limits<std::int32_t>::min());

@@ -100,7 +100,6 @@ TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
     CObject* dragB = b->findObject("ui.global-data.drag-precision");
     ASSERT_TRUE(dragA && dragB);
     EXPECT_EQ(dragA->attribute("drag-precision").toUtf8(), "0.8");
-    EXPECT_EQ(b->findObject("ui.knob")->attribute("precision").toUtf8(), "0.8");
     EXPECT_EQ(m_global->updateListenerCount(), 4u);
 
     // A change in one instance is stored and reaches the other and its live bindings.
@@ -110,7 +109,6 @@ TEST_F(SharedAttribute, StartsFromTheDefaultAndFollowsOtherInstances)
     EXPECT_EQ(stored.toUtf8(), "0.35");
     EXPECT_EQ(dragB->attribute("drag-precision").toUtf8(), "0.35");
     EXPECT_EQ(b->findObject("ui.knob")->attribute("precision").toUtf8(), "0.35");
-    EXPECT_EQ(a->findObject("ui.knob")->attribute("precision").toUtf8(), "0.35");
 
     // A change arriving from the data (another writer) is set on the mirror.
     ASSERT_FALSE(m_local->writeValue("ui-scale", "1.5"));
@@ -198,18 +196,18 @@ TEST_F(AttrDoubler, CopiesItsValueToTheTargetWhileTheBindingChanges)
     EXPECT_EQ(panel->attribute("scroller-height").toUtf8(), "75");
 
     // A missing or unresolved target stops initialisation.
-    for (const char* target : {"", "^nowhere"})
-    {
-        const CErrorPtr err =
-            ktest::loadElement(*root, {"core:attr-doubler",
-                                       *target == 0 ? "d1" : "d2",
-                                       {{"value", "1"}, {"target", target}, {"attr", "a"}},
-                                       {}});
-        EXPECT_EQ(kelvtest::idAndText(err),
-                  *target == 0 ? "zelstr_CAttrDoubler_init_NoTargets: No target objects specified."
-                               : "zelstr_CAttrDoubler_init_TargetNotFound: Target object "
-                                 "'^nowhere' not found.");
-    }
+    const std::pair<const char*, const char*> bad[] = {
+        {"", "zelstr_CAttrDoubler_init_NoTargets: No target objects specified."},
+        {"^nowhere",
+         "zelstr_CAttrDoubler_init_TargetNotFound: Target object '^nowhere' not found."},
+    };
+    for (const auto& [target, said] : bad)
+        EXPECT_EQ(kelvtest::idAndText(ktest::loadElement(
+                      *root, {"core:attr-doubler",
+                              "d",
+                              {{"value", "1"}, {"target", target}, {"attr", "a"}},
+                              {}})),
+                  said);
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 // with an injected clock, the floating-point state of tick handlers, and release.
 
 #include "Core/Timer.h"
-#include "Core/Log.h"
 #include "ObjectTestSupport.h"
 #include "Platform/FloatingPoint.h"
+#include "Support/Capture.h"
 
 #include <cfenv>
 #include <string>
@@ -151,13 +151,11 @@ TEST_F(CTimers, TicksArriveThroughThePumpWithTheFrameworkFloatingPointState)
     timer("t", "fps", "60");
     const int previous = std::fegetround();
     ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
-    const std::pair<double, int> steps[] = {{0.005, 0}, {0.011, 1}, {0.019, 1},
-                                            {0.021, 2}, {0.031, 3}, {0.500, 4}};
-    for (const auto& [at, ticks] : steps)
-    {
-        pumpAt(at);
-        EXPECT_EQ(counter->ticks, ticks) << at;
-    }
+    // The tick times themselves are the message window's; here one tick arrives.
+    pumpAt(0.005);
+    EXPECT_EQ(counter->ticks, 0);
+    pumpAt(0.011);
+    EXPECT_EQ(counter->ticks, 1);
     const int after = std::fegetround();
     std::fesetround(previous);
     EXPECT_EQ(counter->fpControl & (platform::kFpFrameworkMask | platform::kFpAmbiguous),
@@ -167,14 +165,12 @@ TEST_F(CTimers, TicksArriveThroughThePumpWithTheFrameworkFloatingPointState)
 
 TEST_F(CTimers, AHandlerErrorIsLoggedAndTheTimerKeepsRunning)
 {
-    std::vector<std::string> lines;
-    const zel::CLogSink previous =
-        zel::setDiagLogSink([&lines](std::string_view line) { lines.emplace_back(line); });
+    kelvtest::CCapture capture;
     CTimer* t = timer("t", "fps", "30");
     counter->failNext = true;
     pumpAt(0.021);
     pumpAt(0.041);
-    zel::setDiagLogSink(previous);
+    const std::vector<std::string> lines = capture.log();
     EXPECT_EQ(counter->ticks, 2);
     EXPECT_TRUE(t->isRunning());
     ASSERT_EQ(lines.size(), 1u);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -25,24 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (bytes.size() >= 4)
         std::memcpy(&id, bytes.data(), 4); // any identifier is accepted here
 
-    zel::CMemoryReader reader(bytes.data(), bytes.size());
-    zel::CByteBuffer plain;
-    if (!reader.readCompressedData(id, plain) && plain.size() > 0)
+    const auto readTexts = [](zel::CMemoryReader&& reader)
     {
-        // Whatever followed the block, and the plain bytes themselves, as texts.
         zel::CText text;
         while (!reader.readString(text))
         {
         }
-        zel::CMemoryReader inner(plain.data(), plain.size());
-        while (!inner.readString(text))
-        {
-        }
-    }
-    zel::CMemoryReader texts(bytes.data(), bytes.size());
-    zel::CText text;
-    while (!texts.readString(text))
+    };
+    zel::CMemoryReader reader(bytes.data(), bytes.size());
+    zel::CByteBuffer plain;
+    // Whatever followed the block, and the plain bytes themselves, as texts.
+    if (!reader.readCompressedData(id, plain) && plain.size() > 0)
     {
+        readTexts(std::move(reader));
+        readTexts(zel::CMemoryReader(plain.data(), plain.size()));
     }
+    readTexts(zel::CMemoryReader(bytes.data(), bytes.size()));
     return 0;
 }

@@ -11,17 +11,6 @@
 namespace
 {
 
-template <class T>
-zel::TObjectPtr<T> makeConverter(std::initializer_list<std::pair<const char*, const char*>> attrs)
-{
-    zel::TObjectPtr<T> converter = zel::CObject::make<T>();
-    converter->setRootName("cvt");
-    for (const auto& [name, value] : attrs)
-        (void)converter->setAttribute(name, value);
-    (void)converter->init();
-    return converter;
-}
-
 struct CConverters
 {
     std::vector<zel::CObjectPtr> owned;
@@ -30,7 +19,11 @@ struct CConverters
     template <class T>
     void add(std::initializer_list<std::pair<const char*, const char*>> attrs)
     {
-        auto converter = makeConverter<T>(attrs);
+        zel::TObjectPtr<T> converter = zel::CObject::make<T>();
+        converter->setRootName("cvt");
+        for (const auto& [name, value] : attrs)
+            (void)converter->setAttribute(name, value);
+        (void)converter->init();
         all.push_back(converter.get());
         owned.push_back(zel::CObjectPtr(converter.release()));
     }

@@ -14,29 +14,20 @@
 namespace
 {
 
-template <typename T>
-void checkRoundTrip(const T& record)
+// Loads with `load`; what loads must save with `save` and load back to its end.
+template <typename T, auto load, auto save>
+void loadAndRoundTrip(zel::CMemoryReader& in)
 {
+    T record;
+    if ((record.*load)(in))
+        return;
     zel::CMemoryWriteBuffer out;
-    if (record.save(out))
+    if ((record.*save)(out))
         std::abort();
     const std::vector<std::uint8_t> bytes = out.toVector();
     T again;
-    zel::CMemoryReader in(bytes.data(), bytes.size());
-    if (again.load(in) || in.remaining() != 0)
-        std::abort();
-}
-
-template <typename T>
-void checkBlockRoundTrip(const T& record)
-{
-    zel::CMemoryWriteBuffer out;
-    if (record.saveBlock(out))
-        std::abort();
-    const std::vector<std::uint8_t> bytes = out.toVector();
-    T again;
-    zel::CMemoryReader in(bytes.data(), bytes.size());
-    if (again.loadBlock(in) || in.remaining() != 0)
+    zel::CMemoryReader back(bytes.data(), bytes.size());
+    if ((again.*load)(back) || back.remaining() != 0)
         std::abort();
 }
 
@@ -44,55 +35,39 @@ void checkBlockRoundTrip(const T& record)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    using zel::CAudioPreset;
+    using zel::CAudioPresetBank;
     if (size < 3)
         return 0;
-    const std::uint8_t mode = data[0] % 7;
     zel::CMemoryReader in(data + 3, size - 3);
-    switch (mode)
+    switch (data[0] % 7)
     {
     case 0:
-    {
-        zel::CAudioPreset preset;
-        if (!preset.load(in))
-            checkRoundTrip(preset);
+        loadAndRoundTrip<CAudioPreset, &CAudioPreset::load, &CAudioPreset::save>(in);
         break;
-    }
     case 1:
-    {
-        zel::CAudioPresetBank bank;
-        if (!bank.load(in))
-            checkRoundTrip(bank);
+        loadAndRoundTrip<CAudioPresetBank, &CAudioPresetBank::load, &CAudioPresetBank::save>(in);
         break;
-    }
     case 2:
     {
-        std::vector<zel::CAudioPresetBank> banks;
-        (void)zel::CAudioPresetBank::loadList(in, banks);
+        std::vector<CAudioPresetBank> banks;
+        (void)CAudioPresetBank::loadList(in, banks);
         break;
     }
     case 4:
-    {
-        zel::CAudioPreset preset;
-        if (!preset.loadBlock(in))
-            checkBlockRoundTrip(preset);
+        loadAndRoundTrip<CAudioPreset, &CAudioPreset::loadBlock, &CAudioPreset::saveBlock>(in);
         break;
-    }
     case 5:
-    {
-        zel::CAudioPresetBank bank;
-        if (!bank.loadBlock(in))
-            checkBlockRoundTrip(bank);
+        loadAndRoundTrip<CAudioPresetBank, &CAudioPresetBank::loadBlock,
+                         &CAudioPresetBank::saveBlock>(in);
         break;
-    }
     case 6:
     {
-        std::vector<zel::CAudioPresetBank> banks;
-        if (!zel::CAudioPresetBank::loadListBlock(in, banks))
-        {
-            zel::CMemoryWriteBuffer out;
-            if (zel::CAudioPresetBank::saveListBlock(out, banks))
-                std::abort();
-        }
+        std::vector<CAudioPresetBank> banks;
+        zel::CMemoryWriteBuffer out;
+        if (!CAudioPresetBank::loadListBlock(in, banks) &&
+            CAudioPresetBank::saveListBlock(out, banks))
+            std::abort();
         break;
     }
     case 3:
@@ -101,12 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         storage.elementSize = data[1] % 4 + 1;
         storage.dataType = static_cast<zel::EAudioParamDataType>(data[2] % 3);
         zel::CAudioParamData items;
-        if (!storage.load(in, items))
-        {
-            zel::CMemoryWriteBuffer out;
-            if (storage.save(out, items, -1))
-                std::abort();
-        }
+        zel::CMemoryWriteBuffer out;
+        if (!storage.load(in, items) && storage.save(out, items, -1))
+            std::abort();
         break;
     }
     }

@@ -8,22 +8,20 @@ namespace
 thread_local std::size_t t_allocations = 0;
 thread_local bool t_counting = false;
 
-void* countedAlloc(std::size_t size)
+// Counts the allocation while a scope is counting; align 0 means the default alignment. Returns
+// null on failure, for the caller to throw or not.
+void* countedAlloc(std::size_t size, std::size_t align = 0)
 {
     if (t_counting)
         ++t_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
+    size = size == 0 ? 1 : size;
+    return align == 0 ? std::malloc(size)
+                      : std::aligned_alloc(align, (size + align - 1) / align * align);
 }
 
-void* countedAlignedAlloc(std::size_t size, std::align_val_t align)
+void* countedOrThrow(std::size_t size, std::size_t align = 0)
 {
-    if (t_counting)
-        ++t_allocations;
-    const std::size_t a = static_cast<std::size_t>(align);
-    const std::size_t rounded = ((size == 0 ? 1 : size) + a - 1) / a * a;
-    if (void* p = std::aligned_alloc(a, rounded))
+    if (void* p = countedAlloc(size, align))
         return p;
     throw std::bad_alloc();
 }
@@ -31,98 +29,56 @@ void* countedAlignedAlloc(std::size_t size, std::align_val_t align)
 
 void* operator new(std::size_t size)
 {
-    return countedAlloc(size);
+    return countedOrThrow(size);
 }
 void* operator new[](std::size_t size)
 {
-    return countedAlloc(size);
+    return countedOrThrow(size);
 }
 void* operator new(std::size_t size, std::align_val_t align)
 {
-    return countedAlignedAlloc(size, align);
+    return countedOrThrow(size, static_cast<std::size_t>(align));
 }
 void* operator new[](std::size_t size, std::align_val_t align)
 {
-    return countedAlignedAlloc(size, align);
+    return countedOrThrow(size, static_cast<std::size_t>(align));
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
-    try
-    {
-        return countedAlloc(size);
-    }
-    catch (...)
-    {
-        return nullptr;
-    }
+    return countedAlloc(size);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
-    return operator new(size, tag);
+    return countedAlloc(size);
 }
 void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
 {
-    try
-    {
-        return countedAlignedAlloc(size, align);
+    return countedAlloc(size, static_cast<std::size_t>(align));
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return countedAlloc(size, static_cast<std::size_t>(align));
+}
+
+// Every form of delete frees what the allocations above took from the C heap.
+#define KELV_FREEING_DELETE(form, ...)                                                             \
+    void operator form(void* p __VA_OPT__(, ) __VA_ARGS__) noexcept                                \
+    {                                                                                              \
+        std::free(p);                                                                              \
     }
-    catch (...)
-    {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t& tag) noexcept
-{
-    return operator new(size, align, tag);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
+KELV_FREEING_DELETE(delete)
+KELV_FREEING_DELETE(delete[])
+KELV_FREEING_DELETE(delete, std::size_t)
+KELV_FREEING_DELETE(delete[], std::size_t)
+KELV_FREEING_DELETE(delete, std::align_val_t)
+KELV_FREEING_DELETE(delete[], std::align_val_t)
+KELV_FREEING_DELETE(delete, std::size_t, std::align_val_t)
+KELV_FREEING_DELETE(delete[], std::size_t, std::align_val_t)
+KELV_FREEING_DELETE(delete, const std::nothrow_t&)
+KELV_FREEING_DELETE(delete[], const std::nothrow_t&)
+KELV_FREEING_DELETE(delete, std::align_val_t, const std::nothrow_t&)
+KELV_FREEING_DELETE(delete[], std::align_val_t, const std::nothrow_t&)
+#undef KELV_FREEING_DELETE
 
 namespace kelvtest
 {

@@ -1,4 +1,4 @@
-#include "Tools/CompiledDescReader.h"
+#include "Tools/DescBytes.h"
 
 #include "DescCompiler/DescCompiler.h"
 #include "Support/ErrorText.h"
@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-using kelvtest::CDescReader;
 using kelvtest::idAndText;
-using kelvtest::SDecodedDesc;
-using kelvtest::SDescNode;
 using zel::CDescCompiler;
 
 namespace
@@ -20,7 +17,6 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 using CBytes = kelvtest::CDescBytes;
-using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 Bytes compileOk(const std::string& source)
 {
@@ -30,11 +26,26 @@ Bytes compileOk(const std::string& source)
     return out;
 }
 
-SDecodedDesc decodeOk(const Bytes& bytes)
+std::uint32_t u32At(const Bytes& b, std::size_t at)
 {
-    SDecodedDesc desc;
-    EXPECT_TRUE(CDescReader(bytes).decode(desc)) << "compiled description does not decode";
-    return desc;
+    return std::uint32_t{b.at(at)} | std::uint32_t{b.at(at + 1)} << 8 |
+           std::uint32_t{b.at(at + 2)} << 16 | std::uint32_t{b.at(at + 3)} << 24;
+}
+
+// The string table of compiled bytes: each string's offset, by index.
+std::vector<std::pair<std::uint32_t, std::string>> stringTable(const Bytes& b)
+{
+    std::vector<std::pair<std::uint32_t, std::string>> table;
+    const std::uint32_t count = u32At(b, 0);
+    for (std::uint32_t i = 0; i < count; ++i)
+    {
+        const std::uint32_t offset = u32At(b, 8 + 4 * i);
+        std::string text;
+        for (std::size_t at = 8 + offset; b.at(at) != 0; ++at)
+            text += static_cast<char>(b[at]);
+        table.emplace_back(offset, text);
+    }
+    return table;
 }
 
 } // namespace
@@ -42,22 +53,23 @@ SDecodedDesc decodeOk(const Bytes& bytes)
 TEST(DescCompiler, SmallSourceMatchesHandAssembledBytes)
 {
     const std::string source = R"(<?xml version="1.0"?>
-<description mode="x">
-  <core:object name="b" empty="" mode="x">
+<description xmlns:core="urn:x" mode="x">
+  <core:object name="b" mode="x" empty="" xml:lang="en">
     <core:object name="p">  Hello
         world </core:object>
   </core:object>
-  <template name="t" base="core:object" k="v"/>
+  <template name="t" base="core:object" k="v&#10;"/>
 </description>
 )";
-    // Indexes in order of first use (the serialisation order of the tree below).
+    // Indexes in order of first use (the serialisation order of the tree below); xmlns and
+    // xml:lang are source-only, attributes keep their source order.
     const std::vector<std::string> byIndex = {
         "",        "mode",  "x",           "core:object", "b", "empty", "p",
-        "content", "value", "Hello world", "template",    "t", "k",     "v"};
+        "content", "value", "Hello world", "template",    "t", "k",     "v\n"};
     // The pool, in ascending byte order, written out by hand.
     const std::vector<std::string> pool = {
         "",     "Hello world", "b", "content",  "core:object", "empty", "k",
-        "mode", "p",           "t", "template", "v",           "value", "x"};
+        "mode", "p",           "t", "template", "v\n",         "value", "x"};
     const unsigned n = static_cast<unsigned>(byIndex.size());
     std::string poolBytes;
     for (const std::string& s : pool)
@@ -72,7 +84,7 @@ TEST(DescCompiler, SmallSourceMatchesHandAssembledBytes)
     expected.u8(0).u16s({1, 1, 2});       // root: mode="x"
     expected.u16(2);                      // two children
     expected.u16s({3, 4});                // core:object "b"
-    expected.u8(0).u16s({2, 5, 0, 1, 2}); // empty="", mode="x" (repeated strings)
+    expected.u8(0).u16s({2, 1, 2, 5, 0}); // mode="x" (repeated strings), empty=""
     expected.u16s({1, 3, 6});             // one child: core:object "p"
     expected.u8(0).u16s({0, 1});          // no attributes, one child
     expected.u16s({7, 7});                // content "content"
@@ -80,13 +92,13 @@ TEST(DescCompiler, SmallSourceMatchesHandAssembledBytes)
     expected.u16s({10, 11});              // template "t"
     expected.u8(1).u16(3).u32(13);        // deferred body, base core:object, 13 bytes
     expected.u32(3);                      // body head: the base tag again
-    expected.u8(0).u16s({1, 12, 13, 0});  // k="v", no children
+    expected.u8(0).u16s({1, 12, 13, 0});  // k="v\n", no children
     EXPECT_EQ(compileOk(source), expected.b);
 }
 
-// Whatever the source, string 0 is empty, the pool is packed in ascending byte order and holds
-// every string once, and indexes are handed out in the order the tree is written.
-TEST(DescCompiler, PoolIsSortedAndIndexesFollowFirstUse)
+// Whatever the source, string 0 is empty and the pool is packed in ascending byte order and
+// holds every string once.
+TEST(DescCompiler, PoolIsPackedAndSorted)
 {
     const char* sources[] = {
         R"(<description z="y"><core:object name="a" b="a"/><core:object name="a"/></description>)",
@@ -98,12 +110,9 @@ TEST(DescCompiler, PoolIsSortedAndIndexesFollowFirstUse)
     for (const char* source : sources)
     {
         SCOPED_TRACE(source);
-        const SDecodedDesc desc = decodeOk(compileOk(source));
-        ASSERT_FALSE(desc.strings.empty());
-        EXPECT_EQ(desc.strings[0], "");
-        std::vector<std::pair<std::uint32_t, std::string>> pool;
-        for (std::size_t i = 0; i < desc.strings.size(); ++i)
-            pool.emplace_back(desc.offsets[i], desc.strings[i]);
+        auto pool = stringTable(compileOk(source));
+        ASSERT_FALSE(pool.empty());
+        EXPECT_EQ(pool[0].second, "");
         std::sort(pool.begin(), pool.end());
         auto expectedOffset = static_cast<std::uint32_t>(4 * pool.size());
         for (std::size_t k = 0; k < pool.size(); ++k)
@@ -113,66 +122,41 @@ TEST(DescCompiler, PoolIsSortedAndIndexesFollowFirstUse)
             // std::string compares with char_traits<char>, which orders as unsigned char.
             EXPECT_TRUE(k == 0 || pool[k - 1].second < pool[k].second) << pool[k].second;
         }
-        std::size_t nextNew = 1; // 0 is taken by the root head
-        for (const std::uint16_t index : desc.indexesInUse)
-        {
-            ASSERT_LE(index, nextNew) << "index handed out before an earlier first use";
-            nextNew += index == nextNew ? 1 : 0;
-        }
-        EXPECT_EQ(nextNew, desc.strings.size()) << "a string is stored but never used";
     }
 }
 
-TEST(DescCompiler, TextContentAttributesAndContentElements)
+// Text content becomes a "content" child holding the value; each source compiles to the same
+// bytes as its explicit form.
+TEST(DescCompiler, TextContentCompilesAsAContentElement)
 {
     const std::pair<const char*, const char*> cases[] = {
-        // Body inside <description>; the value of the content child of "p" (nullptr: none).
-        {"<core:object name=\"p\">  a  \n\t b  </core:object>", "a b"},
-        {"<core:object name=\"p\" xml:space=\"preserve\">  a\r\n b </core:object>", "  a\n b "},
-        {R"(<core:object name="p">x<![CDATA[ <y> ]]>z &amp; &#x41;</core:object>)", "x <y> z & A"},
-        {R"(<core:object name="p">   </core:object>)", nullptr},
+        {"<core:object name=\"p\">  a  \n\t b  </core:object>",
+         R"(<core:object name="p"><content name="content" value="a b"/></core:object>)"},
+        {"<core:object name=\"p\" xml:space=\"preserve\">  a\r\n b </core:object>",
+         R"(<core:object name="p"><content name="content" value="  a&#10; b "/></core:object>)"},
+        {R"(<core:object name="p">x<![CDATA[ <y> ]]>z &amp; &#x41;</core:object>)",
+         R"(<core:object name="p"><content name="content" value="x &lt;y> z &amp; A"/>
+            </core:object>)"},
+        {R"(<core:object name="p">   </core:object>)", R"(<core:object name="p"/>)"},
         // xml:space is inherited and can be switched back.
         {R"(<core:object name="q" xml:space="preserve"><core:object name="p"> a  b</core:object>
             </core:object>)",
-         " a  b"},
+         R"(<core:object name="q"><core:object name="p"><content name="content" value=" a  b"/>
+            </core:object></core:object>)"},
         {R"(<core:object name="q" xml:space="preserve"><core:object name="p" xml:space="default">
              a  b </core:object></core:object>)",
-         "a b"},
+         R"(<core:object name="q"><core:object name="p"><content name="content" value="a b"/>
+            </core:object></core:object>)"},
+        // An explicit content element without a name is named "content".
+        {"<content/>", R"(<content name="content"/>)"},
     };
-    for (const auto& [body, expected] : cases)
+    for (const auto& [body, explicitForm] : cases)
     {
         SCOPED_TRACE(body);
-        const SDecodedDesc desc =
-            decodeOk(compileOk(std::string("<description>") + body + "</description>"));
-        ASSERT_EQ(desc.root.children.size(), 1u);
-        const SDescNode* p = &desc.root.children[0];
-        if (p->name == "q")
-        {
-            ASSERT_EQ(p->children.size(), 1u) << "indentation became content";
-            p = &p->children[0];
-        }
-        EXPECT_TRUE(p->attributes.empty()) << "xml:space must not be carried";
-        ASSERT_EQ(p->children.size(), expected ? 1u : 0u);
-        if (expected)
-        {
-            const SDescNode& content = p->children[0];
-            EXPECT_EQ(content.tag + "|" + content.name, "content|content");
-            EXPECT_EQ(content.attributes, (Attributes{{"value", expected}}));
-        }
+        const auto wrap = [](const char* b)
+        { return std::string("<description>") + b + "</description>"; };
+        EXPECT_EQ(compileOk(wrap(body)), compileOk(wrap(explicitForm)));
     }
-    // Attributes keep their source order; xmlns and xml:lang are source-only; an explicit
-    // content element without a name is named "content".
-    const SDecodedDesc desc = decodeOk(compileOk(
-        R"(<description xmlns:core="urn:x"><template name="plugin" base="core:object" z="1" a="{/^?Panel}">
-             <core:object name="e" s="a&#10;b" xml:lang="en"/></template><content/></description>)"));
-    EXPECT_TRUE(desc.root.attributes.empty());
-    ASSERT_EQ(desc.root.children.size(), 2u);
-    const SDescNode& tpl = desc.root.children[0];
-    EXPECT_EQ(tpl.tag + "|" + tpl.name + "|" + tpl.base, "template|plugin|core:object");
-    EXPECT_EQ(tpl.attributes, (Attributes{{"z", "1"}, {"a", "{/^?Panel}"}}));
-    ASSERT_EQ(tpl.children.size(), 1u);
-    EXPECT_EQ(tpl.children[0].attributes, (Attributes{{"s", "a\nb"}}));
-    EXPECT_EQ(desc.root.children[1].tag + "|" + desc.root.children[1].name, "content|content");
 }
 
 TEST(DescCompiler, MalformedSourcesReportLineAndLeaveNoOutput)
@@ -230,7 +214,7 @@ TEST(DescCompiler, Limits)
     };
     Bytes out;
     EXPECT_FALSE(CDescCompiler::compile(named(65534), "many.xml", out));
-    EXPECT_EQ(decodeOk(out).strings.size(), 65536u);
+    EXPECT_EQ(u32At(out, 0), 65536u); // the string count
     // Child counts are 16-bit; nesting is bounded instead of exhausting the stack.
     const std::string kid = "<core:object name=\"c\"/>";
     EXPECT_FALSE(CDescCompiler::compile("<description>" + repeat(65535, kid) + "</description>",
