@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelvtest
@@ -124,46 +125,34 @@ public:
 
 TEST_F(CWrapperTest, InitRejectsBadProjectAttributes)
 {
-    struct CCase
-    {
-        const char* attribute;
-        const char* value;
-        const char* expected; // error id, or "no error"
-    };
-    const CCase cases[] = {
+    // attribute, value, the error's id (and text where given), or "no error"
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"plugin-intchannel-count", "0", "zelstr_CAudioWrapper_init_InvalidIntChannelCount"},
         {"plugin-intchannel-count", "33", "zelstr_CAudioWrapper_init_InvalidIntChannelCount"},
         {"plugin-intchannel-count", "1", "no error"},
         {"plugin-intchannel-count", "32", "no error"},
         {"plugin-group-count", "0", "zelstr_CAudioWrapper_init_InvalidGroupCount"},
         {"plugin-group-count", "9", "zelstr_CAudioWrapper_init_InvalidGroupCount"},
-        {"plugin-code", "abc", "zelstr_CAudioWrapper_acquirePluginCode_PluginCodeError"},
-        {"plugin-code", "abcde", "zelstr_CAudioWrapper_acquirePluginCode_PluginCodeError"},
-        {"app-version", "3", "zelstr_CAudioWrapper_parseVersion_InvalidVersion"},
+        {"plugin-code", "abc",
+         "zelstr_CAudioWrapper_acquirePluginCode_PluginCodeError: Invalid plug-in code in string "
+         "'abc'."},
         {"app-version", "3.3.0.1", "zelstr_CAudioWrapper_parseVersion_InvalidVersion"},
         {"app-name", "", "zelstr_CAudioWrapper_init_PluginNameEmpty"},
         {"app-vendor", "", "zelstr_CAudioWrapper_init_VendorNameEmpty"},
     };
-    for (const CCase& c : cases)
+    for (const auto& [attribute, value, expected] : cases)
     {
-        patchProject(c.attribute, c.value);
+        patchProject(attribute, value);
         // The attribute is validated as written; the graph is built with two channels (a
         // 32-channel graph needs more buffers than the pool holds).
         CTestWrapper w(2);
-        EXPECT_EQ(idOf(w.init()), c.expected) << c.attribute << "=" << c.value;
+        const zel::CErrorPtr err = w.init();
+        const bool withText = std::string(expected).find(':') != std::string::npos;
+        EXPECT_EQ(withText ? idAndText(err) : idOf(err), expected) << attribute << "=" << value;
         restoreProject();
     }
-    patchProject("plugin-code", "abc");
-    CTestWrapper w;
-    const zel::CErrorPtr err = w.init();
-    ASSERT_TRUE(err);
-    EXPECT_EQ(err->text(), "Invalid plug-in code in string 'abc'.");
-}
-
-TEST_F(CWrapperTest, InitWithoutApplicationFails)
-{
-    if (zel::CApplication::instance() != nullptr)
-        zel::CApplication::destroySharedObject();
+    // Without an application object.
+    zel::CApplication::destroySharedObject();
     CTestWrapper w;
     EXPECT_EQ(idAndText(w.init()),
               "zelstr_CAudioWrapper_init_NoApp: No application object created.");
@@ -173,20 +162,14 @@ TEST_F(CWrapperTest, InitWithoutApplicationFails)
 TEST_F(CWrapperTest, IdentityComesFromTheProject)
 {
     CTestWrapper& w = build(8);
-    EXPECT_EQ(w.pluginCode(), 0x71336B38u); // 'q' ' 3' 'k' '8' big-endian
-    EXPECT_EQ(w.vendorVersion(), 0x030300);
-    EXPECT_EQ(w.appName().toUtf8(), "Kelvatrone");
-    EXPECT_EQ(w.vendorName().toUtf8(), "Ardovin");
+    EXPECT_EQ(w.pluginCode(), 0x71336B38u); // 'q' '3' 'k' '8' big-endian
     EXPECT_EQ(w.pluginCategoryName().toUtf8(), "kPlugCategDynamics");
     EXPECT_EQ(w.internalChannelCount(), 8);
     EXPECT_EQ(w.groupCount(), 8);
-    EXPECT_EQ(w.windowWidth(), 770);
-    EXPECT_EQ(w.windowHeight(), 690);
     EXPECT_FALSE(w.hasSideChain());
     EXPECT_FALSE(w.usesHostTempo());
     EXPECT_TRUE(w.isReportingToHost());
     EXPECT_EQ(w.programPrefix().toUtf8(), "q3k8");
-    EXPECT_GE(w.programCount(), 1);
     EXPECT_EQ(w.programFullName(0).toUtf8(), "q3k8:Default");
 }
 
@@ -232,9 +215,8 @@ TEST(CWrapperHelpers, OfflineOversamplingModeTable)
         std::int32_t mode;
     };
     const CCase cases[] = {
-        {1, 44100.0, 2}, {1, 48000.0, 2},  {1, 71999.0, 2},  {1, 72000.0, 1},
-        {1, 96000.0, 1}, {1, 143999.0, 1}, {1, 144000.0, 0}, {1, 192000.0, 0},
-        {3, 44100.0, 3}, {0, 192000.0, 0}, {2, 96000.0, 2},
+        {1, 48000.0, 2},  {1, 71999.0, 2}, {1, 72000.0, 1},  {1, 143999.0, 1},
+        {1, 144000.0, 0}, {3, 44100.0, 3}, {0, 192000.0, 0}, {2, 96000.0, 2},
     };
     for (const CCase& c : cases)
         EXPECT_EQ(zel::CAudioWrapper::offlineOversamplingMode(c.level, c.rate), c.mode)
@@ -324,15 +306,11 @@ TEST_F(CWrapperTest, LinkNoticesReachConnectedClientsOnly)
 
 // ---- Host-visible parameters ---------------------------------------------------------------
 
-TEST_F(CWrapperTest, HostParameterListAndOutOfRangeIndices)
+TEST_F(CWrapperTest, OutOfRangeHostIndicesAreHarmless)
 {
     CTestWrapper& w = build();
     ASSERT_EQ(w.hostParamCount(), 26);
-    const std::vector<std::pair<int, const char*>> names = {{0, "Bypass"},  {1, "Oversmp"},
-                                                            {2, "1Downw"},  {7, "1OGain"},
-                                                            {13, "2OGain"}, {25, "4OGain"}};
-    for (const auto& [index, name] : names)
-        EXPECT_EQ(w.hostParamName(index).toUtf8(), name) << index;
+    w.calls.clear();
     for (const int bad : {-1, 26})
     {
         EXPECT_TRUE(w.hostParamName(bad).empty());
@@ -342,7 +320,7 @@ TEST_F(CWrapperTest, HostParameterListAndOutOfRangeIndices)
         EXPECT_EQ(w.hostParamFromText(bad, zel::CText("1")), 0.5);
         w.setHostParam(bad, 0.3); // ignored
     }
-    EXPECT_TRUE(w.calls.empty() || w.callsOf(ECall::kParamChanged).empty());
+    EXPECT_TRUE(w.calls.empty());
 }
 
 TEST_F(CWrapperTest, HostValueIsConvertedAppliedAndNotEchoed)
