@@ -5,7 +5,6 @@
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioPreset.h"
 #include "Audio/AudioProcess.h"
-#include "Audio/AudioProcessMB.h"
 #include "Audio/AudioProcessStack.h"
 #include "Audio/AudioTestSupport.h"
 #include "Audio/Plugin/PluginTestSupport.h"
@@ -18,53 +17,30 @@ namespace kelvtest
 namespace
 {
 
-TEST_F(CPluginTest, InstanceBuildsWithEveryObjectTheHostBoundaryResolves)
+TEST_F(CPluginTest, InstanceBuildsWithEveryObjectAndOneCopyPerStereoGroup)
 {
-    CPluginDriver& d = make();
-    ASSERT_FALSE(d.error());
-    for (const char* path :
-         {"appdata", "dcdaw-context", "audio-env", "param-collector", "viz-collector",
-          "interface-base", "cctable", "param-registry", "routing-registry", "ui-registry",
-          "ext-param-list", "modMain", "modOutput"})
-        EXPECT_NE(d.plugin().findChild(path), nullptr) << path;
-    EXPECT_EQ(d.plugin().findChild("appdata")->attribute("file"),
-              zel::CText("../routing-presets|AppDataGlobal_routing-presets"));
-    const zel::CAudioParamRegistry* master = d.registry();
-    ASSERT_NE(master, nullptr);
-    EXPECT_TRUE(master->isMaster());
-    EXPECT_EQ(master->id(), zel::CText("q3k8"));
-    EXPECT_EQ(master->hierarchy(), zel::CText("plugin.modMain"));
-    const zel::CAudioParamRegistry* routing = d.registry("routing-registry");
-    ASSERT_NE(routing, nullptr);
-    EXPECT_FALSE(routing->isMaster());
-    EXPECT_EQ(routing->id(), zel::CText("ZLIO"));
-    EXPECT_FALSE(routing->storeName().empty());
+    for (const std::int32_t channels : {2, 8})
+    {
+        CPluginDriver& d = make(44100.0, channels);
+        ASSERT_FALSE(d.error());
+        for (const char* path :
+             {"appdata", "dcdaw-context", "audio-env", "param-collector", "viz-collector",
+              "interface-base", "cctable", "param-registry", "routing-registry", "ui-registry",
+              "ext-param-list", "modMain", "modOutput"})
+            EXPECT_NE(d.plugin().findChild(path), nullptr) << path;
+        ASSERT_TRUE(d.registry() != nullptr && d.registry("routing-registry") != nullptr);
+        EXPECT_TRUE(d.registry()->isMaster());
+        EXPECT_FALSE(d.registry("routing-registry")->isMaster());
 
-    // Stereo in the default grouping is one group: one copy of the processor, 32 bands.
-    auto& main = dynamic_cast<zel::CAudioProcess&>(d.main());
-    auto* kelv = dynamic_cast<zel::CAudioProcess*>(main.findProcess("modKelvatrone"));
-    ASSERT_NE(kelv, nullptr);
-    d.processSilence(64);
-    auto* stack = dynamic_cast<zel::CAudioProcessStack*>(kelv->findProcess("modKelvStack"));
-    ASSERT_NE(stack, nullptr);
-    EXPECT_EQ(stack->instanceCount(), 1);
-    auto* band = dynamic_cast<zel::CAudioProcessMB*>(
-        dynamic_cast<zel::CAudioProcess&>(stack->instance(0)).findProcess("modKelvBand"));
-    ASSERT_NE(band, nullptr);
-    EXPECT_EQ(band->bandCount(), kDefaultBands);
-}
-
-TEST_F(CPluginTest, FourStereoGroupsRunFourCopies)
-{
-    CPluginDriver& d = make(44100.0, 8);
-    EXPECT_EQ(d.channelGroups(), (std::vector<std::int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
-    d.processSilence(64);
-    auto& kelv = dynamic_cast<zel::CAudioProcess&>(
-        *dynamic_cast<zel::CAudioProcess&>(d.main()).findProcess("modKelvatrone"));
-    auto& stack = dynamic_cast<zel::CAudioProcessStack&>(*kelv.findProcess("modKelvStack"));
-    EXPECT_EQ(stack.instanceCount(), 4);
-    for (std::int32_t c = 0; c < 8; ++c)
-        EXPECT_EQ(stack.instanceFor(c), c / 2) << c;
+        // In the default grouping every stereo pair is a group with its own copy.
+        d.processSilence(64);
+        auto& kelv = dynamic_cast<zel::CAudioProcess&>(
+            *dynamic_cast<zel::CAudioProcess&>(d.main()).findProcess("modKelvatrone"));
+        auto& stack = dynamic_cast<zel::CAudioProcessStack&>(*kelv.findProcess("modKelvStack"));
+        EXPECT_EQ(stack.instanceCount(), channels / 2);
+        for (std::int32_t c = 0; c < channels; ++c)
+            EXPECT_EQ(stack.instanceFor(c), c / 2) << c;
+    }
 }
 
 // The factory presets' 27 entries: seven routing parameters, the output gain, oversampling,
@@ -280,18 +256,10 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
     }
 }
 
-TEST_F(CPluginTest, TextsAndCurveEditsReachTheBands)
+TEST_F(CPluginTest, TextsGoThroughTheElementsConverter)
 {
     CPluginDriver& d = make();
     const std::string kelv = CPluginDriver::kKelv;
-    // A flat -30 dB threshold curve in group 0 only: a band range of -54 to -6 carries it to
-    // -54 + (36 / 72) * 48 = -30 dB.
-    ASSERT_FALSE(d.setElements(kelv + "env-threshold", 0,
-                               {20.0, dbToFactor(-30.0), 20000.0, dbToFactor(-30.0)}));
-    for (int k = 0; k < kDefaultBands; ++k)
-        EXPECT_NEAR(d.kelv("threshold", k, 0), dbToFactor(-30.0), 1e-9) << k;
-    EXPECT_NEAR(d.kelv("threshold", 0, 1), dbToFactor(-18.0), 1e-9);
-    // Texts go through the element's converter: "8" bands, a gain of "-6" dB.
     ASSERT_FALSE(d.setText(kelv + "bandcount", 0, 0, "8"));
     EXPECT_EQ(d.param(kelv + "freqs")->elementCount(0), 8);
     EXPECT_EQ(d.param(kelv + "threshold")->elementCount(0), 8);
