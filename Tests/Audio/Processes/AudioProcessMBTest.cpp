@@ -221,11 +221,5 @@ TEST_F(AudioProcessMBTest, DefinitionErrors)
     }
 }
 
-TEST_F(AudioProcessMBTest, SteadyStateAllocatesNothing)
-{
-    ASSERT_EQ(idAndText(build(mbMain("100,200,300,400", "4"))), "no error");
-    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
-}
-
 } // namespace
 } // namespace kelvtest

@@ -149,12 +149,5 @@ TEST_F(AudioProcessStackTest, MultibandInsideAChannelStackTakesItsBandLayoutFrom
     EXPECT_EQ(mb1.bandChain(0).group(), 1);
 }
 
-TEST_F(AudioProcessStackTest, SteadyStateAllocatesNothing)
-{
-    ASSERT_EQ(idAndText(build(stackMain("is-channel-stack=true|stack-param=size", "2"))),
-              "no error");
-    EXPECT_EQ(cycleAllocations([](int) {}, {16, 16}, 4), 0u);
-}
-
 } // namespace
 } // namespace kelvtest

@@ -78,7 +78,7 @@ TEST_F(ModGainTest, GainPolarityAndMuteSelectTheOutput)
     }
 }
 
-TEST_F(ModGainTest, ChangesAreCrossfadedAndTheSeedSlotIsReleasedWhenMuteEnds)
+TEST_F(ModGainTest, MuteBlendsIntoNoiseAndItsSeedSlotIsReleasedWhenMuteEnds)
 {
     // 0.01 s at 1000 Hz: blends of N = 10 samples.
     ASSERT_FALSE(buildGain("1", "0", "0", "xfade-length=0.01"));
@@ -95,14 +95,6 @@ TEST_F(ModGainTest, ChangesAreCrossfadedAndTheSeedSlotIsReleasedWhenMuteEnds)
 
     setValue("plugin.modMain.gain", 0.5);
     CSamples out = twoBlocks(0);
-    for (std::size_t k = 0; k < 16; ++k)
-    {
-        const double expected =
-            k < 10 ? (0.5 - blendS(k, 10)) * 0.5 + (0.5 + blendS(k, 10)) * 1.0 : 0.5;
-        EXPECT_NEAR(out[k], expected, 1e-12) << k;
-    }
-    EXPECT_EQ(out.front(), 1.0);
-
     const std::uint32_t freeUnmuted = m_context->freeSlotCount();
     const std::uint32_t seed = CModSwitchedOutput::peekNextSeed();
     setValue("plugin.modMain.mute", 1.0);

@@ -93,29 +93,6 @@ TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
     }
 }
 
-TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
-{
-    // 0.01 s at 1000 Hz: N = 10 samples.
-    ASSERT_FALSE(buildSwitch("process-list=0:.a;1:.b|xfade-length=0.01", "0"));
-    auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
-    ASSERT_NE(sw, nullptr);
-    ASSERT_EQ(sw->processes().size(), 2u);
-    EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), 2.0));
-
-    change("plugin.modMain.sel", 1.0, 0.008);
-    const std::vector<CSamples> out = runBlocks(2, 8, 8);
-    EXPECT_FALSE(sw->isFading());
-    EXPECT_EQ(sw->selected(), 1);
-    const std::vector<CSamples> in = signal(16, 8);
-    for (std::size_t c = 0; c < 2; ++c)
-        for (std::size_t k = 0; k < 16; ++k)
-        {
-            const double a = oldWeight(k, 10);
-            EXPECT_NEAR(out[c][k], (1 - a) * 3 * in[c][k] + a * 2 * in[c][k], 1e-12) << k;
-        }
-    EXPECT_EQ(runBlock(signal(8, 24)).out, scaled(signal(8, 24), 3.0));
-}
-
 TEST_F(ProcessSwitchTest, IdleProcessesStillTakeTheirParameterChanges)
 {
     ASSERT_FALSE(buildSwitch("process-list=0:.a;1:.b|xfade-length=0.0001", "0"));

@@ -98,24 +98,5 @@ TEST_F(RouterTest, GroupingAssignsChannelsToGroups)
     }
 }
 
-TEST_F(RouterTest, RoutingChangeBlendsOverTheCrossfadeLength)
-{
-    useChannels({0, 0}, 1);
-    ASSERT_FALSE(
-        build(chain({param("routing", "1,2")},
-                    {module("audio:modRouter", "router", {{0, "routing"}}, "xfade-length=0.01")})));
-    EXPECT_EQ(runBlock(signal(8)).out, signal(8));
-
-    change("plugin.modMain.routing", 2.0, 0.008); // destination 0 now takes channel 1
-    const std::vector<CSamples> out = runBlocks(2, 8, 8);
-    const std::vector<CSamples> in = signal(16, 8);
-    for (std::size_t k = 0; k < 16; ++k)
-    {
-        const double a = oldWeight(k, 10);
-        EXPECT_NEAR(out[0][k], (1 - a) * in[1][k] + a * in[0][k], 1e-12) << k;
-        EXPECT_NEAR(out[1][k], in[1][k], 1e-12) << k; // unchanged routing stays put
-    }
-}
-
 } // namespace
 } // namespace kelvtest
