@@ -143,29 +143,18 @@ TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
 TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
 {
     useChannels({0, 0}, 1);
-    ASSERT_FALSE(build(container(
-        "modMain", {param("gain", "2"),
-                    param("mute", "0"),
-                    param("en", "0"),
-                    param("link", "0.5"),
-                    param("mix", "0.5"),
-                    param("mode", "0"),
-                    module("audio:modGain", "g", inOrder({"gain", "mute"}), "xfade-length=0.005"),
-                    module("audio:modAbs", "abs"),
-                    module("audio:modLeveler", "lev", inOrder({"mode", "mix", "link"}),
-                           "is-terminal-whole=true"),
-                    module("audio:modMult", "m", {}, "is-division=true"),
-                    module("audio:modDenorm", "dn"),
-                    module("audio:modBypass", "byp", inOrder({"en"}), "xfade-length=0.005"),
-                    link("src=*|dst=g"),
-                    link("src=g|dst=abs"),
-                    link("src=abs|dst=lev"),
-                    link("src=lev|dst=m/1"),
-                    link("src=*|dst=m"),
-                    link("src=m|dst=dn"),
-                    link("src=dn|dst=byp"),
-                    link("src=*|dst=byp/1"),
-                    link("src=byp|dst=*")})));
+    CChild main = chain(
+        {param("gain", "2"), param("mute", "0"), param("en", "0"), param("link", "0.5"),
+         param("mix", "0.5"), param("mode", "0")},
+        {module("audio:modGain", "g", inOrder({"gain", "mute"}), "xfade-length=0.005"),
+         module("audio:modAbs", "abs"),
+         module("audio:modLeveler", "lev", inOrder({"mode", "mix", "link"}),
+                "is-terminal-whole=true"),
+         module("audio:modMult", "m", {}, "is-division=true"), module("audio:modDenorm", "dn"),
+         module("audio:modBypass", "byp", inOrder({"en"}), "xfade-length=0.005")});
+    // The input is also the divisor and the bypass's dry signal.
+    main.children.insert(main.children.end(), {link("src=*|dst=m/1"), link("src=*|dst=byp/1")});
+    ASSERT_FALSE(build(main));
     zel::CAudioParam* params[] = {
         &liveParam("plugin.modMain.gain"), &liveParam("plugin.modMain.mute"),
         &liveParam("plugin.modMain.en"), &liveParam("plugin.modMain.link")};

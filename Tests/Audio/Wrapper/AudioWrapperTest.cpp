@@ -1,6 +1,6 @@
 // The application wrapper over the carried description: init failures and identity, host facts,
-// host-visible parameter traffic, state chunks, latency and priming, global settings, the
-// editor link notices and the allocation-free process path.
+// host-visible parameter traffic, state chunks, latency and priming, global settings and the
+// editor link notices. (Its process path is driven by the plug-in and VST tests.)
 
 #include "Audio/AudioWrapper.h"
 #include "Audio/AudioEnv.h"
@@ -13,7 +13,6 @@
 #include "Core/ApplicationData.h"
 #include "Core/MemoryReader.h"
 #include "Harness/PluginDriver.h"
-#include "Support/AllocationCounter.h"
 #include "Support/ErrorText.h"
 
 #include <gtest/gtest.h>
@@ -482,44 +481,6 @@ TEST_F(CWrapperTest, GlobalParametersFollowAndWriteTheApplicationData)
     ASSERT_FALSE(param(std::string(kMain) + "denorm-enable").setValue(0, 0, 0, 0.0));
     ASSERT_FALSE(zel::CGlobalData::current()->readValue(zel::CText("denorm-enable"), stored));
     EXPECT_EQ(stored.toUtf8(), "0");
-}
-
-// ---- Audio ---------------------------------------------------------------------------------
-
-TEST_F(CWrapperTest, ProcessAcceptsFloatBuffersAndNullInputs)
-{
-    CTestWrapper& w = build();
-    const std::int32_t frames = 1300; // pieces of 512, 512 and 276
-    std::vector<float> left(frames, 0.25f);
-    std::vector<float> out0(frames, 7.0f);
-    std::vector<float> out1(frames, 7.0f);
-    const void* inputs[] = {left.data(), nullptr};
-    void* outputs[] = {out0.data(), out1.data()};
-    const double t0 = w.streamTime();
-    ASSERT_EQ(idAndText(w.process(inputs, outputs, frames, false, false)), "no error");
-    EXPECT_NEAR(w.streamTime() - t0, 1300.0 / 48000.0, 1e-12);
-    for (std::int32_t i = 0; i < frames; ++i)
-        ASSERT_TRUE(std::isfinite(out0[static_cast<std::size_t>(i)]) &&
-                    out0[static_cast<std::size_t>(i)] != 7.0f &&
-                    out1[static_cast<std::size_t>(i)] != 7.0f)
-            << i;
-}
-
-TEST_F(CWrapperTest, SteadyStateProcessAllocatesNothing)
-{
-    CTestWrapper& w = build();
-    const std::int32_t frames = 1024;
-    std::vector<double> in(frames), out0(frames), out1(frames);
-    for (std::int32_t i = 0; i < frames; ++i)
-        in[static_cast<std::size_t>(i)] = 0.5 * std::sin(0.03 * i);
-    const void* inputs[] = {in.data(), in.data()};
-    void* outputs[] = {out0.data(), out1.data()};
-    for (int warm = 0; warm < 20; ++warm)
-        ASSERT_FALSE(w.process(inputs, outputs, frames, true, true));
-    CCountAllocations counter;
-    for (int block = 0; block < 10; ++block)
-        ASSERT_FALSE(w.process(inputs, outputs, frames, true, true));
-    EXPECT_EQ(counter.count(), 0u);
 }
 
 } // namespace
