@@ -216,10 +216,6 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
         EXPECT_NEAR(d.kelv("postgain", 0, g), layoutPostGain(r), 1e-12);
 
         // Flat curves: every band the same; values in the units the modules read.
-        const double ratioNorm =
-            (std::atan(0.999) - std::atan(1.0 / 12.0)) / (std::atan(12.0) - std::atan(1.0 / 12.0));
-        const double ratio =
-            std::tan(std::atan(1.0 / 12.0) + ratioNorm * (std::atan(12.0) - std::atan(1.0 / 12.0)));
         struct CRow
         {
             const char* name;
@@ -227,7 +223,7 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
         };
         const CRow rows[] = {
             {"threshold", dbToFactor(carried(-12.0, -66.0, 6.0, -54.0, -6.0))}, // -18 dB
-            {"ratio", ratio},                                                   // 0.999
+            {"ratio", 0.999},
             {"range", dbToFactor(15.0)},
             {"attack", 0.020},
             {"release", 0.250},
@@ -236,7 +232,6 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
             {"pan", 0.0},
             {"outgain", dbToFactor(carried(0.0, -12.0, 12.0, -18.0, 18.0))},
         };
-        EXPECT_NEAR(ratio, 0.999, 1e-12);
         for (const CRow& row : rows)
         {
             ASSERT_EQ(d.param(std::string(CPluginDriver::kKelv) + row.name)->elementCount(g),
