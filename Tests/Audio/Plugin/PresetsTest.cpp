@@ -1,14 +1,12 @@
-// The carried preset collections: the factory bank and the default routing presets decoded by
-// hand from the resources, the Default preset against the description, the routing fit, the
-// default preset of application data, and what every factory preset does to generated
-// material, measured through the whole instance against the Default preset.
+// The carried preset collections as an instance loads them (their byte layout is the preset
+// format's own test): the factory bank's names and entries, the Default preset against the
+// description, the routing presets' names, entries, fit and channel moves, and the default
+// preset of application data.
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioPreset.h"
 #include "Audio/AudioRoutingFit.h"
 #include "Audio/Plugin/PluginTestSupport.h"
-#include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
-#include "Core/ResourceStore.h"
 
 #include <algorithm>
 #include <functional>
@@ -43,115 +41,12 @@ const std::vector<std::string> kRoutingKeys = {"group-names",      "grouping", "
                                                "in-routing",       "ms-pairs", "out-routing",
                                                "show-all-channels"};
 
-// ---- Records read by hand --------------------------------------------------------------------
-
-struct CHandReader
+std::vector<std::string> keysOf(const zel::CAudioPreset& preset)
 {
-    const ktest::CBytes& bytes;
-    std::size_t at = 0;
-
-    std::uint32_t u32()
-    {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<std::uint32_t>(bytes.at(at++)) << (8 * i);
-        return v;
-    }
-    std::string str()
-    {
-        const std::uint32_t n = u32();
-        std::string s(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
-        return s;
-    }
-};
-
-struct CHandPreset
-{
-    std::string name;
     std::vector<std::string> keys;
-    std::map<std::string, std::string> paths; // key -> the parameter path inside its record
-};
-
-std::vector<CHandPreset> readPresets(CHandReader& in)
-{
-    std::vector<CHandPreset> presets(in.u32());
-    for (CHandPreset& preset : presets)
-    {
-        preset.name = in.str();
-        const std::uint32_t entries = in.u32();
-        for (std::uint32_t e = 0; e < entries; ++e)
-        {
-            const std::string key = in.str();
-            const std::uint32_t length = in.u32();
-            const std::size_t end = in.at + length;
-            preset.paths[key] = in.str();
-            in.at = end;
-            preset.keys.push_back(key);
-        }
-    }
-    return presets;
-}
-
-ktest::CBytes resource(const char* name)
-{
-    zel::SResourcePayload payload;
-    EXPECT_TRUE(zel::findBuiltInResource(zel::CText(name), payload)) << name;
-    return ktest::CBytes(payload.data, payload.data + payload.size);
-}
-
-TEST(CarriedPresets, FactoryBankHoldsThirteenPresetsOfTwentySevenEntries)
-{
-    const ktest::CBytes block = resource("FactoryROM.cbf");
-    ASSERT_GT(block.size(), 12u);
-    const auto [tag, plain] = ktest::openBlock(block);
-    EXPECT_EQ(tag, "abnk");
-    CHandReader in{plain};
-    EXPECT_EQ(in.str(), "Bank");
-    const std::vector<CHandPreset> presets = readPresets(in);
-    EXPECT_EQ(in.at, plain.size()) << "the bank record is the whole content";
-    ASSERT_EQ(presets.size(), kFactoryNames.size());
-    for (std::size_t i = 0; i < presets.size(); ++i)
-    {
-        EXPECT_EQ(presets[i].name, "q3k8:" + kFactoryNames[i]);
-        ASSERT_EQ(presets[i].keys.size(), 27u) << presets[i].name;
-        EXPECT_TRUE(std::is_sorted(presets[i].keys.begin(), presets[i].keys.end()));
-        EXPECT_EQ(presets[i].keys, presets[0].keys);
-        EXPECT_EQ(presets[i].paths.at("modKelvatrone.rms"), "audio.modMain.modKelvatrone.rms");
-        EXPECT_EQ(presets[i].paths.at("io-params.ms-pairs"), "audio.modMain.io-params.ms-pairs");
-    }
-
-    // The product's own reader takes the block whole and keeps the prefixes.
-    zel::CAudioPresetBank bank;
-    zel::CMemoryReader reader(block.data(), block.size());
-    ASSERT_FALSE(bank.loadBlock(reader));
-    EXPECT_EQ(reader.remaining(), 0);
-    EXPECT_EQ(bank.presets.back().name, zel::CText("q3k8:Flatter Bass"));
-}
-
-TEST(CarriedPresets, RoutingListHoldsOneUnnamedBankOfNinePresets)
-{
-    const auto [tag, plain] = ktest::openBlock(resource("AppDataGlobal_routing-presets"));
-    EXPECT_EQ(tag, "alst");
-    CHandReader in{plain};
-    ASSERT_EQ(in.u32(), 1u);
-    EXPECT_EQ(in.str(), "");
-    const std::vector<CHandPreset> presets = readPresets(in);
-    EXPECT_EQ(in.at, plain.size());
-    ASSERT_EQ(presets.size(), kRoutingNames.size());
-    for (std::size_t i = 0; i < presets.size(); ++i)
-    {
-        EXPECT_EQ(presets[i].name, "ZLIO:" + kRoutingNames[i]);
-        const bool switches = i >= 6;
-        std::vector<std::string> expected = kRoutingKeys;
-        if (switches)
-        {
-            expected.insert(expected.end(), {"sidechain", "sidechain-mute"});
-            EXPECT_EQ(presets[i].paths.at("sidechain"), "audio.modMain.io-params.sidechain");
-        }
-        EXPECT_EQ(presets[i].keys, expected) << presets[i].name;
-    }
+    for (const auto& [key, blob] : preset.entries)
+        keys.push_back(key.toUtf8());
+    return keys;
 }
 
 // ---- Through an instance ---------------------------------------------------------------------
@@ -171,6 +66,15 @@ TEST_F(CPluginTest, NewInstanceRunsTheFactoryProgramsFromTheDescriptionsDefaults
     ASSERT_EQ(state.factoryNames.size(), 13u);
     EXPECT_EQ(state.sessionNames, state.factoryNames);
     EXPECT_EQ(state.currentProgram, 0);
+    // The carried bank: the thirteen presets by name, each with the same 27 entries.
+    const std::vector<zel::CAudioPreset>& presets = master.factoryBank().presets;
+    ASSERT_EQ(presets.size(), kFactoryNames.size());
+    for (std::size_t i = 0; i < presets.size(); ++i)
+    {
+        EXPECT_EQ(presets[i].name.toUtf8(), "q3k8:" + kFactoryNames[i]);
+        EXPECT_EQ(keysOf(presets[i]), keysOf(presets[0])) << i;
+    }
+    EXPECT_EQ(presets[0].entries.size(), 27u);
 
     // A fresh instance and the Default preset capture the same program, byte for byte.
     const zel::CAudioPreset fresh = master.capturePreset(zel::CText("q3k8:Default"));
@@ -194,6 +98,12 @@ TEST_F(CPluginTest, RoutingPresetsFitOnlyWhatTheHostOffers)
         SCOPED_TRACE(preset.name.toUtf8());
         const bool midSide = i == 4;
         const bool sidechain = i == 6 || i == 7;
+        EXPECT_EQ(preset.name.toUtf8(), "ZLIO:" + kRoutingNames[i]);
+        // The last three carry the side-chain switches (off in "Force Mono").
+        std::vector<std::string> keys = kRoutingKeys;
+        if (i >= 6)
+            keys.insert(keys.end(), {"sidechain", "sidechain-mute"});
+        EXPECT_EQ(keysOf(preset), keys);
         zel::CAudioRoutingFit fit;
         ASSERT_FALSE(fit.read(preset));
         EXPECT_EQ(fit.needsMidSide, midSide);
