@@ -76,29 +76,18 @@ TEST_F(ModKelvCompTest, SettlesOnTheLinearAmplitudeCurve)
         double level[2];
         double expected[2]; // computed by hand from the curve
     };
+    // The law's variants are the gain computer's own test; here the inputs reach it, in their
+    // units (the range in dB).
     const CCase cases[] = {
         {"4:1 above and below", {0.1, 0.25, 30}, true, {0.5, 0.05}, {0.4, 1.0}},
-        {"limiter", {0.1, 0.0, 30}, true, {0.5, 1.0}, {0.2, 0.1}},
         {"range limits the cut", {0.1, 0.0, 2}, true, {0.5, 0.15}, {0.5, 0.1 / 0.15}},
         {"upward 1:4, level at the threshold", {0.1, 4.0, 30}, true, {0.2, 0.1}, {2.5, 1.0}},
-        {"range limits the boost", {0.1, 4.0, 2}, true, {0.2, 0.12}, {2.0, 1.5}},
-        {"ratio 1 changes nothing", {0.1, 1.0, 30}, true, {0.5, 0.9}, {1.0, 1.0}},
-        {"typed 1:1 stays within 0.1 %",
-         {0.0630957, 0.999, 31.62},
-         true,
-         {1.0, 0.2},
-         {0.9990630957, 0.1998630957 / 0.2}},
         {"inverse", {0.1, 0.25, 30, 0.01, 0.05, 1.0}, true, {0.05, 0.5}, {0.625, 1.0}},
         {"inverse on silence",
          {0.1, 0.25, 30, 0.01, 0.05, 0.5},
          true,
          {0.0, 0.2},
          {0.25000075, 1.0}},
-        {"inverse limited by range",
-         {0.1, 0.0, 4, 0.01, 0.05, 1.0},
-         true,
-         {0.02, 0.05},
-         {0.25, 0.5}},
         {"unbound inputs give unity", {}, false, {0.5, 0.0}, {1.0, 1.0}},
     };
     for (const CCase& tc : cases)
