@@ -3,6 +3,7 @@
 #include "Core/Log.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelvtest
@@ -76,34 +77,27 @@ TEST_F(LatencyUniformerTest, EntryChoiceDelayAndRingSize)
 // is reported.
 TEST_F(LatencyUniformerTest, DiagnosticsAndProcessingWithoutDelay)
 {
-    struct CCase
-    {
-        double rate;
-        double mode;
-        const char* list;
-        const char* message;
-        std::int32_t reported;
-    };
-    const CCase cases[] = {
+    // rate, mode, list, message, reported
+    const std::tuple<double, double, const char*, const char*, std::int32_t> cases[] = {
         {400000.0, 1.0, kLatencies, "Unsupported sample rate 400000.000000 in LatencyUniformer", 0},
         {96000.0, 2.0, "44100=502;96000=undefined",
          "Unsupported sample rate 96000.000000 in LatencyUniformer", 254},
         {44100.0, 4.0, "44100=300",
          "Too high latency 360 at sample rate 44100.000000 in LatencyUniformer", 360},
     };
-    for (const CCase& c : cases)
+    for (const auto& [rate, mode, list, message, reported] : cases)
     {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(message);
         reset();
         m_log.clear();
-        setRate(c.rate);
-        ASSERT_EQ(idAndText(buildChain(roundTrip(c.mode, 1.0, c.list))), "no error");
+        setRate(rate);
+        ASSERT_EQ(idAndText(buildChain(roundTrip(mode, 1.0, list))), "no error");
         const CSamples y = feed(impulse(2048));
         ASSERT_EQ(m_log.size(), 1u);
-        EXPECT_EQ(m_log[0], c.message);
+        EXPECT_EQ(m_log[0], message);
         EXPECT_EQ(uniformer().delay(), 0);
-        EXPECT_EQ(uniformer().reportedLatency(), c.reported);
-        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(c.reported));
+        EXPECT_EQ(uniformer().reportedLatency(), reported);
+        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(reported));
     }
 }
 

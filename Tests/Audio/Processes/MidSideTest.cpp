@@ -25,35 +25,32 @@ TEST_F(MidSideTest, EncoderThenDecoderRestoresThePair)
 
 TEST_F(MidSideTest, EncoderCodesOnlyTheSelectedPairs)
 {
-    struct CCase
-    {
-        std::vector<std::int32_t> groups;
-        std::int32_t groupCount;
-        const char* pairs; // one selection per group
-        const char* bypass;
-        std::vector<std::pair<int, int>> coded;
-    };
-    const CCase cases[] = {
-        {{0, 0, 1, 1}, 2, "1;0", "0", {{0, 1}}}, {{0, 0, 1, 1}, 2, "1;1", "0", {{0, 1}, {2, 3}}},
-        {{0, 0, 0, 0}, 1, "2", "0", {{2, 3}}},   {{0, 1, 0, 1}, 2, "1;1", "0", {{0, 2}, {1, 3}}},
-        {{0, 0, 0, 1}, 2, "1;1", "0", {{0, 1}}}, // group 1 has a single channel
-        {{0, 0, 1, 1}, 2, "0;0", "0", {}},       // "---" everywhere
-        {{0, 0, 1, 1}, 2, "3;2", "0", {}},       // pairs the groups do not have
-        {{0, 0, 1, 1}, 2, "1;1", "1", {}},       // bypassed
-    };
+    // groups, group count, pairs (one selection per group), bypass, the coded pairs
+    const std::tuple<std::vector<std::int32_t>, std::int32_t, const char*, const char*,
+                     std::vector<std::pair<int, int>>>
+        cases[] = {
+            {{0, 0, 1, 1}, 2, "1;0", "0", {{0, 1}}},
+            {{0, 0, 1, 1}, 2, "1;1", "0", {{0, 1}, {2, 3}}},
+            {{0, 0, 0, 0}, 1, "2", "0", {{2, 3}}},
+            {{0, 1, 0, 1}, 2, "1;1", "0", {{0, 2}, {1, 3}}},
+            {{0, 0, 0, 1}, 2, "1;1", "0", {{0, 1}}}, // group 1 has a single channel
+            {{0, 0, 1, 1}, 2, "0;0", "0", {}},       // "---" everywhere
+            {{0, 0, 1, 1}, 2, "3;2", "0", {}},       // pairs the groups do not have
+            {{0, 0, 1, 1}, 2, "1;1", "1", {}},       // bypassed
+        };
     int number = 0;
-    for (const CCase& c : cases)
+    for (const auto& [groups, groupCount, pairs, bypass, coded] : cases)
     {
         std::string name = "case";
         name += std::to_string(++number);
-        useChannels(c.groups, c.groupCount);
+        useChannels(groups, groupCount);
         ASSERT_FALSE(
-            rebuild(chain({param("pairs", c.pairs), param("bypass", c.bypass)},
+            rebuild(chain({param("pairs", pairs), param("bypass", bypass)},
                           {module("audio:modMSCoder", "enc", {{0, "pairs"}, {2, "bypass"}})})))
             << name;
         const std::vector<CSamples> in = signal(16);
         std::vector<CSamples> expected = in;
-        for (const auto& [a, b] : c.coded)
+        for (const auto& [a, b] : coded)
             for (std::size_t i = 0; i < 16; ++i)
             {
                 const double l = in[static_cast<std::size_t>(a)][i];
@@ -64,7 +61,7 @@ TEST_F(MidSideTest, EncoderCodesOnlyTheSelectedPairs)
         const CBlockResult got = runBlock(in);
         expectNear(got.out, expected, name);
         // Uncoded channels pass by reference.
-        EXPECT_TRUE(!c.coded.empty() || got.passed == std::vector<bool>(4, true)) << name;
+        EXPECT_TRUE(!coded.empty() || got.passed == std::vector<bool>(4, true)) << name;
     }
 }
 

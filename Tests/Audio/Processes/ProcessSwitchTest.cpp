@@ -2,6 +2,7 @@
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <string>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -67,13 +68,8 @@ TEST_F(ProcessSwitchTest, MalformedProcessListsAreRejected)
 
 TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
 {
-    struct CCase
-    {
-        const char* extra;
-        const char* sel; // nullptr: the index is unbound
-        double gain;
-    };
-    const CCase cases[] = {
+    // extra, sel (nullptr: the index is unbound), gain
+    const std::tuple<const char*, const char*, double> cases[] = {
         {"", "0", 2.0},
         {"", "1", 3.0},
         {"", "0.6", 3.0},                   // rounds to 1
@@ -83,13 +79,13 @@ TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
         {"def-child-name=a", nullptr, 2.0}, // unbound, default index 0
         {"def-index=7|def-child-name=b", nullptr, 3.0},
     };
-    for (const CCase& c : cases)
+    for (const auto& [extra, sel, gain] : cases)
     {
-        const std::string name = std::string(c.extra) + " " + (c.sel ? c.sel : "unbound");
-        ASSERT_EQ(idAndText(buildSwitch(std::string("process-list=0:.a;1:.b|") + c.extra, c.sel)),
+        const std::string name = std::string(extra) + " " + (sel ? sel : "unbound");
+        ASSERT_EQ(idAndText(buildSwitch(std::string("process-list=0:.a;1:.b|") + extra, sel)),
                   "no error")
             << name;
-        EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), c.gain)) << name;
+        EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), gain)) << name;
     }
 }
 
