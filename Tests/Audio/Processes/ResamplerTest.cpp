@@ -5,7 +5,6 @@
 #include "Core/Log.h"
 #include "Support/AllocationCounter.h"
 
-#include <cstdio>
 #include <string>
 
 namespace kelvtest
@@ -41,8 +40,6 @@ TEST_F(ResamplerTest, ImpulsePeakSitsAtTheReportedRoundTripLatency)
             const CSamples y = feed(impulse(2048));
             ASSERT_EQ(y.size(), 2048u);
             const auto peak = static_cast<std::int32_t>(peakIndex(y));
-            std::printf("[latency] %s k=%d peak=%d reported=%d height=%.6f\n", kindName(lp), k,
-                        peak, down.currentLatency(), y[static_cast<std::size_t>(peak)]);
             if (lp > 0.5)
             {
                 EXPECT_EQ(down.currentLatency(), kFir[k]);
