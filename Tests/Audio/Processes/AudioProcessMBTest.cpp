@@ -113,8 +113,8 @@ TEST_F(AudioProcessMBTest, BandListChangesFadeAndKeepTheRemainingBandsRunning)
     std::vector<zel::CAudioProcessBase*> chains;
     for (std::int32_t b = 0; b < 16; ++b)
         chains.push_back(&mb().bandChain(b));
-    // The fade's own weight, (0.5 + s) of the old signal, s = 0.5 cos(pi k / 4).
-    const auto weight = [](int k) { return k < 4 ? 0.5 + 0.5 * std::cos(M_PI * k / 4.0) : 0.0; };
+    // The fade's weight of the old signal over 4 samples.
+    const auto weight = [](int k) { return oldWeight(static_cast<std::size_t>(k), 4); };
 
     // 32 -> 16: bands 16..31 fade out, then go; bands 0..15 are the same, never reset.
     change(kCount, 16, 0.016);
