@@ -194,7 +194,6 @@ TEST_F(AudioProcessMBTest, DefinitionErrors)
          "No 'multiband-freq-param' attribute defined."},
         {"is-multiband=true|multiband-freq-param=freqs",
          "No 'multiband-count-param' attribute defined."},
-        {"is-multiband=true", "No 'multiband-freq-param' attribute defined."},
         {"is-multiband=true|multiband-freq-param=freqs|multiband-count-param=count|"
          "multiband-lp=.missing",
          "Invalid multiband filter definition '.missing' specified."},

@@ -122,7 +122,7 @@ public:
 
 // ---- init ----------------------------------------------------------------------------------
 
-TEST_F(CWrapperTest, InitRejectsBadProjectAttributes)
+TEST_F(CWrapperTest, InitRejectsBadProjectAttributesAndAMissingApplication)
 {
     // attribute, value, the error's id (and text where given), or "no error"
     const std::tuple<const char*, const char*, const char*> cases[] = {
