@@ -174,28 +174,20 @@ TEST_F(CWrapperTest, IdentityComesFromTheProject)
 
 TEST(CWrapperHelpers, VersionAndCodeGrammar)
 {
-    struct CCase
-    {
-        const char* text;
-        bool ok;
-        std::int32_t major, minor, patch;
+    // text, "major.minor.patch" or "invalid"
+    const std::pair<const char*, const char*> cases[] = {
+        {"3.3", "3.3.0"},   {"1.2.3", "1.2.3"}, {"0x10.$a.#1", "16.10.1"}, {"3.x", "3.-1.0"},
+        {"-2.1", "-2.1.0"}, {"3", "invalid"},   {"1.2.3.4", "invalid"},    {"", "invalid"},
     };
-    const CCase cases[] = {
-        {"3.3", true, 3, 3, 0},      {"1.2.3", true, 1, 2, 3}, {"0x10.$a.#1", true, 16, 10, 1},
-        {"3.x", true, 3, -1, 0},     {"-2.1", true, -2, 1, 0}, {"3", false, 0, 0, 0},
-        {"1.2.3.4", false, 0, 0, 0}, {"", false, 0, 0, 0},
-    };
-    for (const CCase& c : cases)
+    for (const auto& [text, expected] : cases)
     {
         std::int32_t major = 0, minor = 0, patch = 0;
-        ASSERT_EQ(zel::CAudioWrapper::parseVersion(zel::CText(c.text), major, minor, patch), c.ok)
-            << c.text;
-        if (c.ok)
-        {
-            EXPECT_EQ((std::vector<std::int32_t>{major, minor, patch}),
-                      (std::vector<std::int32_t>{c.major, c.minor, c.patch}))
-                << c.text;
-        }
+        const bool ok = zel::CAudioWrapper::parseVersion(zel::CText(text), major, minor, patch);
+        EXPECT_EQ(ok ? std::to_string(major) + "." + std::to_string(minor) + "." +
+                           std::to_string(patch)
+                     : "invalid",
+                  expected)
+            << text;
     }
     std::uint32_t code = 0;
     EXPECT_TRUE(zel::CAudioWrapper::parsePluginCode(zel::CText("abcd"), code));
@@ -207,19 +199,14 @@ TEST(CWrapperHelpers, VersionAndCodeGrammar)
 
 TEST(CWrapperHelpers, OfflineOversamplingModeTable)
 {
-    struct CCase
-    {
-        std::int32_t level;
-        double rate;
-        std::int32_t mode;
-    };
-    const CCase cases[] = {
+    // offline level, rate, mode
+    const std::tuple<std::int32_t, double, std::int32_t> cases[] = {
         {1, 48000.0, 2},  {1, 71999.0, 2}, {1, 72000.0, 1},  {1, 143999.0, 1},
         {1, 144000.0, 0}, {3, 44100.0, 3}, {0, 192000.0, 0}, {2, 96000.0, 2},
     };
-    for (const CCase& c : cases)
-        EXPECT_EQ(zel::CAudioWrapper::offlineOversamplingMode(c.level, c.rate), c.mode)
-            << c.level << " @ " << c.rate;
+    for (const auto& [level, rate, mode] : cases)
+        EXPECT_EQ(zel::CAudioWrapper::offlineOversamplingMode(level, rate), mode)
+            << level << " @ " << rate;
 }
 
 TEST_F(CWrapperTest, OfflineRenderingSetsTheModeAndTheFlagParameters)
