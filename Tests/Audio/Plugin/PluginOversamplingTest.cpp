@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <random>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -71,25 +72,20 @@ TEST_F(CPluginTest, LatencyIsConstantAndAnImpulseLandsOnIt)
 
 TEST_F(CPluginTest, BothResamplersFollowTheSettingAndAutoFollowsTheHostMode)
 {
-    struct CCase
-    {
-        double mode;
-        double hostMode;
-        std::int32_t stages;
-    };
-    const CCase cases[] = {{1, 3, 0}, {2, 0, 1}, {3, 0, 2}, {4, 0, 3},
-                           {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}};
+    // mode, host mode, stages
+    const std::tuple<double, double, std::int32_t> cases[] = {
+        {1, 3, 0}, {2, 0, 1}, {3, 0, 2}, {4, 0, 3}, {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}};
     CPluginDriver& d = make(48000.0, 2);
     auto* up = dynamic_cast<zel::CModResampler*>(d.main().findChild("modUpsampler"));
     auto* down = dynamic_cast<zel::CModResampler*>(d.main().findChild("modDownsampler"));
     ASSERT_TRUE(up != nullptr && down != nullptr);
-    for (const CCase& c : cases)
+    for (const auto& [mode, hostMode, stages] : cases)
     {
-        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, c.mode));
-        ASSERT_FALSE(d.set(kMain + "host-oversampling-mode", 0, 0, c.hostMode));
+        ASSERT_FALSE(d.set(kMain + "oversampling", 0, 0, mode));
+        ASSERT_FALSE(d.set(kMain + "host-oversampling-mode", 0, 0, hostMode));
         d.processSilence(1024);
-        EXPECT_EQ(up->stageCount(), c.stages) << c.mode << " " << c.hostMode;
-        EXPECT_EQ(down->stageCount(), c.stages) << c.mode << " " << c.hostMode;
+        EXPECT_EQ(up->stageCount(), stages) << mode << " " << hostMode;
+        EXPECT_EQ(down->stageCount(), stages) << mode << " " << hostMode;
         EXPECT_EQ(d.latency(), kLatency);
     }
 }

@@ -2,6 +2,7 @@
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -31,13 +32,8 @@ protected:
 
 TEST_F(ModGainTest, GainPolarityAndMuteSelectTheOutput)
 {
-    struct CCase
-    {
-        const char *gain, *mute, *invert;
-        double factor; // 0: muted
-        bool passed;
-    };
-    const CCase cases[] = {
+    // gain, mute, invert, the factor (0: muted), passed by reference
+    const std::tuple<const char*, const char*, const char*, double, bool> cases[] = {
         {"1", "0", "0", 1.0, true},
         {"1.0000000000000002", "0", "0", 1.0, true}, // within epsilon of 1
         {"1.0000000000000004", "0", "0", 1.0000000000000004, false},
@@ -49,16 +45,16 @@ TEST_F(ModGainTest, GainPolarityAndMuteSelectTheOutput)
         {"0.5", "1", "1", 0.0, false},
     };
     const CSamples in = ramp(12);
-    for (const CCase& tc : cases)
+    for (const auto& [gain, mute, invert, factor, passed] : cases)
     {
-        SCOPED_TRACE(std::string(tc.gain) + " " + tc.mute + " " + tc.invert);
+        SCOPED_TRACE(std::string(gain) + " " + mute + " " + invert);
         const std::uint32_t seed = CModSwitchedOutput::peekNextSeed();
-        ASSERT_EQ(idAndText(buildGain(tc.gain, tc.mute, tc.invert)), "no error");
+        ASSERT_EQ(idAndText(buildGain(gain, mute, invert)), "no error");
         const CBlockResult got = runSame(in);
         for (std::size_t c = 0; c < 2; ++c)
         {
-            EXPECT_EQ(got.passed[c], tc.passed);
-            if (tc.factor == 0.0)
+            EXPECT_EQ(got.passed[c], passed);
+            if (factor == 0.0)
             {
                 // Channels take consecutive seeds, so their noise differs.
                 const CSamples noise = referenceNoise(seed + static_cast<std::uint32_t>(c), 12);
@@ -67,7 +63,7 @@ TEST_F(ModGainTest, GainPolarityAndMuteSelectTheOutput)
                 continue;
             }
             for (std::size_t i = 0; i < 12; ++i)
-                EXPECT_EQ(got.out[c][i], in[i] * tc.factor) << c << " " << i;
+                EXPECT_EQ(got.out[c][i], in[i] * factor) << c << " " << i;
         }
     }
 }
