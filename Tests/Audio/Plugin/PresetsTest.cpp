@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -137,14 +138,11 @@ TEST_F(CPluginTest, RoutingPresetsMoveTheChannelsTheirNamesSay)
 {
     // Input 1 carries 1 kHz, input 2 carries 3 kHz, both of amplitude 0.1; the expected
     // amplitudes of each tone on the two outputs.
-    struct CRow
-    {
-        std::size_t index;
-        double in1ToLeft, in1ToRight, in2ToLeft, in2ToRight;
-    };
-    const CRow rows[] = {{0, 0.1, 0.0, 0.0, 0.1},      // Default Stereo
-                         {5, 0.1, 0.1, 0.0, 0.0},      // Mono To Stereo: input 1 on both
-                         {8, 0.05, 0.05, 0.05, 0.05}}; // Force Mono: the mean on both
+    // routing preset, the amplitudes of input 1 on left and right, of input 2 on left and right
+    const std::tuple<std::size_t, double, double, double, double> rows[] = {
+        {0, 0.1, 0.0, 0.0, 0.1},      // Default Stereo
+        {5, 0.1, 0.1, 0.0, 0.0},      // Mono To Stereo: input 1 on both
+        {8, 0.05, 0.05, 0.05, 0.05}}; // Force Mono: the mean on both
     const std::size_t n = 24000;
     Signal a(n), b(n), silence(n, 0.0);
     for (std::size_t i = 0; i < n; ++i)
@@ -154,20 +152,20 @@ TEST_F(CPluginTest, RoutingPresetsMoveTheChannelsTheirNamesSay)
     }
     const auto level = [](const Signal& y, double f)
     { return 2.0 * std::abs(dftAt(Signal(y.begin() + 12000, y.end()), f, kFs)) / 12000.0; };
-    for (const CRow& row : rows)
+    for (const auto& [index, in1ToLeft, in1ToRight, in2ToLeft, in2ToRight] : rows)
     {
         // Four channels: Force Mono processes left and right twice.
         CPluginDriver& d = make(kFs, 4);
         const std::vector<zel::CAudioPresetBank> banks = carriedRouting(d);
         ASSERT_EQ(banks.size(), 1u);
-        const zel::CAudioPreset& preset = banks[0].presets[row.index];
+        const zel::CAudioPreset& preset = banks[0].presets[index];
         ASSERT_EQ(idAndText(d.registry("routing-registry")->applyPreset(preset)), "no error");
         const auto out = d.processAligned({a, b, silence, silence});
         const std::string name = preset.name.toUtf8();
-        EXPECT_NEAR(level(out[0], 1000.0), row.in1ToLeft, 0.005) << name;
-        EXPECT_NEAR(level(out[1], 1000.0), row.in1ToRight, 0.005) << name;
-        EXPECT_NEAR(level(out[0], 3000.0), row.in2ToLeft, 0.005) << name;
-        EXPECT_NEAR(level(out[1], 3000.0), row.in2ToRight, 0.005) << name;
+        EXPECT_NEAR(level(out[0], 1000.0), in1ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 1000.0), in1ToRight, 0.005) << name;
+        EXPECT_NEAR(level(out[0], 3000.0), in2ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 3000.0), in2ToRight, 0.005) << name;
     }
 }
 

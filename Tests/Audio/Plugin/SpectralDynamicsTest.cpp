@@ -13,6 +13,7 @@
 #include <functional>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelvtest
@@ -165,17 +166,9 @@ constexpr std::size_t kLength = 28800;
 
 TEST_F(CPluginTest, SteadyToneSettlesAtTheLevelTheLawGives)
 {
-    struct CRow
-    {
-        const char* what;
-        double amplitude;
-        double ratio;
-        double rangeDb;
-        bool inverse;
-        bool rms;
-    };
+    // what, tone amplitude, ratio, range (dB), inverse, RMS detector
     // Band threshold -34 dB (0.02) everywhere; attack = release = 100 ms.
-    const CRow rows[] = {
+    const std::tuple<const char*, double, double, double, bool, bool> rows[] = {
         {"4:1 above the threshold", 0.5, 0.25, 30.0, false, false},
         {"12:1 held by a 3 dB range", 0.5, 1.0 / 12.0, 3.0, false, false},
         // The mean-square detector settles near A / sqrt(2), not at the peak.
@@ -184,23 +177,22 @@ TEST_F(CPluginTest, SteadyToneSettlesAtTheLevelTheLawGives)
         {"inverse 4:1 on a quiet tone", 0.005, 0.25, 12.0, true, false},
         {"inverse 2:1, RMS", 0.004, 0.5, 30.0, true, true},
     };
-    for (const CRow& row : rows)
+    for (const auto& [what, amplitude, ratio, rangeDb, inverse, rms] : rows)
     {
         CPluginDriver& d = make(kFs, 2);
         const Complex open = treeGain(kTone, 0.0, nullptr);
-        const CLaw law = applyLaw(d, 0, -34.0, row.ratio, row.rangeDb, 0.1, row.inverse, row.rms);
-        const Signal in = tone(row.amplitude, kTone, kLength);
+        const CLaw law = applyLaw(d, 0, -34.0, ratio, rangeDb, 0.1, inverse, rms);
+        const Signal in = tone(amplitude, kTone, kLength);
         const auto out = d.processAligned({in, in});
         ASSERT_EQ(idAndText(d.error()), "no error");
-        const Complex want = treeGain(kTone, row.amplitude, &law);
+        const Complex want = treeGain(kTone, amplitude, &law);
         // The law really acts (else the comparison proves little).
-        EXPECT_GT(std::abs(20.0 * std::log10(std::abs(want / open))), 1.0) << row.what;
+        EXPECT_GT(std::abs(20.0 * std::log10(std::abs(want / open))), 1.0) << what;
         for (std::size_t c = 0; c < 2; ++c)
         {
             const Complex got = gainAt(out[c], in, kTone, kSettle, kLength);
-            EXPECT_LT(relError(got, want), 0.01)
-                << row.what << ": got " << std::abs(got) << ", want " << std::abs(want) << ", open "
-                << std::abs(open);
+            EXPECT_LT(relError(got, want), 0.01) << what << ": got " << std::abs(got) << ", want "
+                                                 << std::abs(want) << ", open " << std::abs(open);
         }
     }
 }

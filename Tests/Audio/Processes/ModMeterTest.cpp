@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -72,37 +73,32 @@ protected:
 
 TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
 {
-    struct CCase
+    // rate, meter and container attributes, peak time, sub-block and ring length
+    const std::tuple<double, const char*, const char*, double, std::uint32_t, std::uint32_t>
+        cases[] = {
+            {44100, "", "", 1.0, 1470, 30},
+            {48000, "", "", 1.0, 1600, 30},
+            {44100, "", "", 0.5, 1470, 15},
+            {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
+            {48000, "viz-fps=25", "", 2.0, 1920, 50},
+            {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
+            {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
+        };
+    for (const auto& [fs, meterAttrs, containerAttrs, peakTime, sub, ring] : cases)
     {
-        double fs;
-        const char *meterAttrs, *containerAttrs;
-        double peakTime;
-        std::uint32_t sub, ring;
-    };
-    const CCase cases[] = {
-        {44100, "", "", 1.0, 1470, 30},
-        {48000, "", "", 1.0, 1600, 30},
-        {44100, "", "", 0.5, 1470, 15},
-        {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
-        {48000, "viz-fps=25", "", 2.0, 1920, 50},
-        {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
-        {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
-    };
-    for (const CCase& tc : cases)
-    {
-        SCOPED_TRACE(std::to_string(tc.fs) + tc.meterAttrs + tc.containerAttrs);
-        m_env->setSampleRate(tc.fs);
+        SCOPED_TRACE(std::to_string(fs) + meterAttrs + containerAttrs);
+        m_env->setSampleRate(fs);
         ASSERT_EQ(
-            idAndText(rebuild(chain({param("pt", std::to_string(tc.peakTime).c_str())},
-                                    {module("audio:modMeter", "m", inOrder({"pt"}), tc.meterAttrs)},
-                                    "modMain", tc.containerAttrs))),
+            idAndText(rebuild(chain({param("pt", std::to_string(peakTime).c_str())},
+                                    {module("audio:modMeter", "m", inOrder({"pt"}), meterAttrs)},
+                                    "modMain", containerAttrs))),
             "no error");
         auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
         for (std::size_t c = 0; c < 2; ++c)
         {
             const double* state = m_context->data(meter.module(c).stateRef(0));
-            EXPECT_EQ(zel::meterSubBlockLength(state), tc.sub);
-            EXPECT_EQ(zel::meterRingLength(state), tc.ring);
+            EXPECT_EQ(zel::meterSubBlockLength(state), sub);
+            EXPECT_EQ(zel::meterRingLength(state), ring);
         }
     }
 }
