@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -153,12 +154,8 @@ class ExtParamAttributes : public CAudioTest
 TEST_F(ExtParamAttributes, BadAttributesGiveClearErrors)
 {
     const std::string good = "param-collector=/c|param-name=a.b|ext-name=";
-    struct CRow
-    {
-        std::string attributes;
-        std::string error; // "no error" or the error's id and text
-    };
-    const CRow rows[] = {
+    // attributes, "no error" or the error's id and text
+    const std::tuple<std::string, std::string> rows[] = {
         {good + "Bypass|group=7|element-index=3", "no error"},
         {good + "1234567", "no error"},
         {good + "12345678",
@@ -176,13 +173,13 @@ TEST_F(ExtParamAttributes, BadAttributesGiveClearErrors)
         {good + "X|element-index=-2",
          "zelstr_CAudioExtParam_onElementIndex: Invalid element index '-2' specified."},
     };
-    for (const CRow& row : rows)
+    for (const auto& [attributes, error] : rows)
     {
         zel::CErrorPtr err;
-        auto* made = dynamic_cast<zel::CAudioExtParam*>(
-            load("audio:ext-param", attrs(row.attributes), &err));
-        EXPECT_EQ(idAndText(err), row.error) << row.attributes;
-        EXPECT_EQ(made != nullptr, row.error == "no error") << row.attributes;
+        auto* made =
+            dynamic_cast<zel::CAudioExtParam*>(load("audio:ext-param", attrs(attributes), &err));
+        EXPECT_EQ(idAndText(err), error) << attributes;
+        EXPECT_EQ(made != nullptr, error == "no error") << attributes;
     }
     // A list accepts only host parameters.
     zel::CObject* list = nullptr;
@@ -216,12 +213,8 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
         EXPECT_NEAR(d.kelv("postgain", 0, g), layoutPostGain(r), 1e-12);
 
         // Flat curves: every band the same; values in the units the modules read.
-        struct CRow
-        {
-            const char* name;
-            double want;
-        };
-        const CRow rows[] = {
+        // band parameter, value
+        const std::tuple<const char*, double> rows[] = {
             {"threshold", dbToFactor(carried(-12.0, -66.0, 6.0, -54.0, -6.0))}, // -18 dB
             {"ratio", 0.999},
             {"range", dbToFactor(15.0)},
@@ -232,14 +225,14 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
             {"pan", 0.0},
             {"outgain", dbToFactor(carried(0.0, -12.0, 12.0, -18.0, 18.0))},
         };
-        for (const CRow& row : rows)
+        for (const auto& [name, want] : rows)
         {
-            ASSERT_EQ(d.param(std::string(CPluginDriver::kKelv) + row.name)->elementCount(g),
+            ASSERT_EQ(d.param(std::string(CPluginDriver::kKelv) + name)->elementCount(g),
                       kDefaultBands)
-                << row.name;
+                << name;
             for (int k = 0; k < kDefaultBands; ++k)
-                EXPECT_NEAR(d.kelv(row.name, k, g), row.want, 1e-9 * std::max(1.0, row.want))
-                    << row.name << " band " << k << " group " << g;
+                EXPECT_NEAR(d.kelv(name, k, g), want, 1e-9 * std::max(1.0, want))
+                    << name << " band " << k << " group " << g;
         }
         // The input tilt: 4.5 dB per octave around 632.46 Hz, minus the 3 dB of pink noise.
         for (int k = 0; k < kDefaultBands; ++k)

@@ -5,6 +5,7 @@
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <functional>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -35,50 +36,45 @@ FGraph single(const char* tag, CBindings bindings, std::vector<CChild> more = {}
 
 TEST_F(ModStructuralChangeTest, ChangesBlendFromTheOldSettingToTheNew)
 {
-    struct CRow
+    // channel groups, graph, the parameter, its value before and after
+    const std::tuple<std::vector<std::int32_t>, FGraph, const char*, const char*, const char*>
+        rows[] = {
+            {{0, 0}, single("audio:modGain", inOrder({"gain"})), "gain", "1", "0.5"},
+            {{0, 0}, single("audio:modMSMod", inOrder({"mode"})), "mode", "2", "0"},
+            // Destination 0 takes channel 1.
+            {{0, 0}, single("audio:modRouter", inOrder({"routing"})), "routing", "1,2", "2,2"},
+            {{0, 0},
+             single("audio:modProcessSwitch", inOrder({"sel"}),
+                    {param("ga", "2"), param("gb", "3")}, {gain("a", "ga"), gain("b", "gb")},
+                    "|process-list=0:.a;1:.b"),
+             "sel",
+             "0",
+             "1"},
+            // Maximum to minimum of five channels.
+            {{0, 0, 0, 0, 0},
+             single("audio:modLeveler", inOrder({"mode", "mix", "linking"}),
+                    {param("mix", "0"), param("linking", "1")}),
+             "mode",
+             "0",
+             "1"},
+        };
+    for (const auto& [groups, graph, name, from, to] : rows)
     {
-        std::vector<std::int32_t> groups;
-        FGraph graph;
-        const char* name;
-        const char* from;
-        const char* to;
-    };
-    const CRow rows[] = {
-        {{0, 0}, single("audio:modGain", inOrder({"gain"})), "gain", "1", "0.5"},
-        {{0, 0}, single("audio:modMSMod", inOrder({"mode"})), "mode", "2", "0"},
-        // Destination 0 takes channel 1.
-        {{0, 0}, single("audio:modRouter", inOrder({"routing"})), "routing", "1,2", "2,2"},
-        {{0, 0},
-         single("audio:modProcessSwitch", inOrder({"sel"}), {param("ga", "2"), param("gb", "3")},
-                {gain("a", "ga"), gain("b", "gb")}, "|process-list=0:.a;1:.b"),
-         "sel",
-         "0",
-         "1"},
-        // Maximum to minimum of five channels.
-        {{0, 0, 0, 0, 0},
-         single("audio:modLeveler", inOrder({"mode", "mix", "linking"}),
-                {param("mix", "0"), param("linking", "1")}),
-         "mode",
-         "0",
-         "1"},
-    };
-    for (const CRow& row : rows)
-    {
-        SCOPED_TRACE(std::string(row.name) + ": " + row.from + " -> " + row.to);
-        useChannels(row.groups, 1);
+        SCOPED_TRACE(std::string(name) + ": " + from + " -> " + to);
+        useChannels(groups, 1);
         const auto runWith = [&](const char* value)
         {
-            EXPECT_EQ(idAndText(rebuild(row.graph(row.name, value))), "no error");
+            EXPECT_EQ(idAndText(rebuild(graph(name, value))), "no error");
             return runBlocks(3, 8, 0);
         };
-        const std::vector<CSamples> before = runWith(row.from);
-        const std::vector<CSamples> after = runWith(row.to);
+        const std::vector<CSamples> before = runWith(from);
+        const std::vector<CSamples> after = runWith(to);
         ASSERT_NE(before, after);
-        ASSERT_EQ(idAndText(rebuild(row.graph(row.name, row.from))), "no error");
+        ASSERT_EQ(idAndText(rebuild(graph(name, from))), "no error");
         (void)runBlock(signal(8));
-        change(("plugin.modMain." + std::string(row.name)).c_str(), std::stod(row.to), 0.008);
+        change(("plugin.modMain." + std::string(name)).c_str(), std::stod(to), 0.008);
         const std::vector<CSamples> got = runBlocks(2, 8, 8);
-        for (std::size_t c = 0; c < row.groups.size(); ++c)
+        for (std::size_t c = 0; c < groups.size(); ++c)
             for (std::size_t k = 0; k < 16; ++k)
             {
                 const double a = oldWeight(k, 10);
