@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 #include <tuple>
+#include <type_traits>
 
 namespace ktest
 {
@@ -336,24 +337,37 @@ TEST_F(VstEffectTest, MidiEventsAreAccepted)
 
 // ---- Audio -------------------------------------------------------------------------------------
 
-// Runs `input` through a fresh running effect in pieces of `piece` frames.
-CFloats rendered(CVstTestHost& host, CFloats& input, std::int32_t piece)
+// Runs `input` through a fresh running effect, set to the precision of T, in pieces of `piece`
+// frames.
+template <class T>
+CVstTestHost::SBuffers<T> rendered(CVstTestHost& host, CVstTestHost::SBuffers<T>& input,
+                                   std::int32_t piece)
 {
     const auto frames = static_cast<std::int32_t>(input.data[0].size());
-    CFloats out(kChannels, frames);
-    vst::AEffect* e = host.createRunning();
+    CVstTestHost::SBuffers<T> out(kChannels, frames);
+    vst::AEffect* e = host.create();
     EXPECT_NE(e, nullptr);
     if (e == nullptr)
         return out;
+    EXPECT_EQ(CVstTestHost::dispatch(e, vst::effSetProcessPrecision, 0,
+                                     std::is_same_v<T, double> ? 1 : 0),
+              1);
+    CVstTestHost::dispatch(e, vst::effOpen);
+    CVstTestHost::dispatch(e, vst::effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    CVstTestHost::dispatch(e, vst::effSetBlockSize, 0, 512);
+    CVstTestHost::dispatch(e, vst::effMainsChanged, 0, 1);
     for (std::int32_t pos = 0; pos < frames; pos += piece)
     {
-        std::vector<float*> in, to;
+        std::vector<T*> in, to;
         for (std::size_t c = 0; c < kChannels; ++c)
         {
             in.push_back(input.pointers[c] == nullptr ? nullptr : input.pointers[c] + pos);
             to.push_back(out.pointers[c] + pos);
         }
-        e->processReplacing(e, in.data(), to.data(), std::min(piece, frames - pos));
+        if constexpr (std::is_same_v<T, double>)
+            e->processDoubleReplacing(e, in.data(), to.data(), std::min(piece, frames - pos));
+        else
+            e->processReplacing(e, in.data(), to.data(), std::min(piece, frames - pos));
     }
     return out;
 }
@@ -403,27 +417,12 @@ TEST_F(VstEffectTest, NullInputPointerIsSilence)
 
 TEST_F(VstEffectTest, SingleAndDoublePrecisionAgree)
 {
-    constexpr std::int32_t kFrames = 1024;
-    CFloats in = signal(kFrames);
-    CVstTestHost::SBuffers<double> in64(kChannels, kFrames);
+    CFloats in = signal(1024);
+    CVstTestHost::SBuffers<double> in64(kChannels, 1024);
     for (std::size_t c = 0; c < in.data.size(); ++c)
         std::copy(in.data[c].begin(), in.data[c].end(), in64.data[c].begin());
-    CFloats out32(kChannels, kFrames);
-    CVstTestHost::SBuffers<double> out64(kChannels, kFrames);
-
-    vst::AEffect* a = created();
-    vst::AEffect* b = created();
-    ASSERT_TRUE(a != nullptr && b != nullptr);
-    ASSERT_EQ(CVstTestHost::dispatch(a, vst::effSetProcessPrecision, 0, 0), 1);
-    ASSERT_EQ(CVstTestHost::dispatch(b, vst::effSetProcessPrecision, 0, 1), 1);
-    for (vst::AEffect* e : {a, b})
-    {
-        CVstTestHost::dispatch(e, vst::effSetSampleRate, 0, 0, nullptr, 44100.0f);
-        CVstTestHost::dispatch(e, vst::effSetBlockSize, 0, kFrames);
-        CVstTestHost::dispatch(e, vst::effMainsChanged, 0, 1);
-    }
-    a->processReplacing(a, in.pointers.data(), out32.pointers.data(), kFrames);
-    b->processDoubleReplacing(b, in64.pointers.data(), out64.pointers.data(), kFrames);
+    const CFloats out32 = rendered(host, in, 1024);
+    const CVstTestHost::SBuffers<double> out64 = rendered(host, in64, 1024);
     for (std::size_t c = 0; c < out32.data.size(); ++c)
         for (std::size_t i = 0; i < out32.data[c].size(); ++i)
             ASSERT_NEAR(static_cast<double>(out32.data[c][i]), out64.data[c][i],
