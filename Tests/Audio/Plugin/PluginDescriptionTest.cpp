@@ -5,66 +5,43 @@
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioPreset.h"
 #include "Audio/AudioProcess.h"
-#include "Audio/AudioProcessMB.h"
 #include "Audio/AudioProcessStack.h"
 #include "Audio/AudioTestSupport.h"
 #include "Audio/Plugin/PluginTestSupport.h"
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 namespace kelvtest
 {
 namespace
 {
 
-TEST_F(CPluginTest, InstanceBuildsWithEveryObjectTheHostBoundaryResolves)
+TEST_F(CPluginTest, InstanceBuildsWithEveryObjectAndOneCopyPerStereoGroup)
 {
-    CPluginDriver& d = make();
-    ASSERT_FALSE(d.error());
-    for (const char* path :
-         {"appdata", "dcdaw-context", "audio-env", "param-collector", "viz-collector",
-          "interface-base", "cctable", "param-registry", "routing-registry", "ui-registry",
-          "ext-param-list", "modMain", "modOutput"})
-        EXPECT_NE(d.plugin().findChild(path), nullptr) << path;
-    EXPECT_EQ(d.plugin().findChild("appdata")->attribute("file"),
-              zel::CText("../routing-presets|AppDataGlobal_routing-presets"));
-    const zel::CAudioParamRegistry* master = d.registry();
-    ASSERT_NE(master, nullptr);
-    EXPECT_TRUE(master->isMaster());
-    EXPECT_EQ(master->id(), zel::CText("q3k8"));
-    EXPECT_EQ(master->hierarchy(), zel::CText("plugin.modMain"));
-    const zel::CAudioParamRegistry* routing = d.registry("routing-registry");
-    ASSERT_NE(routing, nullptr);
-    EXPECT_FALSE(routing->isMaster());
-    EXPECT_EQ(routing->id(), zel::CText("ZLIO"));
-    EXPECT_FALSE(routing->storeName().empty());
+    for (const std::int32_t channels : {2, 8})
+    {
+        CPluginDriver& d = make(44100.0, channels);
+        ASSERT_FALSE(d.error());
+        for (const char* path :
+             {"appdata", "dcdaw-context", "audio-env", "param-collector", "viz-collector",
+              "interface-base", "cctable", "param-registry", "routing-registry", "ui-registry",
+              "ext-param-list", "modMain", "modOutput"})
+            EXPECT_NE(d.plugin().findChild(path), nullptr) << path;
+        ASSERT_TRUE(d.registry() != nullptr && d.registry("routing-registry") != nullptr);
+        EXPECT_TRUE(d.registry()->isMaster());
+        EXPECT_FALSE(d.registry("routing-registry")->isMaster());
 
-    // Stereo in the default grouping is one group: one copy of the processor, 32 bands.
-    auto& main = dynamic_cast<zel::CAudioProcess&>(d.main());
-    auto* kelv = dynamic_cast<zel::CAudioProcess*>(main.findProcess("modKelvatrone"));
-    ASSERT_NE(kelv, nullptr);
-    d.processSilence(64);
-    auto* stack = dynamic_cast<zel::CAudioProcessStack*>(kelv->findProcess("modKelvStack"));
-    ASSERT_NE(stack, nullptr);
-    EXPECT_EQ(stack->instanceCount(), 1);
-    auto* band = dynamic_cast<zel::CAudioProcessMB*>(
-        dynamic_cast<zel::CAudioProcess&>(stack->instance(0)).findProcess("modKelvBand"));
-    ASSERT_NE(band, nullptr);
-    EXPECT_EQ(band->bandCount(), kDefaultBands);
-}
-
-TEST_F(CPluginTest, FourStereoGroupsRunFourCopies)
-{
-    CPluginDriver& d = make(44100.0, 8);
-    EXPECT_EQ(d.channelGroups(), (std::vector<std::int32_t>{0, 0, 1, 1, 2, 2, 3, 3}));
-    d.processSilence(64);
-    auto& kelv = dynamic_cast<zel::CAudioProcess&>(
-        *dynamic_cast<zel::CAudioProcess&>(d.main()).findProcess("modKelvatrone"));
-    auto& stack = dynamic_cast<zel::CAudioProcessStack&>(*kelv.findProcess("modKelvStack"));
-    EXPECT_EQ(stack.instanceCount(), 4);
-    for (std::int32_t c = 0; c < 8; ++c)
-        EXPECT_EQ(stack.instanceFor(c), c / 2) << c;
+        // In the default grouping every stereo pair is a group with its own copy.
+        d.processSilence(64);
+        auto& kelv = dynamic_cast<zel::CAudioProcess&>(
+            *dynamic_cast<zel::CAudioProcess&>(d.main()).findProcess("modKelvatrone"));
+        auto& stack = dynamic_cast<zel::CAudioProcessStack&>(*kelv.findProcess("modKelvStack"));
+        EXPECT_EQ(stack.instanceCount(), channels / 2);
+        for (std::int32_t c = 0; c < channels; ++c)
+            EXPECT_EQ(stack.instanceFor(c), c / 2) << c;
+    }
 }
 
 // The factory presets' 27 entries: seven routing parameters, the output gain, oversampling,
@@ -177,12 +154,8 @@ class ExtParamAttributes : public CAudioTest
 TEST_F(ExtParamAttributes, BadAttributesGiveClearErrors)
 {
     const std::string good = "param-collector=/c|param-name=a.b|ext-name=";
-    struct CRow
-    {
-        std::string attributes;
-        std::string error; // "no error" or the error's id and text
-    };
-    const CRow rows[] = {
+    // attributes, "no error" or the error's id and text
+    const std::tuple<std::string, std::string> rows[] = {
         {good + "Bypass|group=7|element-index=3", "no error"},
         {good + "1234567", "no error"},
         {good + "12345678",
@@ -200,13 +173,13 @@ TEST_F(ExtParamAttributes, BadAttributesGiveClearErrors)
         {good + "X|element-index=-2",
          "zelstr_CAudioExtParam_onElementIndex: Invalid element index '-2' specified."},
     };
-    for (const CRow& row : rows)
+    for (const auto& [attributes, error] : rows)
     {
         zel::CErrorPtr err;
-        auto* made = dynamic_cast<zel::CAudioExtParam*>(
-            load("audio:ext-param", attrs(row.attributes), &err));
-        EXPECT_EQ(idAndText(err), row.error) << row.attributes;
-        EXPECT_EQ(made != nullptr, row.error == "no error") << row.attributes;
+        auto* made =
+            dynamic_cast<zel::CAudioExtParam*>(load("audio:ext-param", attrs(attributes), &err));
+        EXPECT_EQ(idAndText(err), error) << attributes;
+        EXPECT_EQ(made != nullptr, error == "no error") << attributes;
     }
     // A list accepts only host parameters.
     zel::CObject* list = nullptr;
@@ -240,18 +213,10 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
         EXPECT_NEAR(d.kelv("postgain", 0, g), layoutPostGain(r), 1e-12);
 
         // Flat curves: every band the same; values in the units the modules read.
-        const double ratioNorm =
-            (std::atan(0.999) - std::atan(1.0 / 12.0)) / (std::atan(12.0) - std::atan(1.0 / 12.0));
-        const double ratio =
-            std::tan(std::atan(1.0 / 12.0) + ratioNorm * (std::atan(12.0) - std::atan(1.0 / 12.0)));
-        struct CRow
-        {
-            const char* name;
-            double want;
-        };
-        const CRow rows[] = {
+        // band parameter, value
+        const std::tuple<const char*, double> rows[] = {
             {"threshold", dbToFactor(carried(-12.0, -66.0, 6.0, -54.0, -6.0))}, // -18 dB
-            {"ratio", ratio},                                                   // 0.999
+            {"ratio", 0.999},
             {"range", dbToFactor(15.0)},
             {"attack", 0.020},
             {"release", 0.250},
@@ -260,15 +225,14 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
             {"pan", 0.0},
             {"outgain", dbToFactor(carried(0.0, -12.0, 12.0, -18.0, 18.0))},
         };
-        EXPECT_NEAR(ratio, 0.999, 1e-12);
-        for (const CRow& row : rows)
+        for (const auto& [name, want] : rows)
         {
-            ASSERT_EQ(d.param(std::string(CPluginDriver::kKelv) + row.name)->elementCount(g),
+            ASSERT_EQ(d.param(std::string(CPluginDriver::kKelv) + name)->elementCount(g),
                       kDefaultBands)
-                << row.name;
+                << name;
             for (int k = 0; k < kDefaultBands; ++k)
-                EXPECT_NEAR(d.kelv(row.name, k, g), row.want, 1e-9 * std::max(1.0, row.want))
-                    << row.name << " band " << k << " group " << g;
+                EXPECT_NEAR(d.kelv(name, k, g), want, 1e-9 * std::max(1.0, want))
+                    << name << " band " << k << " group " << g;
         }
         // The input tilt: 4.5 dB per octave around 632.46 Hz, minus the 3 dB of pink noise.
         for (int k = 0; k < kDefaultBands; ++k)
@@ -280,18 +244,10 @@ TEST_F(CPluginTest, EveryBandStartsAtTheValueItsDefaultCurveGives)
     }
 }
 
-TEST_F(CPluginTest, TextsAndCurveEditsReachTheBands)
+TEST_F(CPluginTest, TextsGoThroughTheElementsConverter)
 {
     CPluginDriver& d = make();
     const std::string kelv = CPluginDriver::kKelv;
-    // A flat -30 dB threshold curve in group 0 only: a band range of -54 to -6 carries it to
-    // -54 + (36 / 72) * 48 = -30 dB.
-    ASSERT_FALSE(d.setElements(kelv + "env-threshold", 0,
-                               {20.0, dbToFactor(-30.0), 20000.0, dbToFactor(-30.0)}));
-    for (int k = 0; k < kDefaultBands; ++k)
-        EXPECT_NEAR(d.kelv("threshold", k, 0), dbToFactor(-30.0), 1e-9) << k;
-    EXPECT_NEAR(d.kelv("threshold", 0, 1), dbToFactor(-18.0), 1e-9);
-    // Texts go through the element's converter: "8" bands, a gain of "-6" dB.
     ASSERT_FALSE(d.setText(kelv + "bandcount", 0, 0, "8"));
     EXPECT_EQ(d.param(kelv + "freqs")->elementCount(0), 8);
     EXPECT_EQ(d.param(kelv + "threshold")->elementCount(0), 8);

@@ -108,6 +108,25 @@ inline std::complex<double> bandBankResponse(double f, double bandRate, double f
            std::polar(1.0, -2.0 * std::numbers::pi * f / fs * latency);
 }
 
+// The complex amplitude of y at f over [from, to) with a Hann window (no leakage from the
+// negative frequency whatever the number of cycles).
+inline std::complex<double> amplitudeAt(const CSamples& y, double f, std::size_t from,
+                                        std::size_t to, double fs = 48000.0)
+{
+    std::complex<double> sum = 0.0;
+    double weights = 0.0;
+    const double len = static_cast<double>(to - from);
+    for (std::size_t i = from; i < to; ++i)
+    {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi *
+                                              (static_cast<double>(i - from) + 0.5) / len);
+        sum +=
+            w * y[i] * std::polar(1.0, -2.0 * std::numbers::pi * f * static_cast<double>(i) / fs);
+        weights += w;
+    }
+    return 2.0 * sum / weights;
+}
+
 // The impulse responses out (impulse heights in) against want(f) at n log-spaced frequencies
 // from f0 to f1: the largest magnitude error in dB and the largest complex error, relative.
 struct CResponseError

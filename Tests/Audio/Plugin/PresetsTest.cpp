@@ -1,18 +1,17 @@
-// The carried preset collections: the factory bank and the default routing presets decoded by
-// hand from the resources, the Default preset against the description, the routing fit, the
-// default preset of application data, and what every factory preset does to generated
-// material, measured through the whole instance against the Default preset.
+// The carried preset collections as an instance loads them (their byte layout is the preset
+// format's own test): the factory bank's names and entries, the Default preset against the
+// description, the routing presets' names, entries, fit and channel moves, and the default
+// preset of application data.
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioPreset.h"
 #include "Audio/AudioRoutingFit.h"
 #include "Audio/Plugin/PluginTestSupport.h"
-#include "Core/MemoryReader.h"
 #include "Core/MemoryWriteBuffer.h"
-#include "Core/ResourceStore.h"
 
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -43,115 +42,12 @@ const std::vector<std::string> kRoutingKeys = {"group-names",      "grouping", "
                                                "in-routing",       "ms-pairs", "out-routing",
                                                "show-all-channels"};
 
-// ---- Records read by hand --------------------------------------------------------------------
-
-struct CHandReader
+std::vector<std::string> keysOf(const zel::CAudioPreset& preset)
 {
-    const ktest::CBytes& bytes;
-    std::size_t at = 0;
-
-    std::uint32_t u32()
-    {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<std::uint32_t>(bytes.at(at++)) << (8 * i);
-        return v;
-    }
-    std::string str()
-    {
-        const std::uint32_t n = u32();
-        std::string s(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
-        return s;
-    }
-};
-
-struct CHandPreset
-{
-    std::string name;
     std::vector<std::string> keys;
-    std::map<std::string, std::string> paths; // key -> the parameter path inside its record
-};
-
-std::vector<CHandPreset> readPresets(CHandReader& in)
-{
-    std::vector<CHandPreset> presets(in.u32());
-    for (CHandPreset& preset : presets)
-    {
-        preset.name = in.str();
-        const std::uint32_t entries = in.u32();
-        for (std::uint32_t e = 0; e < entries; ++e)
-        {
-            const std::string key = in.str();
-            const std::uint32_t length = in.u32();
-            const std::size_t end = in.at + length;
-            preset.paths[key] = in.str();
-            in.at = end;
-            preset.keys.push_back(key);
-        }
-    }
-    return presets;
-}
-
-ktest::CBytes resource(const char* name)
-{
-    zel::SResourcePayload payload;
-    EXPECT_TRUE(zel::findBuiltInResource(zel::CText(name), payload)) << name;
-    return ktest::CBytes(payload.data, payload.data + payload.size);
-}
-
-TEST(CarriedPresets, FactoryBankHoldsThirteenPresetsOfTwentySevenEntries)
-{
-    const ktest::CBytes block = resource("FactoryROM.cbf");
-    ASSERT_GT(block.size(), 12u);
-    const auto [tag, plain] = ktest::openBlock(block);
-    EXPECT_EQ(tag, "abnk");
-    CHandReader in{plain};
-    EXPECT_EQ(in.str(), "Bank");
-    const std::vector<CHandPreset> presets = readPresets(in);
-    EXPECT_EQ(in.at, plain.size()) << "the bank record is the whole content";
-    ASSERT_EQ(presets.size(), kFactoryNames.size());
-    for (std::size_t i = 0; i < presets.size(); ++i)
-    {
-        EXPECT_EQ(presets[i].name, "q3k8:" + kFactoryNames[i]);
-        ASSERT_EQ(presets[i].keys.size(), 27u) << presets[i].name;
-        EXPECT_TRUE(std::is_sorted(presets[i].keys.begin(), presets[i].keys.end()));
-        EXPECT_EQ(presets[i].keys, presets[0].keys);
-        EXPECT_EQ(presets[i].paths.at("modKelvatrone.rms"), "audio.modMain.modKelvatrone.rms");
-        EXPECT_EQ(presets[i].paths.at("io-params.ms-pairs"), "audio.modMain.io-params.ms-pairs");
-    }
-
-    // The product's own reader takes the block whole and keeps the prefixes.
-    zel::CAudioPresetBank bank;
-    zel::CMemoryReader reader(block.data(), block.size());
-    ASSERT_FALSE(bank.loadBlock(reader));
-    EXPECT_EQ(reader.remaining(), 0);
-    EXPECT_EQ(bank.presets.back().name, zel::CText("q3k8:Flatter Bass"));
-}
-
-TEST(CarriedPresets, RoutingListHoldsOneUnnamedBankOfNinePresets)
-{
-    const auto [tag, plain] = ktest::openBlock(resource("AppDataGlobal_routing-presets"));
-    EXPECT_EQ(tag, "alst");
-    CHandReader in{plain};
-    ASSERT_EQ(in.u32(), 1u);
-    EXPECT_EQ(in.str(), "");
-    const std::vector<CHandPreset> presets = readPresets(in);
-    EXPECT_EQ(in.at, plain.size());
-    ASSERT_EQ(presets.size(), kRoutingNames.size());
-    for (std::size_t i = 0; i < presets.size(); ++i)
-    {
-        EXPECT_EQ(presets[i].name, "ZLIO:" + kRoutingNames[i]);
-        const bool switches = i >= 6;
-        std::vector<std::string> expected = kRoutingKeys;
-        if (switches)
-        {
-            expected.insert(expected.end(), {"sidechain", "sidechain-mute"});
-            EXPECT_EQ(presets[i].paths.at("sidechain"), "audio.modMain.io-params.sidechain");
-        }
-        EXPECT_EQ(presets[i].keys, expected) << presets[i].name;
-    }
+    for (const auto& [key, blob] : preset.entries)
+        keys.push_back(key.toUtf8());
+    return keys;
 }
 
 // ---- Through an instance ---------------------------------------------------------------------
@@ -171,6 +67,15 @@ TEST_F(CPluginTest, NewInstanceRunsTheFactoryProgramsFromTheDescriptionsDefaults
     ASSERT_EQ(state.factoryNames.size(), 13u);
     EXPECT_EQ(state.sessionNames, state.factoryNames);
     EXPECT_EQ(state.currentProgram, 0);
+    // The carried bank: the thirteen presets by name, each with the same 27 entries.
+    const std::vector<zel::CAudioPreset>& presets = master.factoryBank().presets;
+    ASSERT_EQ(presets.size(), kFactoryNames.size());
+    for (std::size_t i = 0; i < presets.size(); ++i)
+    {
+        EXPECT_EQ(presets[i].name.toUtf8(), "q3k8:" + kFactoryNames[i]);
+        EXPECT_EQ(keysOf(presets[i]), keysOf(presets[0])) << i;
+    }
+    EXPECT_EQ(presets[0].entries.size(), 27u);
 
     // A fresh instance and the Default preset capture the same program, byte for byte.
     const zel::CAudioPreset fresh = master.capturePreset(zel::CText("q3k8:Default"));
@@ -179,9 +84,6 @@ TEST_F(CPluginTest, NewInstanceRunsTheFactoryProgramsFromTheDescriptionsDefaults
     EXPECT_NE(master.capturePreset(zel::CText("q3k8:Default")).entries, fresh.entries);
     ASSERT_FALSE(master.activateFactoryPreset(0));
     EXPECT_EQ(master.capturePreset(zel::CText("q3k8:Default")).entries, fresh.entries);
-    // Neutral: every band at 1:1.
-    for (int k = 0; k < kDefaultBands; ++k)
-        EXPECT_NEAR(d.kelv("ratio", k), 0.999, 1e-9) << k;
 }
 
 TEST_F(CPluginTest, RoutingPresetsFitOnlyWhatTheHostOffers)
@@ -190,30 +92,28 @@ TEST_F(CPluginTest, RoutingPresetsFitOnlyWhatTheHostOffers)
     const std::vector<zel::CAudioPresetBank> banks = carriedRouting(d);
     ASSERT_EQ(banks.size(), 1u);
     ASSERT_EQ(banks[0].presets.size(), 9u);
-    struct CRow
+    for (std::size_t i = 0; i < banks[0].presets.size(); ++i)
     {
-        const char* name;
-        bool midSide;
-        bool sidechain;
-    };
-    const CRow rows[] = {{"Default Stereo", false, false},   {"2.1 Stereo", false, false},
-                         {"5.1 Surround", false, false},     {"Dual Mono", false, false},
-                         {"Mid-Side Stereo", true, false},   {"Mono To Stereo", false, false},
-                         {"Stereo Side-Chain", false, true}, {"Mono Side-Chain", false, true},
-                         {"Force Mono", false, false}};
-    for (std::size_t i = 0; i < std::size(rows); ++i)
-    {
+        // Only "Mid-Side Stereo" needs mid/side, only the two side-chain presets side-chains.
         const zel::CAudioPreset& preset = banks[0].presets[i];
-        EXPECT_EQ(preset.name.toUtf8(), std::string("ZLIO:") + rows[i].name);
+        SCOPED_TRACE(preset.name.toUtf8());
+        const bool midSide = i == 4;
+        const bool sidechain = i == 6 || i == 7;
+        EXPECT_EQ(preset.name.toUtf8(), "ZLIO:" + kRoutingNames[i]);
+        // The last three carry the side-chain switches (off in "Force Mono").
+        std::vector<std::string> keys = kRoutingKeys;
+        if (i >= 6)
+            keys.insert(keys.end(), {"sidechain", "sidechain-mute"});
+        EXPECT_EQ(keysOf(preset), keys);
         zel::CAudioRoutingFit fit;
         ASSERT_FALSE(fit.read(preset));
-        EXPECT_EQ(fit.needsMidSide, rows[i].midSide) << rows[i].name;
-        EXPECT_EQ(fit.needsSidechain, rows[i].sidechain) << rows[i].name;
+        EXPECT_EQ(fit.needsMidSide, midSide);
+        EXPECT_EQ(fit.needsSidechain, sidechain);
         for (const bool ms : {false, true})
             for (const bool sc : {false, true})
                 EXPECT_EQ(zel::CAudioRoutingFit::presetFits(preset, ms, sc),
-                          (ms || !rows[i].midSide) && (sc || !rows[i].sidechain))
-                    << rows[i].name << " ms=" << ms << " sc=" << sc;
+                          (ms || !midSide) && (sc || !sidechain))
+                    << " ms=" << ms << " sc=" << sc;
     }
 
     // Either side-chain switch alone asks for side-chain inputs; a damaged record fits nothing.
@@ -238,14 +138,11 @@ TEST_F(CPluginTest, RoutingPresetsMoveTheChannelsTheirNamesSay)
 {
     // Input 1 carries 1 kHz, input 2 carries 3 kHz, both of amplitude 0.1; the expected
     // amplitudes of each tone on the two outputs.
-    struct CRow
-    {
-        std::size_t index;
-        double in1ToLeft, in1ToRight, in2ToLeft, in2ToRight;
-    };
-    const CRow rows[] = {{0, 0.1, 0.0, 0.0, 0.1},      // Default Stereo
-                         {5, 0.1, 0.1, 0.0, 0.0},      // Mono To Stereo: input 1 on both
-                         {8, 0.05, 0.05, 0.05, 0.05}}; // Force Mono: the mean on both
+    // routing preset, the amplitudes of input 1 on left and right, of input 2 on left and right
+    const std::tuple<std::size_t, double, double, double, double> rows[] = {
+        {0, 0.1, 0.0, 0.0, 0.1},      // Default Stereo
+        {5, 0.1, 0.1, 0.0, 0.0},      // Mono To Stereo: input 1 on both
+        {8, 0.05, 0.05, 0.05, 0.05}}; // Force Mono: the mean on both
     const std::size_t n = 24000;
     Signal a(n), b(n), silence(n, 0.0);
     for (std::size_t i = 0; i < n; ++i)
@@ -255,20 +152,20 @@ TEST_F(CPluginTest, RoutingPresetsMoveTheChannelsTheirNamesSay)
     }
     const auto level = [](const Signal& y, double f)
     { return 2.0 * std::abs(dftAt(Signal(y.begin() + 12000, y.end()), f, kFs)) / 12000.0; };
-    for (const CRow& row : rows)
+    for (const auto& [index, in1ToLeft, in1ToRight, in2ToLeft, in2ToRight] : rows)
     {
         // Four channels: Force Mono processes left and right twice.
         CPluginDriver& d = make(kFs, 4);
         const std::vector<zel::CAudioPresetBank> banks = carriedRouting(d);
         ASSERT_EQ(banks.size(), 1u);
-        const zel::CAudioPreset& preset = banks[0].presets[row.index];
+        const zel::CAudioPreset& preset = banks[0].presets[index];
         ASSERT_EQ(idAndText(d.registry("routing-registry")->applyPreset(preset)), "no error");
         const auto out = d.processAligned({a, b, silence, silence});
         const std::string name = preset.name.toUtf8();
-        EXPECT_NEAR(level(out[0], 1000.0), row.in1ToLeft, 0.005) << name;
-        EXPECT_NEAR(level(out[1], 1000.0), row.in1ToRight, 0.005) << name;
-        EXPECT_NEAR(level(out[0], 3000.0), row.in2ToLeft, 0.005) << name;
-        EXPECT_NEAR(level(out[1], 3000.0), row.in2ToRight, 0.005) << name;
+        EXPECT_NEAR(level(out[0], 1000.0), in1ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 1000.0), in1ToRight, 0.005) << name;
+        EXPECT_NEAR(level(out[0], 3000.0), in2ToLeft, 0.005) << name;
+        EXPECT_NEAR(level(out[1], 3000.0), in2ToRight, 0.005) << name;
     }
 }
 

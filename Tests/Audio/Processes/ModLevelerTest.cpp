@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -28,105 +29,60 @@ protected:
 
 TEST_F(ModLevelerTest, LinksEachGroupsChannelsByExtremeAverageAndAmount)
 {
-    struct CCase
+    // name, channel groups, whole-channel terminal, mode, mix, linking
+    const std::tuple<const char*, std::vector<std::int32_t>, bool, double, double, double> cases[] =
+        {
+            {"max, fully linked", {0, 0, 0, 0, 0}, true, 0, 0, 1},
+            {"min, fully linked", {0, 0, 0, 0, 0}, false, 1, 0, 1},
+            {"mode 0.5 rounds to min", {0, 0, 0, 0, 0}, true, 0.5, 0, 1},
+            {"average", {0, 0, 0, 0, 0}, true, 0, 1, 1},
+            {"blend, partial link", {0, 0, 0, 0, 0}, false, 0, 0.25, 0.6},
+            {"min blend, partial link", {0, 0, 0, 0, 0}, true, 1, 0.5, 0.3},
+            {"four channels", {0, 0, 0, 0}, true, 0, 0.5, 0.5},
+            {"three channels", {0, 0, 0}, false, 0, 0.7, 1},
+            {"two groups, per channel", {0, 1, 0, 1, 1}, false, 0, 0.5, 0.8},
+            {"two groups, whole", {1, 1, 0, 0, 0}, true, 1, 0.2, 1},
+            {"nine channels", {0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 0, 0.5, 0.9},
+            {"unlinked: the inputs pass", {0, 0, 0, 0, 0}, false, 0, 0.5, 0},
+        };
+    for (const auto& [name, groups, whole, mode, mix, linking] : cases)
     {
-        const char* name;
-        std::vector<std::int32_t> groups;
-        bool whole;
-        double mode, mix, linking;
-    };
-    const CCase cases[] = {
-        {"max, fully linked", {0, 0, 0, 0, 0}, true, 0, 0, 1},
-        {"min, fully linked", {0, 0, 0, 0, 0}, false, 1, 0, 1},
-        {"mode 0.5 rounds to min", {0, 0, 0, 0, 0}, true, 0.5, 0, 1},
-        {"average", {0, 0, 0, 0, 0}, true, 0, 1, 1},
-        {"blend, partial link", {0, 0, 0, 0, 0}, false, 0, 0.25, 0.6},
-        {"min blend, partial link", {0, 0, 0, 0, 0}, true, 1, 0.5, 0.3},
-        {"four channels", {0, 0, 0, 0}, true, 0, 0.5, 0.5},
-        {"three channels", {0, 0, 0}, false, 0, 0.7, 1},
-        {"two groups, per channel", {0, 1, 0, 1, 1}, false, 0, 0.5, 0.8},
-        {"two groups, whole", {1, 1, 0, 0, 0}, true, 1, 0.2, 1},
-        {"nine channels", {0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 0, 0.5, 0.9},
-    };
-    for (const CCase& tc : cases)
-    {
-        SCOPED_TRACE(tc.name);
-        useChannels(tc.groups, 2);
+        SCOPED_TRACE(name);
+        useChannels(groups, 2);
         ASSERT_EQ(idAndText(rebuild(
-                      chain({param("mode", std::to_string(tc.mode).c_str()),
-                             param("mix", std::to_string(tc.mix).c_str()),
-                             param("linking", std::to_string(tc.linking).c_str())},
+                      chain({param("mode", std::to_string(mode).c_str()),
+                             param("mix", std::to_string(mix).c_str()),
+                             param("linking", std::to_string(linking).c_str())},
                             {module("audio:modLeveler", "lev", inOrder({"mode", "mix", "linking"}),
-                                    tc.whole ? "is-terminal-whole=true" : "")}))),
+                                    whole ? "is-terminal-whole=true" : "")}))),
                   "no error");
 
-        const std::size_t n = 16, channelCount = tc.groups.size();
+        const std::size_t n = 16, channelCount = groups.size();
         const std::vector<CSamples> in = levels(channelCount, n);
         const CBlockResult got = runBlock(in);
+        EXPECT_EQ(got.passed, std::vector<bool>(channelCount, linking == 0.0));
         for (std::size_t c = 0; c < channelCount; ++c)
         {
             ASSERT_EQ(got.out[c].size(), n) << c;
             for (std::size_t i = 0; i < n; ++i)
             {
                 // Reference straight from the definition, over the channel's group.
-                double extreme = tc.mode >= 0.5 ? 1e300 : -1e300, sum = 0.0, count = 0.0;
+                double extreme = mode >= 0.5 ? 1e300 : -1e300, sum = 0.0, count = 0.0;
                 for (std::size_t o = 0; o < channelCount; ++o)
                 {
-                    if (tc.groups[o] != tc.groups[c])
+                    if (groups[o] != groups[c])
                         continue;
                     extreme =
-                        tc.mode >= 0.5 ? std::min(extreme, in[o][i]) : std::max(extreme, in[o][i]);
+                        mode >= 0.5 ? std::min(extreme, in[o][i]) : std::max(extreme, in[o][i]);
                     sum += in[o][i];
                     count += 1.0;
                 }
-                const double level = tc.mix * (sum / count) + (1.0 - tc.mix) * extreme;
-                const double expected = tc.linking * level + (1.0 - tc.linking) * in[c][i];
+                const double level = mix * (sum / count) + (1.0 - mix) * extreme;
+                const double expected = linking * level + (1.0 - linking) * in[c][i];
                 EXPECT_NEAR(got.out[c][i], expected, 1e-12) << c << " " << i;
             }
         }
     }
-}
-
-TEST_F(ModLevelerTest, FiveChannelExtremesAreExactAndChangesAreCrossfaded)
-{
-    useChannels({0, 0, 0, 0, 0}, 1);
-    // 0.01 s at 1000 Hz: blends of N = 10 samples.
-    ASSERT_FALSE(build(chain({param("mode", "0"), param("mix", "0"), param("linking", "1")},
-                             {module("audio:modLeveler", "lev", inOrder({"mode", "mix", "linking"}),
-                                     "xfade-length=0.01")})));
-    const auto extreme = [](const std::vector<CSamples>& in, std::size_t i, bool minimum)
-    {
-        const auto values = {in[0][i], in[1][i], in[2][i], in[3][i], in[4][i]};
-        return minimum ? std::min(values) : std::max(values);
-    };
-
-    const std::vector<CSamples> in = levels(5, 8);
-    CBlockResult got = runBlock(in);
-    for (std::size_t c = 0; c < 5; ++c)
-        for (std::size_t i = 0; i < 8; ++i)
-            EXPECT_EQ(got.out[c][i], extreme(in, i, false)) << c << " " << i;
-
-    // Maximum to minimum: (0.5 - s) min + (0.5 + s) max, s = 0.5 cos(pi k / 10).
-    setValue("plugin.modMain.mode", 1.0);
-    for (std::size_t k = 0; k < 16; ++k)
-    {
-        if (k % 8 == 0)
-            got = runBlock(in);
-        const double s = 0.5 * std::cos(std::numbers::pi * static_cast<double>(k) / 10.0);
-        const double expected =
-            k < 10 ? (0.5 - s) * extreme(in, k % 8, true) + (0.5 + s) * extreme(in, k % 8, false)
-                   : extreme(in, k % 8, true);
-        for (std::size_t c = 0; c < 5; ++c)
-            EXPECT_NEAR(got.out[c][k % 8], expected, 1e-12) << c << " " << k;
-    }
-
-    // Linking 0 ends, after its blend, on the inputs themselves.
-    setValue("plugin.modMain.linking", 0.0);
-    (void)runBlock(in);
-    (void)runBlock(in);
-    got = runBlock(in);
-    EXPECT_EQ(got.out, in);
-    EXPECT_EQ(got.passed, std::vector<bool>(5, true));
 }
 
 } // namespace

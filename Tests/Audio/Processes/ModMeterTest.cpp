@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -72,37 +73,32 @@ protected:
 
 TEST_F(ModMeterTest, SubBlockAndRingFollowRateUpdateRateAndPeakTime)
 {
-    struct CCase
+    // rate, meter and container attributes, peak time, sub-block and ring length
+    const std::tuple<double, const char*, const char*, double, std::uint32_t, std::uint32_t>
+        cases[] = {
+            {44100, "", "", 1.0, 1470, 30},
+            {48000, "", "", 1.0, 1600, 30},
+            {44100, "", "", 0.5, 1470, 15},
+            {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
+            {48000, "viz-fps=25", "", 2.0, 1920, 50},
+            {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
+            {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
+        };
+    for (const auto& [fs, meterAttrs, containerAttrs, peakTime, sub, ring] : cases)
     {
-        double fs;
-        const char *meterAttrs, *containerAttrs;
-        double peakTime;
-        std::uint32_t sub, ring;
-    };
-    const CCase cases[] = {
-        {44100, "", "", 1.0, 1470, 30},
-        {48000, "", "", 1.0, 1600, 30},
-        {44100, "", "", 0.5, 1470, 15},
-        {44100, "", "", 0.001, 1470, 1}, // rounds to 0, at least 1
-        {48000, "viz-fps=25", "", 2.0, 1920, 50},
-        {48000, "", "viz-fps=60", 1.0, 800, 60},  // inherited from the enclosing definition
-        {44100, "viz-fps=43", "", 1.0, 1026, 43}, // 1025.58 and 42.98 round up
-    };
-    for (const CCase& tc : cases)
-    {
-        SCOPED_TRACE(std::to_string(tc.fs) + tc.meterAttrs + tc.containerAttrs);
-        m_env->setSampleRate(tc.fs);
+        SCOPED_TRACE(std::to_string(fs) + meterAttrs + containerAttrs);
+        m_env->setSampleRate(fs);
         ASSERT_EQ(
-            idAndText(rebuild(chain({param("pt", std::to_string(tc.peakTime).c_str())},
-                                    {module("audio:modMeter", "m", inOrder({"pt"}), tc.meterAttrs)},
-                                    "modMain", tc.containerAttrs))),
+            idAndText(rebuild(chain({param("pt", std::to_string(peakTime).c_str())},
+                                    {module("audio:modMeter", "m", inOrder({"pt"}), meterAttrs)},
+                                    "modMain", containerAttrs))),
             "no error");
         auto& meter = dynamic_cast<zel::CModMeter&>(*m_main->findChild("m"));
         for (std::size_t c = 0; c < 2; ++c)
         {
             const double* state = m_context->data(meter.module(c).stateRef(0));
-            EXPECT_EQ(zel::meterSubBlockLength(state), tc.sub);
-            EXPECT_EQ(zel::meterRingLength(state), tc.ring);
+            EXPECT_EQ(zel::meterSubBlockLength(state), sub);
+            EXPECT_EQ(zel::meterRingLength(state), ring);
         }
     }
 }
@@ -197,7 +193,6 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
     const FSignal cosine = [](std::size_t k)
     { return std::cos(0.1 * std::numbers::pi * static_cast<double>(k)); };
     const FSignal opposite = [&](std::size_t k) { return -sine(k); };
-    const FSignal silence = [](std::size_t) { return 0.0; };
     struct CCase
     {
         const char* name;
@@ -207,9 +202,7 @@ TEST_F(ModMeterTest, CorrelationOfChannelPairs)
         double newAvgTime = 0.0;      // set from block 15 on when not 0
     };
     const CCase cases[] = {
-        {"identical", {sine, sine}, false, {1.0}},
         {"opposite", {sine, opposite}, true, {-1.0}},
-        {"silence", {silence, silence}, false, {0.0}},
         {"quadrature", {sine, cosine}, false, {NAN}},
         {"quadrature, slower from block 15", {sine, cosine}, true, {NAN}, 0.2},
         {"two pairs and a single", {sine, sine, sine, opposite, sine}, false, {1.0, -1.0}},
@@ -311,27 +304,15 @@ TEST_F(ModMeterTest, FlagsRiseOncePerPublishedRecordAndNotWhileOff)
     EXPECT_EQ(record("m", 0)[0], 0.0);
 }
 
-TEST_F(ModMeterTest, BadAttributesAreRefused)
+TEST_F(ModMeterTest, BadUpdateRatesAreRefused)
 {
-    struct CCase
-    {
-        const char *tag, *attrs, *message;
-    };
-    const CCase cases[] = {
-        {"audio:modMeter", "is-diff=maybe",
-         "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value 'maybe'."},
-        {"audio:modMeter", "viz-fps=0",
-         "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate '0' specified."},
-        {"audio:modMeter", "viz-fps=fast",
-         "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate 'fast' specified."},
-        {"audio:modMeterCorr", "is-inverted=2",
-         "zelstr_CClassInfo_flag_InvalidBoolean: Invalid boolean value '2'."},
-    };
-    for (const CCase& tc : cases)
+    for (const std::string rate : {"0", "fast"})
     {
         resetGraph();
-        EXPECT_EQ(idAndText(define(container("modMain", {module(tc.tag, "m", {}, tc.attrs)}))),
-                  tc.message);
+        EXPECT_EQ(
+            idAndText(define(
+                container("modMain", {module("audio:modMeter", "m", {}, "viz-fps=" + rate)}))),
+            "zelstr_CModMeterDef_onVizFps_Invalid: Invalid update rate '" + rate + "' specified.");
     }
 }
 

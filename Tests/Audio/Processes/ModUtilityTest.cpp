@@ -1,6 +1,7 @@
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <cmath>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -21,38 +22,30 @@ protected:
 
 TEST_F(ModUtilityTest, MultiplyAndDivideTheTwoInputsWithoutGuardingZero)
 {
-    struct CCase
-    {
-        const char* extra;
-        const char* level; // the second input is the first times this
-        bool secondInput;
-    };
-    const CCase cases[] = {{"is-division=false", "3", true},
-                           {"", "-0.5", true},
-                           {"is-division=true", "2", true},
-                           {"is-division=true", "0", true},
-                           {"is-division=true", "2", false}};
+    // extra attributes, the second input as a multiple of the first, whether it is connected
+    const std::tuple<const char*, const char*, bool> cases[] = {{"is-division=false", "3", true},
+                                                                {"", "-0.5", true},
+                                                                {"is-division=true", "2", true},
+                                                                {"is-division=true", "0", true},
+                                                                {"is-division=true", "2", false}};
     const CSamples in = signedRamp(8);
-    for (const CCase& tc : cases)
+    for (const auto& [extra, factor, secondInput] : cases)
     {
-        SCOPED_TRACE(std::string(tc.extra) + " " + tc.level);
-        std::vector<CChild> children{param("level", tc.level),
-                                     gain("g", "level"),
-                                     module("audio:modMult", "m", {}, tc.extra),
-                                     link("src=*|dst=g"),
-                                     link("src=*|dst=m"),
-                                     link("src=m|dst=*")};
-        if (tc.secondInput)
+        SCOPED_TRACE(std::string(extra) + " " + factor);
+        std::vector<CChild> children{
+            param("level", factor), gain("g", "level"),  module("audio:modMult", "m", {}, extra),
+            link("src=*|dst=g"),    link("src=*|dst=m"), link("src=m|dst=*")};
+        if (secondInput)
             children.push_back(link("src=g|dst=m/1"));
         ASSERT_FALSE(rebuild(container("modMain", children)));
-        const bool division = std::string(tc.extra) == "is-division=true";
-        const double level = std::stod(tc.level);
+        const bool division = std::string(extra) == "is-division=true";
+        const double level = std::stod(factor);
         const CBlockResult got = runSame(in);
-        EXPECT_EQ(got.passed[0], !tc.secondInput);
+        EXPECT_EQ(got.passed[0], !secondInput);
         for (std::size_t i = 0; i < in.size(); ++i)
         {
             const double a = in[i], b = in[i] * level;
-            if (!tc.secondInput)
+            if (!secondInput)
                 EXPECT_EQ(got.out[0][i], a) << i;
             else if (!division)
                 EXPECT_EQ(got.out[0][i], a * b) << i;
@@ -97,32 +90,29 @@ TEST_F(ModUtilityTest, BypassPassesTheDryInputAndSoloSilencesTheOtherGroups)
                    module("audio:modBypass", "byp", inOrder({"en", "solo"}), "xfade-length=0.0001"),
                    link("src=*|dst=g"), link("src=g|dst=byp"), link("src=*|dst=byp/1"),
                    link("src=byp|dst=*")})));
-    struct CCase
-    {
-        double enable, solo0, solo1;
-        const char* expected; // per channel: P processed, D dry, N noise
-    };
-    const CCase cases[] = {{0, 0, 0, "PP"}, {1, 0, 0, "DD"},     {0, 1, 0, "PN"}, {1, 0, 1, "ND"},
-                           {0, 1, 1, "PP"}, {1, 0.5, 0.4, "DN"}, {0, 0, 0, "PP"}};
+    // enable, solo of groups 0 and 1, per channel: P processed, D dry, N noise
+    const std::tuple<double, double, double, const char*> cases[] = {
+        {0, 0, 0, "PP"}, {1, 0, 0, "DD"},     {0, 1, 0, "PN"}, {1, 0, 1, "ND"},
+        {0, 1, 1, "PP"}, {1, 0.5, 0.4, "DN"}, {0, 0, 0, "PP"}};
     const CSamples in = constant(6, 0.25);
-    for (const CCase& tc : cases)
+    for (const auto& [enable, solo0, solo1, expected] : cases)
     {
-        SCOPED_TRACE(tc.expected);
-        setValue("plugin.modMain.en", tc.enable);
-        setValue("plugin.modMain.solo", tc.solo0, 0);
-        setValue("plugin.modMain.solo", tc.solo1, 1);
+        SCOPED_TRACE(expected);
+        setValue("plugin.modMain.en", enable);
+        setValue("plugin.modMain.solo", solo0, 0);
+        setValue("plugin.modMain.solo", solo1, 1);
         (void)runSame(in); // a one-sample blend
         const CBlockResult got = runSame(in);
         for (std::size_t c = 0; c < 2; ++c)
         {
-            if (tc.expected[c] == 'N')
+            if (expected[c] == 'N')
             {
                 for (const double v : got.out[c])
                     EXPECT_NEAR(std::fabs(v), 1e-11, 1e-24) << c;
                 continue;
             }
-            EXPECT_EQ(got.out[c], constant(6, tc.expected[c] == 'P' ? 0.75 : 0.25)) << c;
-            EXPECT_EQ(got.passed[c], tc.expected[c] == 'D') << c;
+            EXPECT_EQ(got.out[c], constant(6, expected[c] == 'P' ? 0.75 : 0.25)) << c;
+            EXPECT_EQ(got.passed[c], expected[c] == 'D') << c;
         }
     }
 }
@@ -143,29 +133,18 @@ TEST_F(ModUtilityTest, PerChannelModulesRefuseAWholeChannelTerminal)
 TEST_F(ModUtilityTest, SteadyStateProcessingAllocatesNothing)
 {
     useChannels({0, 0}, 1);
-    ASSERT_FALSE(build(container(
-        "modMain", {param("gain", "2"),
-                    param("mute", "0"),
-                    param("en", "0"),
-                    param("link", "0.5"),
-                    param("mix", "0.5"),
-                    param("mode", "0"),
-                    module("audio:modGain", "g", inOrder({"gain", "mute"}), "xfade-length=0.005"),
-                    module("audio:modAbs", "abs"),
-                    module("audio:modLeveler", "lev", inOrder({"mode", "mix", "link"}),
-                           "is-terminal-whole=true"),
-                    module("audio:modMult", "m", {}, "is-division=true"),
-                    module("audio:modDenorm", "dn"),
-                    module("audio:modBypass", "byp", inOrder({"en"}), "xfade-length=0.005"),
-                    link("src=*|dst=g"),
-                    link("src=g|dst=abs"),
-                    link("src=abs|dst=lev"),
-                    link("src=lev|dst=m/1"),
-                    link("src=*|dst=m"),
-                    link("src=m|dst=dn"),
-                    link("src=dn|dst=byp"),
-                    link("src=*|dst=byp/1"),
-                    link("src=byp|dst=*")})));
+    CChild main = chain(
+        {param("gain", "2"), param("mute", "0"), param("en", "0"), param("link", "0.5"),
+         param("mix", "0.5"), param("mode", "0")},
+        {module("audio:modGain", "g", inOrder({"gain", "mute"}), "xfade-length=0.005"),
+         module("audio:modAbs", "abs"),
+         module("audio:modLeveler", "lev", inOrder({"mode", "mix", "link"}),
+                "is-terminal-whole=true"),
+         module("audio:modMult", "m", {}, "is-division=true"), module("audio:modDenorm", "dn"),
+         module("audio:modBypass", "byp", inOrder({"en"}), "xfade-length=0.005")});
+    // The input is also the divisor and the bypass's dry signal.
+    main.children.insert(main.children.end(), {link("src=*|dst=m/1"), link("src=*|dst=byp/1")});
+    ASSERT_FALSE(build(main));
     zel::CAudioParam* params[] = {
         &liveParam("plugin.modMain.gain"), &liveParam("plugin.modMain.mute"),
         &liveParam("plugin.modMain.en"), &liveParam("plugin.modMain.link")};

@@ -2,6 +2,7 @@
 #include "Audio/Processes/ModTestSupport.h"
 
 #include <string>
+#include <tuple>
 
 namespace kelvtest
 {
@@ -67,13 +68,8 @@ TEST_F(ProcessSwitchTest, MalformedProcessListsAreRejected)
 
 TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
 {
-    struct CCase
-    {
-        const char* extra;
-        const char* sel; // nullptr: the index is unbound
-        double gain;
-    };
-    const CCase cases[] = {
+    // extra, sel (nullptr: the index is unbound), gain
+    const std::tuple<const char*, const char*, double> cases[] = {
         {"", "0", 2.0},
         {"", "1", 3.0},
         {"", "0.6", 3.0},                   // rounds to 1
@@ -83,37 +79,14 @@ TEST_F(ProcessSwitchTest, IndexSelectsTheProcessOrTheFallback)
         {"def-child-name=a", nullptr, 2.0}, // unbound, default index 0
         {"def-index=7|def-child-name=b", nullptr, 3.0},
     };
-    for (const CCase& c : cases)
+    for (const auto& [extra, sel, gain] : cases)
     {
-        const std::string name = std::string(c.extra) + " " + (c.sel ? c.sel : "unbound");
-        ASSERT_EQ(idAndText(buildSwitch(std::string("process-list=0:.a;1:.b|") + c.extra, c.sel)),
+        const std::string name = std::string(extra) + " " + (sel ? sel : "unbound");
+        ASSERT_EQ(idAndText(buildSwitch(std::string("process-list=0:.a;1:.b|") + extra, sel)),
                   "no error")
             << name;
-        EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), c.gain)) << name;
+        EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), gain)) << name;
     }
-}
-
-TEST_F(ProcessSwitchTest, SelectionChangeBlendsBetweenTheProcesses)
-{
-    // 0.01 s at 1000 Hz: N = 10 samples.
-    ASSERT_FALSE(buildSwitch("process-list=0:.a;1:.b|xfade-length=0.01", "0"));
-    auto* sw = dynamic_cast<zel::CModProcessSwitch*>(m_main->findChild("sw"));
-    ASSERT_NE(sw, nullptr);
-    ASSERT_EQ(sw->processes().size(), 2u);
-    EXPECT_EQ(runBlock(signal(8)).out, scaled(signal(8), 2.0));
-
-    change("plugin.modMain.sel", 1.0, 0.008);
-    const std::vector<CSamples> out = runBlocks(2, 8, 8);
-    EXPECT_FALSE(sw->isFading());
-    EXPECT_EQ(sw->selected(), 1);
-    const std::vector<CSamples> in = signal(16, 8);
-    for (std::size_t c = 0; c < 2; ++c)
-        for (std::size_t k = 0; k < 16; ++k)
-        {
-            const double a = oldWeight(k, 10);
-            EXPECT_NEAR(out[c][k], (1 - a) * 3 * in[c][k] + a * 2 * in[c][k], 1e-12) << k;
-        }
-    EXPECT_EQ(runBlock(signal(8, 24)).out, scaled(signal(8, 24), 3.0));
 }
 
 TEST_F(ProcessSwitchTest, IdleProcessesStillTakeTheirParameterChanges)

@@ -5,7 +5,6 @@
 #include "Core/Log.h"
 #include "Support/AllocationCounter.h"
 
-#include <cstdio>
 #include <string>
 
 namespace kelvtest
@@ -41,8 +40,6 @@ TEST_F(ResamplerTest, ImpulsePeakSitsAtTheReportedRoundTripLatency)
             const CSamples y = feed(impulse(2048));
             ASSERT_EQ(y.size(), 2048u);
             const auto peak = static_cast<std::int32_t>(peakIndex(y));
-            std::printf("[latency] %s k=%d peak=%d reported=%d height=%.6f\n", kindName(lp), k,
-                        peak, down.currentLatency(), y[static_cast<std::size_t>(peak)]);
             if (lp > 0.5)
             {
                 EXPECT_EQ(down.currentLatency(), kFir[k]);
@@ -52,31 +49,6 @@ TEST_F(ResamplerTest, ImpulsePeakSitsAtTheReportedRoundTripLatency)
                 EXPECT_NEAR(peak, down.currentLatency(), 1);
             EXPECT_EQ(child("modUpsampler").currentLatency(), 0);
         }
-}
-
-// With the uniformer behind the round trip the total is the table's 502 samples at 44100 and
-// 48000 Hz for every factor and filter kind.
-TEST_F(ResamplerTest, UniformerMakesTheTotalLatencyConstant)
-{
-    for (const double rate : {44100.0, 48000.0})
-        for (const double lp : {0.0, 1.0})
-            for (std::int32_t k = 0; k <= 3; ++k)
-            {
-                SCOPED_TRACE(std::string(kindName(lp)) + " stages " + std::to_string(k) + " at " +
-                             std::to_string(rate));
-                reset();
-                setRate(rate);
-                ASSERT_EQ(idAndText(buildChain(roundTrip(k + 1.0, lp, kLatencies))), "no error");
-                const CSamples y = feed(impulse(2048));
-                const auto& uniformer = child<zel::CModLatencyUniformer>("modLatencyUniformer");
-                EXPECT_EQ(uniformer.graphLatency(), child("modDownsampler").currentLatency());
-                EXPECT_EQ(uniformer.reportedLatency(), 502);
-                EXPECT_EQ(m_env->latency(), 502);
-                if (lp > 0.5)
-                    EXPECT_EQ(peakIndex(y), 502u);
-                else
-                    EXPECT_NEAR(static_cast<double>(peakIndex(y)), 502.0, 1.0);
-            }
 }
 
 // Mode 1x -> 4x -> 2x, then Auto following "host-mode": the chains grow and shrink to 2k
