@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <tuple>
 #include <type_traits>
@@ -280,6 +283,75 @@ TEST_F(VstEffectTest, ChunksRoundTripThroughANewInstanceAndJunkIsRefused)
         host.close(a);
         host.close(b);
     }
+}
+
+// Host automation reaches the internal parameter without an echo; a change made inside the
+// effect (a program change here) reaches the host once per changed parameter, with the value
+// the effect then reports, after the parameter's lock is released: another thread can read
+// the parameter while the host is being told.
+TEST_F(VstEffectTest, ParameterChangesTravelBothWaysThroughTheRecord)
+{
+    struct SNotified
+    {
+        std::int32_t index;
+        float value;
+        float reported;
+        bool readableElsewhere;
+    };
+    static std::vector<SNotified> notified;
+    static vst::AEffect* effect = nullptr;
+    const auto callback = [](vst::AEffect* e, std::int32_t opcode, std::int32_t index,
+                             std::intptr_t, void* ptr, float opt) -> std::intptr_t
+    {
+        if (opcode == vst::audioMasterVersion)
+            return 2400;
+        if (opcode == vst::audioMasterGetProductString || opcode == vst::audioMasterGetVendorString)
+            std::strcpy(static_cast<char*>(ptr), "Notify Host");
+        if (opcode == vst::audioMasterAutomate && e != nullptr && e == effect)
+        {
+            auto other =
+                std::async(std::launch::async, [e, index] { return e->getParameter(e, index); });
+            const bool readable =
+                other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            notified.push_back({index, opt, e->getParameter(e, index), readable});
+        }
+        return 0;
+    };
+    notified.clear();
+    effect = CVstTestHost::entry()(callback);
+    ASSERT_NE(effect, nullptr);
+    vst::AEffect* e = effect;
+
+    const std::string gainBefore = CVstTestHost::text(e, vst::effGetParamDisplay, 7);
+    e->setParameter(e, 7, 0.3f);
+    EXPECT_NE(CVstTestHost::text(e, vst::effGetParamDisplay, 7), gainBefore);
+    EXPECT_TRUE(notified.empty());
+
+    // "Mastering Compression" turns RMS detection on in every group (one internal parameter,
+    // four host parameters), selects 2x oversampling and has its own output gain; going back
+    // to the first program restores that program's state as edited above.
+    const std::tuple<std::intptr_t, std::vector<std::int32_t>> programs[] = {
+        {5, {1, 3, 7, 9, 15, 21}},
+        {0, {1, 3, 7, 9, 15, 21}},
+    };
+    for (const auto& [program, expected] : programs)
+    {
+        SCOPED_TRACE(program);
+        notified.clear();
+        CVstTestHost::dispatch(e, vst::effSetProgram, 0, program);
+        std::vector<std::int32_t> indices;
+        for (const SNotified& n : notified)
+        {
+            indices.push_back(n.index);
+            EXPECT_EQ(n.value, n.reported) << n.index;
+            EXPECT_TRUE(n.readableElsewhere) << n.index;
+        }
+        std::sort(indices.begin(), indices.end());
+        EXPECT_EQ(indices, expected);
+    }
+    EXPECT_FLOAT_EQ(e->getParameter(e, 7), 0.3f);
+    effect = nullptr;
+    CVstTestHost::dispatch(e, vst::effClose);
 }
 
 TEST_F(VstEffectTest, VendorSpecificTextConversions)
