@@ -56,12 +56,27 @@ std::int32_t CAudioProcessStack::wantedReplicas() const
 
 CErrorPtr CAudioProcessStack::buildReplica(CAudioProcessReplica& slot)
 {
+    const std::int32_t group = slot.index() + definition()->stackIndexShift();
+    std::shared_ptr<const CAudioProcessSetup> own = sharedSetup();
+    if (definition()->isChannelStack())
+    {
+        // An instance of a channel stack carries only its group's channels: the others never
+        // reach it, and running (and keeping state for) every channel in every instance would
+        // multiply the work and the buffers by the number of groups.
+        auto narrowed = std::make_shared<CAudioProcessSetup>(setup());
+        std::int32_t members = 0;
+        for (std::int32_t c = 0; c < channelCount(); ++c)
+            members += setup().groupOf(c) == group ? 1 : 0;
+        narrowed->channelCount = std::max(1, members);
+        narrowed->channelGroups.assign(static_cast<std::size_t>(narrowed->channelCount), group);
+        own = std::move(narrowed);
+    }
     CAudioProcessBase* made = nullptr;
-    ZEL_TRY(slot.addStage(*definition(), "instance", sharedSetup(),
+    ZEL_TRY(slot.addStage(*definition(), "instance", std::move(own),
                           instancePath() + CText(".") + CText(std::to_string(slot.index())), true,
                           made),
             fullName().toUtf8());
-    setGroupDeep(*made, slot.index() + definition()->stackIndexShift());
+    setGroupDeep(*made, group);
     return nullptr;
 }
 
@@ -71,6 +86,15 @@ std::int32_t CAudioProcessStack::instanceFor(std::int32_t channel) const
         return -1;
     const std::int32_t index = setup().groupOf(channel) - definition()->stackIndexShift();
     return index >= 0 && index < instanceCount() ? index : -1;
+}
+
+std::int32_t CAudioProcessStack::memberOf(std::int32_t channel) const
+{
+    const std::int32_t group = setup().groupOf(channel);
+    std::int32_t member = 0;
+    for (std::int32_t c = 0; c < channel; ++c)
+        member += setup().groupOf(c) == group ? 1 : 0;
+    return member;
 }
 
 void CAudioProcessStack::wire()
@@ -83,7 +107,7 @@ void CAudioProcessStack::wire()
         {
             const std::int32_t index = instanceFor(c);
             if (index >= 0)
-                at = &chain(*at, replica(index), c);
+                at = &chain(*at, replica(index), memberOf(c));
         }
         else
             for (std::int32_t i = 0; i < instanceCount(); ++i)

@@ -14,7 +14,9 @@
 // Chaining:
 //   - with "is-channel-stack" the instances run side by side, one per channel group: channel c
 //     goes through the instance whose stack index equals the channel's group, and passes
-//     unchanged when no instance has that index;
+//     unchanged when no instance has that index. Each instance is built with its group's
+//     channels only (at least one), in their order: the group's k-th channel is the
+//     instance's channel k;
 //   - otherwise the instances run in series, every channel through instance 0, then 1, ...
 // Output port 0 carries the result per channel.
 
@@ -43,6 +45,9 @@ public:
     // The instance that channel c runs through in a channel stack; -1 when it passes unchanged
     // (and for a serial stack).
     std::int32_t instanceFor(std::int32_t channel) const;
+    // The position of channel c among the channels of its group: its channel inside the
+    // instance of a channel stack.
+    std::int32_t memberOf(std::int32_t channel) const;
 
 protected:
     std::int32_t wantedReplicas() const override;

@@ -5,6 +5,7 @@
 // the side-to-mid balance of a stereo signal at 100 Hz, 500 Hz and 6 kHz. The three materials
 // run one after the other; each is measured only once the previous one has been released.
 #include "Audio/AudioParamRegistry.h"
+#include "Audio/DCDAWContext.h"
 #include "Audio/Plugin/PluginTestSupport.h"
 
 #include <array>
@@ -265,6 +266,28 @@ TEST_F(PresetBehaviour, EveryFactoryPresetDoesWhatItsNameSays)
         const CMeasures m = run(index);
         check(m, base);
     }
+}
+
+// Eight channels with the description's own group count (four groups, as a host that gives
+// every channel gets): each group's processor instance carries only its group's channels, so
+// the heaviest factory preset leaves the shared buffer pool room to spare and the output
+// audible. (Every instance carrying every channel ran the pool dry and silenced the output.)
+TEST_F(PresetBehaviour, EightChannelsInFourGroupsLeaveThePoolRoom)
+{
+    CPluginDriver& d = make(44100.0, 8);
+    ASSERT_EQ(idAndText(d.set("plugin.modMain.modKelvatrone.group-count", 0, 0, 4)), "no error");
+    ASSERT_EQ(idAndText(d.registry()->activateFactoryPreset(5)), "no error");
+    std::vector<std::vector<double>> in(8, std::vector<double>(4096));
+    for (std::size_t c = 0; c < in.size(); ++c)
+        for (std::size_t i = 0; i < in[c].size(); ++i)
+            in[c][i] = 0.3 * std::sin(phaseAt(440.0 * static_cast<double>(c + 1), i));
+    const std::vector<std::vector<double>> out = d.process(in);
+    EXPECT_EQ(idAndText(d.error()), "no error");
+    EXPECT_GT(d.context().freeSlotCount(), 1000u);
+    double peak = 0.0;
+    for (double v : out[0])
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 0.05);
 }
 
 } // namespace
