@@ -62,9 +62,13 @@ TEST_F(ModStructuralChangeTest, ChangesBlendFromTheOldSettingToTheNew)
     {
         SCOPED_TRACE(std::string(name) + ": " + from + " -> " + to);
         useChannels(groups, 1);
+        // Structured bindings are captured through references of their own (older compilers
+        // refuse to capture a binding).
+        const auto& makeGraph = graph;
+        const char* const paramName = name;
         const auto runWith = [&](const char* value)
         {
-            EXPECT_EQ(idAndText(rebuild(graph(name, value))), "no error");
+            EXPECT_EQ(idAndText(rebuild(makeGraph(paramName, value))), "no error");
             return runBlocks(3, 8, 0);
         };
         const std::vector<CSamples> before = runWith(from);
