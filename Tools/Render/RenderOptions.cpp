@@ -91,7 +91,7 @@ CErrorPtr CRenderOptions::parse(const std::vector<std::string>& args, SRenderOpt
         if (arg.rfind("--", 0) == 0)
         {
             const std::size_t eq = arg.find('=');
-            if (eq != std::string::npos && arg.rfind("--set", 0) != 0)
+            if (eq != std::string::npos)
             {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
