@@ -66,12 +66,11 @@ std::vector<double> CDemoMix::render(double seconds, std::int32_t sampleRate)
         const auto bar = static_cast<std::size_t>((beat / 4) % 4);
         const std::int64_t beatInBar = beat % 4;
 
-        // Kick on every beat: a falling sine with a fast decay, accented on the downbeat.
-        const double kickFreq = 45.0 + 110.0 * std::exp(-inBeat * 30.0);
+        // Kick on every beat: a sine falling from 155 Hz to 45 Hz (the phase is the integral of
+        // that frequency), with a fast decay, accented on the downbeat.
         const double kickPhase = 45.0 * inBeat + 110.0 * (1.0 - std::exp(-inBeat * 30.0)) / 30.0;
         const double kick = std::sin(2.0 * kPi * kickPhase) * std::exp(-inBeat * 7.0) *
                             (beatInBar == 0 ? 0.95 : 0.75);
-        (void)kickFreq;
 
         // Snare on beats 2 and 4: a tone and low-passed noise.
         double snare = 0.0;
@@ -108,7 +107,9 @@ std::vector<double> CDemoMix::render(double seconds, std::int32_t sampleRate)
         padLp[1] += (padR - padLp[1]) * 0.12;
         const double padGain = 0.07 * swell;
 
-        const double centre = 0.8 * kick + 0.55 * snare + 0.7 * bass;
+        // The first two bars are a quieter intro without kick and snare; the full mix follows.
+        const double drums = beat < 8 ? 0.0 : 1.0;
+        const double centre = drums * (0.8 * kick + 0.55 * snare) + (beat < 8 ? 0.45 : 0.7) * bass;
         const double left = centre + 0.9 * hat + padGain * padLp[0];
         const double right = centre + 0.6 * hat + padGain * padLp[1];
         // Ends faded in and out over 10 ms so the clip starts and stops without clicks.

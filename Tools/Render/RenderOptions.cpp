@@ -65,7 +65,7 @@ const char* CRenderOptions::usage()
            "  --plugin PATH         the plug-in library (default: the one built with the "
            "renderer,\n"
            "                        or $KELVATRONE_PLUGIN)\n"
-           "  --quiet               no progress bar and no summary\n"
+           "  --quiet               no progress bar (the summary is still printed)\n"
            "  --help                this text\n";
 }
 

@@ -54,7 +54,7 @@ struct SRenderOptions
     EOutputFormat format = EOutputFormat::sameAsInput;
     EOutputBits bits = EOutputBits::sameAsInput;
     bool dither = true;
-    bool quiet = false;
+    bool quiet = false; // no progress bar
 
     // True when the command renders a file (rather than only listing or saving settings).
     bool renders() const { return !input.empty(); }

@@ -268,8 +268,7 @@ CErrorPtr CRenderer::run(const SRenderOptions& options, std::FILE* out)
     m_report.clipped = writer.clippedSamples();
     ZEL_TRY(inputMeter.result(m_report.input), kOwner);
     ZEL_TRY(outputMeter.result(m_report.output), kOwner);
-    if (!options.quiet)
-        std::fprintf(out, "%s", summary(options, m_report).c_str());
+    std::fprintf(out, "%s", summary(options, m_report).c_str());
     return nullptr;
 }
 
