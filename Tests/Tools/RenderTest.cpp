@@ -2,6 +2,7 @@
 // and read back byte by byte here (not with the audio library the renderer uses), the
 // executable runs as a child process, and its exit status, messages and files are checked.
 #include "AudioFile.h"
+#include "ProgressBar.h"
 #include "RenderOptions.h"
 
 #include <gtest/gtest.h>
@@ -384,6 +385,41 @@ TEST_F(RenderTest, BadInputFailsWithoutOutput)
     }
 }
 
+// The output takes the input's file and sample format unless the options name others.
+TEST_F(RenderTest, OutputFormatFollowsTheInputUnlessAsked)
+{
+    writeFile(path("in16.wav"), wavFile(dynamicNoise(4410, 0.3, 0.05), 44100, 16, false));
+    const struct
+    {
+        std::vector<std::string> options;
+        const char* magic;
+        std::uint16_t tag;
+        std::uint16_t bits;
+    } cases[] = {
+        {{}, "RIFF", 1, 16},
+        {{"--bits", "24"}, "RIFF", 1, 24},
+        {{"--bits", "float"}, "RIFF", 3, 32},
+        {{"--format", "aiff"}, "FORM", 0, 0},
+        {{"--format", "flac"}, "fLaC", 0, 0},
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--quiet", path("in16.wav"), path("out.bin")});
+        const SRun r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Bytes b = readFile(path("out.bin"));
+        ASSERT_GT(b.size(), 36u);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), c.magic);
+        if (c.tag != 0)
+        {
+            EXPECT_EQ(b[20] | b[21] << 8, c.tag) << ::testing::PrintToString(c.options);
+            EXPECT_EQ(b[34] | b[35] << 8, c.bits) << ::testing::PrintToString(c.options);
+        }
+        fs::remove(path("out.bin"));
+    }
+}
+
 // Names and state texts are matched ignoring case; listings show programs and parameters.
 TEST_F(RenderTest, ListsAndMatchesNamesIgnoringCase)
 {
@@ -466,6 +502,27 @@ TEST(RenderAudioFile, UncommittedOutputLeavesNothing)
     }
     EXPECT_TRUE(fs::is_empty(dir));
     fs::remove_all(dir);
+}
+
+// Percent, speed and time left follow from frames done, frames in all and the time taken.
+TEST(RenderProgress, ShowsPercentSpeedAndTimeLeft)
+{
+    const struct
+    {
+        std::int64_t done;
+        std::int64_t total;
+        double seconds;
+        const char* expected;
+    } cases[] = {
+        {0, 441000, 0.0, "[------------------------------]   0%"},
+        {220500, 441000, 1.25,
+         "[###############---------------]  50%     4.0x realtime  0:01 left"},
+        {441000, 441000, 2.0, "[##############################] 100%     5.0x realtime  0:00 left"},
+        {44100, 44100 * 600, 2.0,
+         "[------------------------------]   0%     0.5x realtime  19:58 left"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kelvtools::CProgressBar::line(c.done, c.total, 44100.0, c.seconds), c.expected);
 }
 
 TEST(RenderOptions, ParsesAndRefusesCommandLines)

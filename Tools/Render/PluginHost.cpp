@@ -32,9 +32,6 @@ constexpr std::size_t kChunkFrame = 16;
 // Host values probed to find the display texts of a parameter.
 constexpr int kStateProbes = 1000;
 
-// The host this process runs (an effect may call back before its record is known).
-CPluginHost* g_host = nullptr;
-
 std::string lower(std::string text)
 {
     for (char& c : text)
@@ -141,8 +138,6 @@ CPluginHost::~CPluginHost()
         dispatch(vst::effClose);
         m_effect = nullptr;
     }
-    if (g_host == this)
-        g_host = nullptr;
 }
 
 std::intptr_t CPluginHost::callback(vst::AEffect* effect, std::int32_t opcode, std::int32_t index,
@@ -193,7 +188,6 @@ CErrorPtr CPluginHost::load(const std::string& modulePath)
         return ZEL_ERROR(kOwner, "zelstr_CPluginHost_load_Entry",
                          "The plug-in library '%1' has no entry VSTPluginMain: %2",
                          {modulePath, m_module.error()});
-    g_host = this;
     vst::AEffect* effect = main(&CPluginHost::callback);
     if (effect == nullptr || effect->magic != vst::kEffectMagic)
         return ZEL_ERROR(kOwner, "zelstr_CPluginHost_load_Effect",

@@ -8,7 +8,8 @@
 // Beyond the raw record it offers what a command-line host needs: programs and parameters by
 // their visible names, parameter values from display texts, preset and bank files, and block
 // processing in 32-bit or 64-bit samples. It is not a general host: no editor, no MIDI, no
-// time information, one effect per host and one host at a time in a process.
+// time information, one effect per host. Its callback answers the same to every effect, so
+// several hosts may live in one process.
 
 #include "Audio/VST/VstAbi.h"
 #include "Core/Error.h"

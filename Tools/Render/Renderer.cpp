@@ -313,6 +313,14 @@ std::string CRenderer::summary(const SRenderOptions& options, const SRenderRepor
     std::snprintf(line, sizeof(line), "%-16s%.1fx realtime (%s-bit, block %d)\n", "Speed", speed,
                   options.use64 ? "64" : "32", options.blockSize);
     text += line;
+    // The interface gives the host no way to learn that a process call failed; an effect that
+    // fails outputs silence, which is worth saying when the input was not silent.
+    if (std::isfinite(report.input.integrated) && !std::isfinite(report.output.integrated))
+    {
+        std::snprintf(line, sizeof(line), "%-16s%s\n", "Warning",
+                      "the output is silent although the input is not");
+        text += line;
+    }
     if (report.clipped > 0)
     {
         std::snprintf(line, sizeof(line), "%-16s%lld samples clipped at full scale\n", "Warning",
