@@ -478,6 +478,9 @@ CErrorPtr CPluginHost::loadBankFile(const std::string& path, std::int32_t& progr
     if (CErrorPtr err = bank.loadFile(zel::CText(path)))
         return ZEL_ERROR(kOwner, "zelstr_CPluginHost_loadBankFile_Damaged",
                          "Cannot load the bank file '%1': %2", {path, err->text()});
+    if (bank.presets.empty())
+        return ZEL_ERROR(kOwner, "zelstr_CPluginHost_loadBankFile_Empty",
+                         "The bank file '%1' holds no programs.", {path});
     ZEL_TRY(setChunk(path, false), kOwner);
     programs = static_cast<std::int32_t>(bank.presets.size());
     return nullptr;
