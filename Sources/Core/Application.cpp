@@ -17,10 +17,12 @@ namespace
 
 constexpr const char* kClassName = "CApplication";
 
-// Serialises creation and destruction of the application object.
+// Serialises creation and destruction of the application object. Like every process-wide
+// lock here it is never destroyed: the library's exit handler destroys the application after
+// the static destructors of locks made later than its registration have already run.
 std::mutex& lifetimeMutex()
 {
-    static std::mutex m;
+    static std::mutex& m = *new std::mutex;
     return m;
 }
 
@@ -41,7 +43,7 @@ std::atomic<CApplication*>& applicationPointer()
 // process-wide so that a root can leave the list while the application goes away.
 CCriticalSection& rootsLock()
 {
-    static CCriticalSection lock(CCriticalSection::kDefaultSpinCount);
+    static CCriticalSection& lock = *new CCriticalSection(CCriticalSection::kDefaultSpinCount);
     return lock;
 }
 

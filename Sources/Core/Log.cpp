@@ -11,7 +11,8 @@ namespace
 {
 std::mutex& sinkMutex()
 {
-    static std::mutex m;
+    // Never destroyed: diagnostics may be written by exit handlers.
+    static std::mutex& m = *new std::mutex;
     return m;
 }
 CLogSink& sinkSlot()

@@ -14,7 +14,8 @@ namespace
 {
 std::uint64_t nextSerial()
 {
-    static CCriticalSection lock;
+    // Never destroyed: objects may still be made by exit handlers.
+    static CCriticalSection& lock = *new CCriticalSection;
     static std::uint64_t counter = 0;
     CCriticalSectionLock guard(lock);
     return ++counter;

@@ -13,7 +13,8 @@ namespace
 {
 CCriticalSection& serverCreationLock()
 {
-    static CCriticalSection lock;
+    // Never destroyed: objects may still be torn down by exit handlers.
+    static CCriticalSection& lock = *new CCriticalSection;
     return lock;
 }
 } // namespace
