@@ -14,3 +14,11 @@ if(KELV_SANITIZE)
     add_link_options(-fsanitize=address,undefined,float-cast-overflow
                      -fno-sanitize-recover=all)
 endif()
+# ThreadSanitizer cannot be combined with AddressSanitizer: it gets a build of its own.
+if(KELV_TSAN)
+    if(KELV_SANITIZE)
+        message(FATAL_ERROR "KELV_TSAN and KELV_SANITIZE/KELV_FUZZ need separate builds")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

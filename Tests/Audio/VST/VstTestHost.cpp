@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace ktest
 {
@@ -12,6 +13,8 @@ namespace
 
 // The host whose callback answers; the effect is not known yet during VSTPluginMain.
 CVstTestHost* g_current = nullptr;
+// The effect calls back from the host's audio and user-interface threads at once.
+std::mutex g_callsLock;
 
 void copyAnswer(void* ptr, const std::string& text)
 {
@@ -107,6 +110,7 @@ void CVstTestHost::close(vst::AEffect* e)
 
 std::size_t CVstTestHost::count(std::int32_t opcode) const
 {
+    std::lock_guard<std::mutex> guard(g_callsLock);
     return static_cast<std::size_t>(std::count_if(
         calls.begin(), calls.end(), [opcode](const SHostCall& c) { return c.opcode == opcode; }));
 }
@@ -118,7 +122,10 @@ std::intptr_t CVstTestHost::callback(vst::AEffect* effect, std::int32_t opcode, 
     CVstTestHost* host = g_current;
     if (host == nullptr)
         return 0;
-    host->calls.push_back({opcode, index, value, opt});
+    {
+        std::lock_guard<std::mutex> guard(g_callsLock);
+        host->calls.push_back({opcode, index, value, opt});
+    }
     switch (opcode)
     {
     case vst::audioMasterVersion:
