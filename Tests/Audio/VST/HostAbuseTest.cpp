@@ -386,17 +386,19 @@ TEST_F(HostAbuseTest, BlockSizesDoNotChangeTheOutput)
 // keeps working with the latency the uniformer holds constant over all rates.
 TEST_F(HostAbuseTest, SampleRates)
 {
-    std::int32_t delay48 = 0;
-    for (const float rate : {48000.0f, 8000.0f, 11025.0f, 22050.0f, 44100.0f, 88200.0f, 96000.0f,
+    vst::AEffect* e = host.createRunning(48000.0f, 512);
+    ASSERT_NE(e, nullptr);
+    const std::int32_t delay48 = e->initialDelay;
+    EXPECT_GT(delay48, 0);
+    for (const float rate : {8000.0f, 11025.0f, 22050.0f, 44100.0f, 48000.0f, 88200.0f, 96000.0f,
                              176400.0f, 192000.0f, 352800.0f, 384000.0f})
     {
         SCOPED_TRACE(rate);
-        vst::AEffect* e = host.createRunning(rate, 512);
-        ASSERT_NE(e, nullptr);
+        mains(e, false);
+        configure(e, rate, 512);
+        mains(e, true);
         const std::int32_t delay = e->initialDelay;
-        EXPECT_GT(delay, 0);
-        delay48 = delay48 == 0 ? delay : delay48;
-        const auto frames = static_cast<std::int64_t>(rate / 16) + delay;
+        const auto frames = static_cast<std::int64_t>(rate / 32) + delay;
         const CChannels out = play(e, 8, 8, frames, rate, fixed(512));
         EXPECT_TRUE(allFinite(out));
         EXPECT_NEAR(levelDb(out[0], static_cast<std::size_t>(frames + delay) / 2), 0.0, 0.5);
@@ -408,10 +410,7 @@ TEST_F(HostAbuseTest, SampleRates)
             mains(e, true);
             EXPECT_EQ(e->initialDelay, delay) << oversampling;
         }
-        host.close(e);
     }
-    vst::AEffect* e = host.createRunning(44100.0f, 512);
-    ASSERT_NE(e, nullptr);
     for (const float rate : {0.0f, -1.0f, kNaN, kInf, -kInf, 1.0f, 1000.0f, 1e6f, 1e30f, 44100.0f})
     {
         SCOPED_TRACE(rate);
@@ -419,9 +418,9 @@ TEST_F(HostAbuseTest, SampleRates)
         configure(e, rate, 512);
         mains(e, true);
         EXPECT_EQ(e->initialDelay, delay48);
-        const CChannels out = play(e, 8, 8, 4800, 44100.0, fixed(512));
+        const CChannels out = play(e, 8, 8, 2400, 44100.0, fixed(512));
         EXPECT_TRUE(allFinite(out));
-        EXPECT_GT(levelDb(out[0], 2400), -6.0); // the tone still comes through
+        EXPECT_GT(levelDb(out[0], 1200), -6.0); // the tone still comes through
     }
 }
 
