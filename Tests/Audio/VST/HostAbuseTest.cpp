@@ -124,9 +124,6 @@ using HostAbuseTest = CVstModuleTest;
 // whole bank is unchanged.
 TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
 {
-    const auto text =
-        [](vst::AEffect* e, std::int32_t op, std::int32_t index, std::intptr_t value = 0)
-    { return CVstTestHost::text(e, op, index, value); };
     const auto d = [](vst::AEffect* e, std::int32_t op, std::int32_t index = 0,
                       std::intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f)
     { return CVstTestHost::dispatch(e, op, index, value, ptr, opt); };
@@ -181,7 +178,6 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
              mains(e, true);
              for (const bool preset : {false, true})
              {
-                 EXPECT_TRUE(allFinite(play(e, 8, 8, 1024, 48000.0, fixed(512))));
                  std::vector<std::uint8_t> state = chunk(e, preset);
                  ASSERT_FALSE(state.empty());
                  EXPECT_TRUE(allFinite(play(e, 8, 8, 1024, 48000.0, fixed(512))));
@@ -207,8 +203,8 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
                  SCOPED_TRACE(i);
                  for (std::int32_t op :
                       {vst::effGetParamName, vst::effGetParamLabel, vst::effGetParamDisplay})
-                     EXPECT_EQ(text(e, op, i), "") << op;
-                 EXPECT_EQ(text(e, vst::effGetProgramNameIndexed, i), "");
+                     EXPECT_EQ(CVstTestHost::text(e, op, i), "") << op;
+                 EXPECT_EQ(CVstTestHost::text(e, vst::effGetProgramNameIndexed, i), "");
                  e->setParameter(e, i, 1.0f);
                  EXPECT_EQ(e->getParameter(e, i), 0.0f);
                  EXPECT_EQ(d(e, vst::effCanBeAutomated, i), 0);
@@ -218,7 +214,7 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
                  char value[] = "0.5";
                  EXPECT_EQ(d(e, vst::effString2Parameter, i, 0, value), 0);
              }
-             EXPECT_EQ(text(e, vst::effGetProgramNameIndexed, e->numPrograms), "");
+             EXPECT_EQ(CVstTestHost::text(e, vst::effGetProgramNameIndexed, e->numPrograms), "");
          }},
         {"null pointers", true,
          [d](vst::AEffect* e)
