@@ -5,6 +5,8 @@
 #include "Audio/Converters/AudioParamConverter.h"
 #include "Core/Numbers.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace zel
@@ -141,8 +143,11 @@ double CAudioExtParam::normalised() const
 
 void CAudioExtParam::setFromHost(double normalised)
 {
-    if (m_param == nullptr)
+    // A value that is not a number is refused; the rest is held to [0, 1], so that the host
+    // reads back a value it could have sent.
+    if (m_param == nullptr || std::isnan(normalised))
         return;
+    normalised = std::clamp(normalised, 0.0, 1.0);
     {
         CCriticalSectionLock guard(m_param->lock());
         if (normalised == m_cached)
@@ -176,6 +181,7 @@ CText CAudioExtParam::displayFor(double normalised) const
     if (converter == nullptr)
         return CText();
     const CAudioParamInfo& info = m_param->info();
+    normalised = std::isnan(normalised) ? 0.0 : std::clamp(normalised, 0.0, 1.0);
     CCriticalSectionLock guard(m_param->lock());
     return converter->valueToText(info, 0, converter->normToValue(info, 0, normalised), 0,
                                   &m_param->data());

@@ -11,13 +11,13 @@
 //
 // Host traffic. The application wrapper attaches each entry to its host bridge and host index
 // (attachHost). From then on the entry keeps the host's view of the element: a cached
-// normalised value, set by the host (setFromHost: an equal value changes nothing, else the
-// value is cached, converted by the element's converter and set as one parameter change) and
-// followed from the internal parameter, which it listens to: a change made inside the plug-in
-// whose normalised value differs from the cached one is cached and posted to the current
-// change operation (CAudioParamChangeScope), which coalesces repeated changes of one host
-// index and delivers hostParamChanged after the locks are released, in posting order. The
-// host's own change is not echoed back to it.
+// normalised value, set by the host (setFromHost: NaN is refused and other values are held to
+// [0, 1]; an equal value changes nothing, else the value is cached, converted by the element's
+// converter and set as one parameter change) and followed from the internal parameter, which it
+// listens to: a change made inside the plug-in whose normalised value differs from the cached one
+// is cached and posted to the current change operation (CAudioParamChangeScope), which coalesces
+// repeated changes of one host index and delivers hostParamChanged after the locks are released, in
+// posting order. The host's own change is not echoed back to it.
 //
 // The classes do not know the host interface; the wrapper maps indices to the host.
 

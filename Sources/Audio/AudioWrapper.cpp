@@ -638,6 +638,11 @@ CErrorPtr CAudioWrapper::postInit()
 
 void CAudioWrapper::setSampleRate(double rate)
 {
+    // No graph runs at a rate that is not a positive number: such a rate is refused and the
+    // current one stays. Other rates are held to the range the filters are designed for.
+    if (!(rate > 0.0) || !std::isfinite(rate))
+        return;
+    rate = std::clamp(rate, kMinSampleRate, kMaxSampleRate);
     if (m_env == nullptr)
     {
         // Before init: the graph is built at this rate.
@@ -661,6 +666,9 @@ double CAudioWrapper::sampleRate() const
 
 void CAudioWrapper::setMaxBlockLength(std::int32_t frames)
 {
+    // The graph never sees more than one piece at a time, so its buffers need no more room
+    // than that, whatever the host declares (hosts declare 0, negative or huge sizes too).
+    frames = frames > 0 ? std::min(frames, kMaxPiece) : kMaxPiece;
     if (m_env == nullptr)
     {
         m_initMaxBlockLength = frames;

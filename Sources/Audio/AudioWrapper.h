@@ -60,6 +60,9 @@ public:
     static constexpr std::int32_t kMaxPiece = 512;
     static constexpr std::int32_t kMaxIntChannels = 32;
     static constexpr std::int32_t kMaxGroups = 8;
+    // The sample rates the graph runs at; a host's rate outside is clamped to them.
+    static constexpr double kMinSampleRate = 8000.0;
+    static constexpr double kMaxSampleRate = 384000.0;
     // Bytes of host framing in front of a state block.
     static constexpr std::size_t kHostFrameSize = 16;
 
@@ -87,11 +90,13 @@ public:
     CErrorPtr postInit();
 
     // ---- Host facts ----
+    // Refused when not a positive number, else clamped to kMinSampleRate..kMaxSampleRate.
     // Ignored when equal to the current rate; else stored under the graph lock and announced
     // to the editor clients. Takes effect at the next resume. Given before init (as is the
     // maximum block length), the graph is built with it.
     void setSampleRate(double rate);
     double sampleRate() const;
+    // The host's block size, held to 1..kMaxPiece (a size of 0 or less gives kMaxPiece).
     void setMaxBlockLength(std::int32_t frames);
     // Stores the flag ("plugin.modMain.host-offline") and recomputes the oversampling mode.
     void setOffline(bool offline);

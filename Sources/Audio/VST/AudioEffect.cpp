@@ -66,7 +66,8 @@ std::intptr_t AudioEffect::dispatcher(std::int32_t opcode, std::int32_t index, s
         close();
         return 1;
     case vst::effSetProgram:
-        if (value < m_numPrograms)
+        // Checked in the full width: a negative value must not wrap into a valid index.
+        if (value >= 0 && value < m_numPrograms)
             setProgram(static_cast<std::int32_t>(value));
         return 0;
     case vst::effGetProgram:

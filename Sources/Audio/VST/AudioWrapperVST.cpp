@@ -1,5 +1,6 @@
 #include "Audio/VST/AudioWrapperVST.h"
 
+#include "Audio/AudioEnv.h"
 #include "Audio/VST/AudioWrapperVSTEditor.h"
 #include "Audio/VST/PluginLibrary.h"
 #include "Core/Application.h"
@@ -261,6 +262,10 @@ void CAudioWrapperVST::suspend()
 void CAudioWrapperVST::resume()
 {
     CCallLock lock(m_callLock.get());
+    // A second resume without a suspend changes nothing: the running graph keeps the rate,
+    // block length and channels it was activated with until the host suspends it.
+    if (env().isActive())
+        return;
     setMaxBlockLength(getBlockSize());
     zel::CAudioWrapper::setSampleRate(static_cast<double>(getSampleRate()));
     checkOffline();
@@ -309,6 +314,11 @@ void CAudioWrapperVST::getParameterName(std::int32_t index, char* text)
 {
     const bool valid = index >= 0 && index < numParams();
     copyToHost(text, valid ? hostParamName(index) : CText(), kParamTextChars);
+}
+
+bool CAudioWrapperVST::canParameterBeAutomated(std::int32_t index)
+{
+    return index >= 0 && index < numParams();
 }
 
 // ---- Programs ----------------------------------------------------------------------------------
@@ -408,10 +418,16 @@ void CAudioWrapperVST::processBlock(const void* const* inputs, void* const* outp
         }
     }
 
-    // A host without an input array gives silence on every input.
-    std::array<const void*, kMaxIntChannels> noInputs{};
-    const void* const* in = inputs != nullptr ? inputs : noInputs.data();
-    CErrorPtr ignored = process(in, outputs, frames, input64, output64);
+    // Only as many channel pointers as the record announces are read from the host's arrays:
+    // between an accepted speaker arrangement and the next resume the graph may still run
+    // with more channels than the host now passes. A missing input array or pointer is
+    // silence; a missing output pointer is not written.
+    std::array<const void*, kMaxIntChannels> in{};
+    std::array<void*, kMaxIntChannels> out{};
+    if (inputs != nullptr)
+        std::copy_n(inputs, std::clamp(m_effect.numInputs, 0, kMaxIntChannels), in.begin());
+    std::copy_n(outputs, std::clamp(m_effect.numOutputs, 0, kMaxIntChannels), out.begin());
+    CErrorPtr ignored = process(in.data(), out.data(), frames, input64, output64);
 
     if (takeLatencyNotification())
         ioChanged();
@@ -471,6 +487,10 @@ bool CAudioWrapperVST::setSpeakerArrangement(vst::VstSpeakerArrangement* input,
     m_inputArrangement = copy(*input);
     m_outputArrangement = copy(*output);
     nameInputChannels();
+    // The record announces the accepted counts at once: hosts read it after this call to
+    // decide how many channel pointers they pass. The graph follows at the next resume.
+    setNumInputs(in);
+    setNumOutputs(out);
     return true;
 }
 

@@ -74,6 +74,7 @@ public:
     void processReplacing(float** inputs, float** outputs, std::int32_t frames) override;
     void processDoubleReplacing(double** inputs, double** outputs, std::int32_t frames) override;
     std::int32_t processEvents(zel::vst::VstEvents* events) override;
+    bool canParameterBeAutomated(std::int32_t index) override;
     std::int32_t getPlugCategory() override;
     bool setSpeakerArrangement(zel::vst::VstSpeakerArrangement* input,
                                zel::vst::VstSpeakerArrangement* output) override;

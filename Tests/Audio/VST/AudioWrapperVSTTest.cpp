@@ -2,7 +2,6 @@
 // drives the AEffect record like a host. Expected values come from the product's identity and
 // the interface's published numbers, written out here, not read from the effect's headers.
 #include "Audio/VST/VstTestHost.h"
-#include "Core/AppDataTestSupport.h"
 #include "Core/ApplicationData.h"
 
 #include <gtest/gtest.h>
@@ -22,42 +21,18 @@ namespace ktest
 namespace
 {
 
-namespace fs = std::filesystem;
-
 constexpr std::int32_t kChannels = 8;
 using CFloats = CVstTestHost::SBuffers<float>;
 
-// Points the module's application data at a fresh folder before the module is first loaded,
-// so that no stored setting of the machine changes the answers.
-class VstEffectTest : public ::testing::Test
+class VstEffectTest : public CVstModuleTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        std::random_device rd;
-        s_home = fs::temp_directory_path() / ("kelv_vst_" + std::to_string(rd()));
-        fs::create_directories(s_home);
-        s_saved = environment("XDG_CONFIG_HOME");
-        setEnvironment("XDG_CONFIG_HOME", s_home.string());
-        CVstTestHost::module().close();
-    }
-    static void TearDownTestSuite()
-    {
-        CVstTestHost::module().close();
-        setEnvironment("XDG_CONFIG_HOME", s_saved);
-        std::error_code ec;
-        fs::remove_all(s_home, ec);
-    }
     vst::AEffect* created()
     {
         vst::AEffect* e = host.create();
         EXPECT_NE(e, nullptr);
         return e;
     }
-
-    static inline fs::path s_home;
-    static inline std::optional<std::string> s_saved;
-    CVstTestHost host;
 };
 
 TEST_F(VstEffectTest, RecordCarriesTheProductIdentity)

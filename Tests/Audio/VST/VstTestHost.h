@@ -6,7 +6,10 @@
 // record exactly as a host does. Nothing here links the effect's classes.
 
 #include "Audio/VST/VstAbi.h"
+#include "Core/AppDataTestSupport.h"
 #include "Platform/DynamicLibrary.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -83,6 +86,34 @@ private:
     static std::intptr_t callback(vst::AEffect* effect, std::int32_t opcode, std::int32_t index,
                                   std::intptr_t value, void* ptr, float opt);
     std::vector<vst::AEffect*> m_effects;
+};
+
+// Points the module's application data at a fresh folder before the module is first loaded,
+// so that no stored setting of the machine changes the answers; the module is unloaded
+// again after the suite.
+class CVstModuleTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        std::random_device rd;
+        s_home = fs::temp_directory_path() / ("kelv_vst_" + std::to_string(rd()));
+        fs::create_directories(s_home);
+        s_saved = environment("XDG_CONFIG_HOME");
+        setEnvironment("XDG_CONFIG_HOME", s_home.string());
+        CVstTestHost::module().close();
+    }
+    static void TearDownTestSuite()
+    {
+        CVstTestHost::module().close();
+        setEnvironment("XDG_CONFIG_HOME", s_saved);
+        std::error_code ec;
+        fs::remove_all(s_home, ec);
+    }
+
+    static inline fs::path s_home;
+    static inline std::optional<std::string> s_saved;
+    CVstTestHost host;
 };
 
 } // namespace ktest
