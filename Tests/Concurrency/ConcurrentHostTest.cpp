@@ -5,7 +5,6 @@
 // ThreadSanitizer), the output stays finite, steady processing allocates nothing, and the
 // state the instance ends in is whole: its bank carries into a new instance unchanged.
 #include "Audio/VST/VstTestHost.h"
-#include "Core/AppDataTestSupport.h"
 #include "Support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +21,7 @@ namespace
 
 constexpr std::int32_t kFrames = 256;
 
-class ConcurrentHostTest : public CConfigHomeTest
-{
-protected:
-    // The module reads the configuration folder when it is loaded.
-    void SetUp() override { CVstTestHost::module().close(); }
-    void TearDown() override { CVstTestHost::module().close(); }
-};
+using ConcurrentHostTest = CVstModuleTest;
 
 std::vector<std::uint8_t> chunkOf(vst::AEffect* e, std::int32_t isPreset)
 {
@@ -58,7 +51,6 @@ bool processTone(vst::AEffect* e, CVstTestHost::SBuffers<float>& in,
 
 TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
 {
-    CVstTestHost host;
     vst::AEffect* e = host.createRunning(48000.0f, kFrames);
     ASSERT_NE(e, nullptr);
     const std::int32_t channels = e->numInputs;
