@@ -1,6 +1,7 @@
 #include "Audio/AudioConnection.h"
 
 #include "Audio/DCDAWContext.h"
+#include "Audio/Kernels/DCDAWKernel.h"
 
 namespace zel
 {
@@ -62,6 +63,43 @@ void CAudioConnection::consume(std::int32_t n)
             --m_count;
         }
     }
+}
+
+CErrorPtr CAudioConnection::joinFront(bool& joined)
+{
+    joined = false;
+    if (m_count < 2)
+        return nullptr;
+    static const CDCDAWKernel* const copy = findDCDAWKernel("DCDAW_copy");
+    const std::size_t second = m_head + 1 == m_ring.size() ? 0 : m_head + 1;
+    const CAudioSegment a = m_ring[m_head];
+    const CAudioSegment b = m_ring[second];
+    std::uint32_t ref = 0;
+    ZEL_TRY(m_context.takeBuffer(static_cast<std::uint32_t>(a.length + b.length) * 8u, ref),
+            "CAudioConnection");
+    CErrorPtr err = copy == nullptr
+                        ? ZEL_ERROR("CAudioConnection", "zelstr_CAudioConnection_NoCopy",
+                                    "The copy kernel is missing.")
+                        : m_context.issue(*copy, a.length, 0.0,
+                                          {ref, CDCDAWContextObject::offsetReference(
+                                                    a.ref, static_cast<std::uint32_t>(a.start))});
+    if (!err)
+        err = m_context.issue(
+            *copy, b.length, 0.0,
+            {CDCDAWContextObject::offsetReference(ref, static_cast<std::uint32_t>(a.length)),
+             CDCDAWContextObject::offsetReference(b.ref, static_cast<std::uint32_t>(b.start))});
+    if (err)
+    {
+        (void)m_context.releaseReference(ref);
+        ZEL_TRY(std::move(err), "CAudioConnection");
+    }
+    (void)m_context.releaseReference(a.ref);
+    (void)m_context.releaseReference(b.ref);
+    m_ring[second] = CAudioSegment{ref, 0, a.length + b.length};
+    m_head = second;
+    --m_count;
+    joined = true;
+    return nullptr;
 }
 
 void CAudioConnection::clear()

@@ -53,6 +53,11 @@ public:
     std::uint32_t frontRef() const;
     // Consumes n samples of the front segment (n <= frontLength()).
     void consume(std::int32_t n);
+    // Copies the front segment and the one behind it into one new buffer of the context and
+    // queues that in their place, for readers that work on groups of samples (a 2:1 decimator
+    // takes pairs) when a segment ends inside a group. joined is false when fewer than two
+    // segments are queued. Takes a pool buffer; allocates nothing.
+    CErrorPtr joinFront(bool& joined);
     // Drops every queued segment.
     void clear();
 

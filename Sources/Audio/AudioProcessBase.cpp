@@ -550,7 +550,9 @@ CErrorPtr CAudioProcessBase::readChannel(const CAudioInputChannel& channel, std:
     };
     for (const CAudioConnection* source : channel.sources)
     {
-        if (!source->isActive())
+        // A source holding fewer samples than asked for (a producer that fell behind) counts
+        // as silence: its front reference would lead a kernel past the segment's buffer.
+        if (!source->isActive() || source->frontLength() < n)
             continue;
         if (ref == kNoInput)
         {

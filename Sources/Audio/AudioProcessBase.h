@@ -262,7 +262,8 @@ protected:
     // the larger of `capacity` and the maximum block length, released with the process).
     CErrorPtr silence(std::int32_t n, std::uint32_t& ref, std::int32_t capacity = 0);
     // Reads n samples of a channel: one source gives its front reference (owned false), several
-    // are summed into a new buffer (owned true, release it), none gives kNoInput.
+    // are summed into a new buffer (owned true, release it), none gives kNoInput. A source with
+    // fewer than n samples in its front segment is left out (silence).
     CErrorPtr readChannel(const CAudioInputChannel& channel, std::int32_t n, std::uint32_t& ref,
                           bool& owned);
     static void consumeChannel(CAudioInputChannel& channel, std::int32_t n);

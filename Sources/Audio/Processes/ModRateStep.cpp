@@ -31,6 +31,18 @@ CErrorPtr CModRateStep::process(std::int32_t length)
     {
         bool once = false;
         std::int32_t n = nextRunLength(length, once);
+        // The down step takes pairs. A segment can end inside a pair (sub-blocks are cut where
+        // parameter changes are due); its lone last sample joins the segment behind it, or,
+        // when none is queued yet, waits for the next block. Left alone it would block every
+        // segment behind it.
+        if (!m_up && n == 1 && !once)
+        {
+            bool joined = false;
+            ZEL_TRY(joinOddFronts(joined), fullName().toUtf8());
+            if (!joined)
+                return nullptr;
+            continue;
+        }
         if (!m_up)
             n -= n % 2;
         if (n <= 0)
@@ -65,6 +77,20 @@ CErrorPtr CModRateStep::process(std::int32_t length)
         if (once)
             return nullptr;
     }
+}
+
+CErrorPtr CModRateStep::joinOddFronts(bool& joined)
+{
+    joined = true;
+    for (CAudioInputChannel& channel : inputPort(0).channels)
+        for (CAudioConnection* source : channel.sources)
+            if (source->isActive() && source->frontLength() == 1)
+            {
+                bool one = false;
+                ZEL_TRY(source->joinFront(one), fullName().toUtf8());
+                joined = joined && one;
+            }
+    return nullptr;
 }
 
 } // namespace zel

@@ -38,6 +38,10 @@ protected:
     bool hasSilenceKernel() const { return m_fill0 != nullptr; }
 
 private:
+    // Joins every one-sample front segment of the input with the segment behind it; joined is
+    // false when one of them has nothing behind it yet.
+    CErrorPtr joinOddFronts(bool& joined);
+
     const CDCDAWKernel* m_fill0 = nullptr;
     bool m_up;
 };
