@@ -628,12 +628,18 @@ CErrorPtr CAudioParamRegistry::acquireBank(bool fromFactory, COutputStream& out)
 CErrorPtr CAudioParamRegistry::activatePreset(CInputStream& in, std::int32_t index,
                                               std::int32_t group)
 {
+    // The record is read completely before anything is locked or changed.
+    CAudioPreset preset;
+    ZEL_TRY(preset.load(in), fullName().toUtf8());
+    return activatePreset(preset, index, group);
+}
+
+CErrorPtr CAudioParamRegistry::activatePreset(const CAudioPreset& preset, std::int32_t index,
+                                              std::int32_t group)
+{
     // One operation: host notifications follow once the registry lock is released.
     const CAudioParamChangeScope operation;
     const std::string owner = fullName().toUtf8();
-    // The record is read completely before anything is locked or changed.
-    CAudioPreset preset;
-    ZEL_TRY(preset.load(in), owner);
     {
         CRegistryGuard guard(m_lock, m_undo.get());
         refreshMap();
@@ -665,11 +671,16 @@ CErrorPtr CAudioParamRegistry::activatePreset(CInputStream& in, std::int32_t ind
 
 CErrorPtr CAudioParamRegistry::activateBank(CInputStream& in)
 {
+    CAudioPresetBank bank;
+    ZEL_TRY(bank.load(in), fullName().toUtf8());
+    return activateBank(std::move(bank));
+}
+
+CErrorPtr CAudioParamRegistry::activateBank(CAudioPresetBank bank)
+{
     // One operation: host notifications follow once the registry lock is released.
     const CAudioParamChangeScope operation;
     const std::string owner = fullName().toUtf8();
-    CAudioPresetBank bank;
-    ZEL_TRY(bank.load(in), owner);
     {
         CRegistryGuard guard(m_lock, m_undo.get());
         if (!m_isMaster)

@@ -164,11 +164,16 @@ public:
     // followed by " activate"). On the master, index -1 or the current index makes the applied
     // state the current program; another valid index only stores the preset as that program.
     CErrorPtr activatePreset(CInputStream& in, std::int32_t index = -1, std::int32_t group = -1);
+    // The same with a record already read, for callers that must see their whole input read
+    // cleanly (a tagged block with nothing after the record) before anything changes.
+    CErrorPtr activatePreset(const CAudioPreset& preset, std::int32_t index = -1,
+                             std::int32_t group = -1);
     // Reads a bank record, replaces the Session Bank and applies its current program (the
     // index stays when it fits the new bank, else 0). The bank fits when it holds at least one
     // preset and every preset carries this registry's id prefix and reads cleanly; otherwise
     // "Incompatible bank." (or the record's own error) and nothing changes. Master only.
     CErrorPtr activateBank(CInputStream& in);
+    CErrorPtr activateBank(CAudioPresetBank bank);
 
     // ---- Capture and apply ----
     CAudioPreset capturePreset(const CText& name, std::int32_t group = -1);

@@ -8,6 +8,7 @@
 #include "Audio/AudioParamDef.h"
 #include "Audio/AudioParamRegistry.h"
 #include "Audio/AudioPreset.h"
+#include "Audio/AudioPresetBank.h"
 #include "Audio/AudioProcessDef.h"
 #include "Audio/AudioVizCollector.h"
 #include "Audio/DCDAWContext.h"
@@ -982,11 +983,20 @@ CErrorPtr CAudioWrapper::setState(const std::uint8_t* data, std::size_t size, bo
     }
     if (data == nullptr)
         return ZEL_ERROR(kOwner, "zelstr_CAudioWrapper_setState_NoData", "No state data.");
+    // The whole block is read (nothing may follow the record) before the registry changes.
     CMemoryReader reader(data, size);
-    const auto load = [&](CInputStream& in) -> CErrorPtr
-    { return programOnly ? m_registry->activatePreset(in) : m_registry->activateBank(in); };
-    ZEL_TRY(CAudioPreset::readTaggedBlock(reader, programOnly ? kPresetTag : kBankTag, load),
-            kOwner);
+    if (programOnly)
+    {
+        CAudioPreset preset;
+        ZEL_TRY(preset.loadBlock(reader), kOwner);
+        ZEL_TRY(m_registry->activatePreset(preset), kOwner);
+    }
+    else
+    {
+        CAudioPresetBank bank;
+        ZEL_TRY(bank.loadBlock(reader), kOwner);
+        ZEL_TRY(m_registry->activateBank(std::move(bank)), kOwner);
+    }
     return nullptr;
 }
 

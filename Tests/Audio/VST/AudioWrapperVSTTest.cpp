@@ -246,6 +246,18 @@ TEST_F(VstEffectTest, ChunksRoundTripThroughANewInstanceAndJunkIsRefused)
         vst::AEffect* b = created();
         ASSERT_NE(b, nullptr);
         EXPECT_NE(b->getParameter(b, 7), expected7);
+        // The same record with a byte after it inside its block is refused before anything
+        // changes.
+        CBytes plain = openBlock(CBytes(chunk.begin() + 16, chunk.end())).second;
+        plain.push_back(0);
+        CBytes trailing(16, 0);
+        const CBytes block = isPreset ? makeBlock("aprs", plain) : makeBlock("abnk", plain);
+        trailing.insert(trailing.end(), block.begin(), block.end());
+        EXPECT_EQ(CVstTestHost::dispatch(b, vst::effSetChunk, isPreset,
+                                         static_cast<std::intptr_t>(trailing.size()),
+                                         trailing.data()),
+                  0);
+        EXPECT_NE(b->getParameter(b, 7), expected7);
         EXPECT_EQ(CVstTestHost::dispatch(b, vst::effSetChunk, isPreset,
                                          static_cast<std::intptr_t>(chunk.size()), chunk.data()),
                   1);
