@@ -281,6 +281,38 @@ TEST_F(ProcessGraphTest, FlushDropsQueuedAudioAndTeardownReturnsEveryBuffer)
     EXPECT_EQ(m_collector->findParam("plugin.modMain.level"), nullptr);
 }
 
+// Joining the front segment with the one behind it (what a pair-wise reader does when a
+// segment ends inside a pair) keeps every sample in order and returns both old buffers.
+TEST_F(ProcessGraphTest, JoinedSegmentsKeepTheirSamplesAndReturnTheirBuffers)
+{
+    const std::uint32_t freeAtStart = m_context->freeSlotCount();
+    {
+        zel::CAudioConnection queue(*m_context);
+        bool joined = true;
+        ASSERT_FALSE(queue.joinFront(joined));
+        EXPECT_FALSE(joined);
+        // Samples 0 (the last of a first buffer, at index 4) and 1..511 (a second buffer).
+        for (const auto& [first, count, at] : {std::tuple{0, 1, 4}, std::tuple{1, 511, 0}})
+        {
+            std::uint32_t ref = 0;
+            ASSERT_FALSE(m_context->takeBuffer(512 * 8, ref));
+            for (int i = 0; i < count; ++i)
+                m_context->data(ref)[at + i] = first + i;
+            ASSERT_FALSE(queue.push(ref, at, count));
+            ASSERT_FALSE(m_context->releaseReference(ref));
+        }
+        ASSERT_FALSE(queue.joinFront(joined));
+        EXPECT_TRUE(joined);
+        ASSERT_EQ(queue.segmentCount(), 1u);
+        ASSERT_EQ(queue.frontLength(), 512);
+        const double* data = m_context->data(queue.frontRef());
+        for (int i = 0; i < 512; ++i)
+            ASSERT_EQ(data[i], i);
+        EXPECT_EQ(m_context->freeSlotCount(), freeAtStart - 1);
+    }
+    EXPECT_EQ(m_context->freeSlotCount(), freeAtStart);
+}
+
 TEST_F(ProcessGraphTest, SteadyStateProcessingAllocatesNothing)
 {
     ASSERT_FALSE(build(container(
