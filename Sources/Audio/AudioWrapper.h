@@ -62,6 +62,10 @@ public:
     static constexpr std::int32_t kMaxGroups = 8;
     // Bytes of host framing in front of a state block.
     static constexpr std::size_t kHostFrameSize = 16;
+    // Input samples are held to +-kMaxInputMagnitude (+120 dBFS) on their way into the
+    // graph: far above any real signal, and low enough that squares and sums of band levels
+    // stay finite. NaN and infinities enter as 0, subnormal values as 0.
+    static constexpr double kMaxInputMagnitude = 1e6;
 
     class CGlobalParam;
     class CProgramChangeBridge;
@@ -132,13 +136,21 @@ public:
     // latency, starts a visualisation block, takes in the queued parameter changes at the
     // stream time, runs pieces of <= 512 frames (a pool buffer per main input channel, a null
     // pointer is silence; the output stage writes at the piece offset), advances the stream
-    // time by frames / rate and calls latencyChanged() when the latency moved.
+    // time by frames / rate and calls latencyChanged() when the latency moved. Input samples
+    // are guarded on the way in (kMaxInputMagnitude); a piece whose output held a NaN or an
+    // infinity is written as silence and the kernel pool is cleared of non-finite values.
     CErrorPtr process(const void* const* inputs, void* const* outputs, std::int32_t frames,
                       bool input64, bool output64);
     // Offset in seconds added to the stamp of the changes taken in before the next piece
     // (sample-accurate automation inside a block); cleared once used.
     void stampNextChangesAt(double seconds) { m_stampOffset = seconds; }
     double streamTime() const;
+    // Pieces whose output held a NaN or an infinity (written as silence, after which the kernel
+    // states were cleared of non-finite values) since the instance was built.
+    std::uint64_t nonFiniteRecoveries() const
+    {
+        return m_nonFiniteRecoveries.load(std::memory_order_relaxed);
+    }
 
     // ---- State ----
     // The current program ("aprs") or the bank ("abnk") as one tagged compressed block; with
@@ -330,6 +342,7 @@ private:
     bool m_configChanged = true;
     std::vector<CText> m_inputNames;
     double m_stampOffset = 0.0;
+    std::atomic<std::uint64_t> m_nonFiniteRecoveries{0};
 };
 
 } // namespace zel
