@@ -220,6 +220,10 @@ public:
     static bool parseInteger(const CText& text, std::int64_t& value);
     // The offline oversampling mode for a level at a sample rate (0..3).
     static std::int32_t offlineOversamplingMode(std::int32_t level, double sampleRate);
+    // The input guard of process(): n host samples as the graph takes them (NaN and
+    // infinities as 0, magnitudes held to kMaxInputMagnitude, subnormal values as 0).
+    static void guardInput(const float* from, double* to, std::int32_t n);
+    static void guardInput(const double* from, double* to, std::int32_t n);
 
     // ---- Objects, for the host boundary and tests ----
     CObject& plugin() const;
