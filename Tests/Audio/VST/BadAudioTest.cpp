@@ -13,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <type_traits>
 
@@ -25,7 +26,6 @@ constexpr std::int32_t kChannels = 8;
 constexpr float kRate = 48000.0f;
 constexpr std::int32_t kBlock = 512;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 // Host samples beyond this magnitude (+120 dBFS) enter the graph held at it.
 constexpr double kHeld = 1e6;
 
@@ -113,8 +113,9 @@ CBuffers<T> tones(std::int32_t frames)
     CBuffers<T> s(kChannels, frames);
     for (std::size_t c = 0; c < 2; ++c)
         for (std::size_t i = 0; i < s.data[c].size(); ++i)
-            s.data[c][i] = static_cast<T>(0.3 * std::sin(2.0 * M_PI * (c == 0 ? 440.0 : 2500.0) *
-                                                         static_cast<double>(i) / kRate));
+            s.data[c][i] =
+                static_cast<T>(0.3 * std::sin(2.0 * std::numbers::pi * (c == 0 ? 440.0 : 2500.0) *
+                                              static_cast<double>(i) / kRate));
     return s;
 }
 
@@ -237,8 +238,9 @@ TEST(BadAudioGraphTest, NonFiniteMadeInsideIsSilencedAndCleared)
         for (std::int32_t i = 0; i < kBlock; ++i)
         {
             const double t = (block * kBlock + i) / static_cast<double>(kRate);
-            left[static_cast<std::size_t>(i)] = 0.3 * std::sin(2.0 * M_PI * 440.0 * t);
-            right[static_cast<std::size_t>(i)] = 0.3 * std::sin(2.0 * M_PI * 2500.0 * t);
+            left[static_cast<std::size_t>(i)] = 0.3 * std::sin(2.0 * std::numbers::pi * 440.0 * t);
+            right[static_cast<std::size_t>(i)] =
+                0.3 * std::sin(2.0 * std::numbers::pi * 2500.0 * t);
         }
         if (block == kPoisoned || block == kRestored)
         {
