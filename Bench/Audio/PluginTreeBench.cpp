@@ -6,6 +6,7 @@
 // real time the processing takes: 44100 / frames processed per CPU second), "speed" (its
 // inverse: how many times faster than real time); "calls/block" counts the kernel calls.
 #include "Audio/DCDAWContext.h"
+#include "Audio/TemporaryConfigHome.h"
 #include "Harness/PluginDriver.h"
 
 #include <benchmark/benchmark.h>
@@ -25,44 +26,11 @@ namespace
 constexpr double kRate = 44100.0;
 constexpr std::int32_t kBlock = 512;
 
-// Points the user configuration folder at a fresh temporary one while the instance lives, so
-// the registries never read or write the user's own application data.
-class CTemporaryConfigHome
-{
-public:
-    CTemporaryConfigHome()
-    {
-        std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() / ("kelv_bench_" + std::to_string(rd()));
-        std::filesystem::create_directories(m_path);
-#ifdef _WIN32
-        _putenv_s("XDG_CONFIG_HOME", m_path.string().c_str());
-#else
-        setenv("XDG_CONFIG_HOME", m_path.c_str(), 1);
-#endif
-    }
-    ~CTemporaryConfigHome()
-    {
-#ifdef _WIN32
-        _putenv_s("XDG_CONFIG_HOME", "");
-#else
-        unsetenv("XDG_CONFIG_HOME");
-#endif
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    CTemporaryConfigHome(const CTemporaryConfigHome&) = delete;
-    CTemporaryConfigHome& operator=(const CTemporaryConfigHome&) = delete;
-
-private:
-    std::filesystem::path m_path;
-};
-
 void BM_PluginTree(benchmark::State& state)
 {
     const auto bands = static_cast<double>(state.range(0));
     const auto mode = static_cast<double>(state.range(1));
-    CTemporaryConfigHome home;
+    kelvbench::CTemporaryConfigHome home;
     kelvtest::CPluginDriver driver(kRate, 2);
     if (driver.error())
     {

@@ -65,6 +65,10 @@ public:
     static constexpr double kMaxSampleRate = 384000.0;
     // Bytes of host framing in front of a state block.
     static constexpr std::size_t kHostFrameSize = 16;
+    // Input samples are held to +-kMaxInputMagnitude (+120 dBFS) on their way into the
+    // graph: far above any real signal, and low enough that squares and sums of band levels
+    // stay finite. NaN and infinities enter as 0, subnormal values as 0.
+    static constexpr double kMaxInputMagnitude = 1e6;
 
     class CGlobalParam;
     class CProgramChangeBridge;
@@ -137,13 +141,21 @@ public:
     // latency, starts a visualisation block, takes in the queued parameter changes at the
     // stream time, runs pieces of <= 512 frames (a pool buffer per main input channel, a null
     // pointer is silence; the output stage writes at the piece offset), advances the stream
-    // time by frames / rate and calls latencyChanged() when the latency moved.
+    // time by frames / rate and calls latencyChanged() when the latency moved. Input samples
+    // are guarded on the way in (kMaxInputMagnitude); a piece whose output held a NaN or an
+    // infinity is written as silence and the kernel pool is cleared of non-finite values.
     CErrorPtr process(const void* const* inputs, void* const* outputs, std::int32_t frames,
                       bool input64, bool output64);
     // Offset in seconds added to the stamp of the changes taken in before the next piece
     // (sample-accurate automation inside a block); cleared once used.
     void stampNextChangesAt(double seconds) { m_stampOffset = seconds; }
     double streamTime() const;
+    // Pieces whose output held a NaN or an infinity (written as silence, after which the kernel
+    // states were cleared of non-finite values) since the instance was built.
+    std::uint64_t nonFiniteRecoveries() const
+    {
+        return m_nonFiniteRecoveries.load(std::memory_order_relaxed);
+    }
 
     // ---- State ----
     // The current program ("aprs") or the bank ("abnk") as one tagged compressed block; with
@@ -213,6 +225,10 @@ public:
     static bool parseInteger(const CText& text, std::int64_t& value);
     // The offline oversampling mode for a level at a sample rate (0..3).
     static std::int32_t offlineOversamplingMode(std::int32_t level, double sampleRate);
+    // The input guard of process(): n host samples as the graph takes them (NaN and
+    // infinities as 0, magnitudes held to kMaxInputMagnitude, subnormal values as 0).
+    static void guardInput(const float* from, double* to, std::int32_t n);
+    static void guardInput(const double* from, double* to, std::int32_t n);
 
     // ---- Objects, for the host boundary and tests ----
     CObject& plugin() const;
@@ -335,6 +351,7 @@ private:
     bool m_configChanged = true;
     std::vector<CText> m_inputNames;
     double m_stampOffset = 0.0;
+    std::atomic<std::uint64_t> m_nonFiniteRecoveries{0};
 };
 
 } // namespace zel

@@ -1,5 +1,6 @@
 #include "Audio/DCDAWContext.h"
 
+#include <cmath>
 #include <cstddef>
 #include <new>
 #include <string>
@@ -141,6 +142,23 @@ double* CDCDAWContextObject::data(std::uint32_t ref) const
     if (slot == nullptr || offset % 8 != 0 || (offset != 0 && offset >= slot->capacity))
         return nullptr;
     return slot->data + offset / 8;
+}
+
+std::size_t CDCDAWContextObject::clearNonFinite()
+{
+    std::size_t cleared = 0;
+    for (CSlot& slot : m_slots)
+    {
+        double* values = slot.data;
+        const std::size_t count = values != nullptr ? slot.capacity / 8u : 0u;
+        for (std::size_t i = 0; i < count; ++i)
+            if (!std::isfinite(values[i]))
+            {
+                values[i] = 0.0;
+                ++cleared;
+            }
+    }
+    return cleared;
 }
 
 // ---- Notification ----

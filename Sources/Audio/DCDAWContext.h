@@ -29,6 +29,7 @@
 #include "Core/Object.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -85,6 +86,13 @@ public:
     CErrorPtr releaseReference(std::uint32_t ref);
     // The resolved storage of a taken slot plus the offset, or null for an invalid reference.
     double* data(std::uint32_t ref) const;
+    // Replaces every NaN and infinity in the storage of every slot (taken or free) by 0 and
+    // returns how many it replaced. This is the recovery after a non-finite value got into the
+    // graph: filter histories, detector states and delay lines restart from rest, the rest
+    // of the pool keeps its contents. Integer fields that kernels keep bit-exactly in state
+    // records (seeds, counts, flags) never have the bit pattern of a non-finite double, so they
+    // survive. Allocates nothing; a pass over the whole pool, not for every block.
+    std::size_t clearNonFinite();
 
     // ---- Notification (meters publish through it) ----
     // Registers the two flag bytes that a notify-on-use request sets to 1 (either may be null).

@@ -91,12 +91,15 @@ void prepareStretch(double* __restrict target, double* __restrict coef,
     {
         const double e = levels[i];
         const bool above = e > threshold;
-        // Below the threshold the quotient is not used. Above it e > T >= 0, so e is at
-        // least the smallest subnormal and the guard leaves it alone; at or below it the
-        // guard keeps a zero level from producing 0/0. (A select between e and 1 here would be
-        // folded into a conditional division, which stops the vectoriser.)
-        const double r = (threshold + (e - threshold) * slope) /
-                         std::max(e, std::numeric_limits<double>::denorm_min());
+        // Below the threshold the quotient is not used. Above it e > T, and every threshold
+        // the parameters can give is a normal number, so the guard leaves e alone; at or below
+        // it the guard keeps a zero level from producing 0/0. The guard is the smallest normal
+        // number, not the smallest subnormal: a subnormal divisor takes the processor's slow
+        // path, and silence without the anti-denormal noise gives a zero level on every sample.
+        // (A select between e and 1 here would be folded into a conditional division, which
+        // stops the vectoriser.)
+        const double r =
+            (threshold + (e - threshold) * slope) / std::max(e, std::numeric_limits<double>::min());
         const double limited = kUpward ? std::min(bound, r) : std::max(bound, r);
         target[i] = above ? limited : 1.0;
         coef[i] = above ? attack : release;

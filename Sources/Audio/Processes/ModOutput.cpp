@@ -3,9 +3,27 @@
 #include "Audio/DCDAWContext.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace zel
 {
+namespace
+{
+
+// One pass without early exit, so that it vectorises: NaN fails the comparison, an infinity
+// exceeds the largest finite value.
+bool allFinite(const double* data, std::int32_t count)
+{
+    if (data == nullptr)
+        return true;
+    bool finite = true;
+    for (std::int32_t i = 0; i < count; ++i)
+        finite &= std::fabs(data[i]) <= std::numeric_limits<double>::max();
+    return finite;
+}
+
+} // namespace
 
 void CModOutput::registerClass(CClassInfo& info)
 {
@@ -49,6 +67,21 @@ void CModOutput::write(void* const* outputs, std::int32_t channel, std::int32_t 
     }
 }
 
+bool CModOutput::takeNonFinite()
+{
+    const bool seen = m_nonFinite;
+    m_nonFinite = false;
+    return seen;
+}
+
+void CModOutput::writeSilence(void* const* outputs, std::int32_t n, std::int32_t offset) const
+{
+    if (outputs == nullptr)
+        return;
+    for (std::int32_t h = 0; h < m_hostChannels; ++h)
+        write(outputs, h, offset, nullptr, n);
+}
+
 CErrorPtr CModOutput::render(CAudioProcessBase* graph, std::int32_t n, void* const* outputs,
                              std::int32_t offset)
 {
@@ -71,7 +104,9 @@ CErrorPtr CModOutput::render(CAudioProcessBase* graph, std::int32_t n, void* con
                 std::uint32_t ref = kNoInput;
                 bool owned = false;
                 ZEL_TRY(readChannel(channel, available, ref, owned), fullName().toUtf8());
-                write(outputs, h, offset + done, context().data(ref), available);
+                const double* data = context().data(ref);
+                m_nonFinite = m_nonFinite || !allFinite(data, available);
+                write(outputs, h, offset + done, data, available);
                 if (owned)
                     (void)context().releaseReference(ref);
                 consumeChannel(channel, available);

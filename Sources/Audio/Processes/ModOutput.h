@@ -34,6 +34,11 @@ public:
     // skipped). Whatever the stage cannot fill is written as silence.
     CErrorPtr render(CAudioProcessBase* graph, std::int32_t n, void* const* outputs,
                      std::int32_t offset);
+    // True when a NaN or an infinity reached this stage since the last call (whether or not
+    // it was written to a host buffer); clears the flag.
+    bool takeNonFinite();
+    // Writes n frames of silence at frame offset `offset` into every host channel.
+    void writeSilence(void* const* outputs, std::int32_t n, std::int32_t offset) const;
 
 private:
     void write(void* const* outputs, std::int32_t channel, std::int32_t frame, const double* data,
@@ -42,6 +47,7 @@ private:
     bool m_64 = true;
     bool m_interleaved = false;
     std::int32_t m_hostChannels = 2;
+    bool m_nonFinite = false;
 };
 
 class CModOutputDef : public CAudioProcessDefBase

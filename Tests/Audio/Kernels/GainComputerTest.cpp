@@ -8,6 +8,11 @@
 
 #include <tuple>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <xmmintrin.h>
+#define KELV_HAS_MXCSR 1
+#endif
+
 namespace
 {
 
@@ -132,6 +137,33 @@ TEST(GainComputer, EdgeRulesForOneSample)
         const double coef = st[attack ? zel::kKelvCompAttackCoef : zel::kKelvCompReleaseCoef];
         EXPECT_NEAR(out, gainBefore + (target - gainBefore) * coef, 1e-15);
     }
+}
+
+// Silence without the anti-denormal noise gives a zero level on every sample. The law's
+// quotient is then not used, but it is still computed (the loop is branch-free), and a
+// subnormal divisor would send every sample down the processor's slow path. The processor's
+// denormal-operand flag records whether any operand was subnormal.
+TEST(GainComputer, SilenceTakesNoSubnormalOperand)
+{
+#ifdef KELV_HAS_MXCSR
+    constexpr unsigned kDenormalFlag = 0x2;
+    const unsigned saved = _mm_getcsr();
+    for (const char* kernel : {"DCDAW_kelvcomp", "DCDAW_kelvcomprms"})
+        for (double slope : {0.25, 4.0})
+        {
+            SCOPED_TRACE(std::string(kernel) + " slope " + std::to_string(slope));
+            std::vector<double> st = record({slope, false});
+            std::vector<double> level(256, 0.0), out(256, -1.0);
+            _mm_setcsr(saved & ~0x3Fu); // status flags cleared
+            runKernel(kernel, 256, 0.0, {out.data(), st.data(), level.data()});
+            const unsigned flags = _mm_getcsr();
+            _mm_setcsr(saved);
+            EXPECT_EQ(flags & kDenormalFlag, 0u);
+            EXPECT_EQ(out.back(), 1.0);
+        }
+#else
+    GTEST_SKIP() << "no SSE control register on this processor";
+#endif
 }
 
 } // namespace
