@@ -57,13 +57,22 @@ TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
     CVstTestHost::SBuffers<float> in(channels, kFrames), out(channels, kFrames);
     std::int64_t phase = 0;
 
-    // Steady state first: once warm, processing allocates nothing.
+    // Steady state first: once warm, processing allocates nothing, also while the host plays
+    // automation on the audio thread ("1OGain", every block).
+    const auto automate = [e](int i)
+    { e->setParameter(e, 7, 0.4f + 0.01f * static_cast<float>(i % 10)); };
     for (int i = 0; i < 60; ++i)
+    {
+        automate(i);
         ASSERT_TRUE(processTone(e, in, out, phase));
+    }
     {
         kelvtest::CCountAllocations count;
         for (int i = 0; i < 20; ++i)
+        {
+            automate(i);
             processTone(e, in, out, phase);
+        }
         EXPECT_EQ(count.count(), 0u);
     }
 
