@@ -23,16 +23,6 @@ constexpr std::int32_t kFrames = 256;
 
 using ConcurrentHostTest = CVstModuleTest;
 
-std::vector<std::uint8_t> chunkOf(vst::AEffect* e, std::int32_t isPreset)
-{
-    void* data = nullptr;
-    const auto size = CVstTestHost::dispatch(e, vst::effGetChunk, isPreset, 0, &data);
-    if (size <= 0 || data == nullptr)
-        return {};
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    return {bytes, bytes + size};
-}
-
 // One block of a tone through the 32-bit entry; false when any output sample is not finite.
 bool processTone(vst::AEffect* e, CVstTestHost::SBuffers<float>& in,
                  CVstTestHost::SBuffers<float>& out, std::int64_t& phase)
@@ -110,7 +100,7 @@ TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
             CVstTestHost::dispatch(e, vst::effSetProgram, 0, op % e->numPrograms);
             break;
         case 3:
-            lastProgram = chunkOf(e, 1);
+            lastProgram = CVstTestHost::chunk(e, 1);
             break;
         case 4:
             if (!lastProgram.empty())
@@ -123,7 +113,7 @@ TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
             break;
         default:
         {
-            std::vector<std::uint8_t> bank = chunkOf(e, 0);
+            std::vector<std::uint8_t> bank = CVstTestHost::chunk(e, 0);
             EXPECT_FALSE(bank.empty());
             CVstTestHost::text(e, vst::effGetParamDisplay, param(rng));
             break;
@@ -138,7 +128,7 @@ TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
     // The bank the instance ends with is whole: a new instance takes it and gives it back and,
     // once the host selects the same program (a bank does not carry the selection), holds the
     // same program.
-    const std::vector<std::uint8_t> bank = chunkOf(e, 0);
+    const std::vector<std::uint8_t> bank = CVstTestHost::chunk(e, 0);
     ASSERT_FALSE(bank.empty());
     vst::AEffect* copy = host.create();
     ASSERT_NE(copy, nullptr);
@@ -146,10 +136,10 @@ TEST_F(ConcurrentHostTest, AudioAndUserInterfaceThreadsAtOnce)
                                      static_cast<std::intptr_t>(bank.size()),
                                      const_cast<std::uint8_t*>(bank.data())),
               1);
-    EXPECT_EQ(chunkOf(copy, 0), bank);
+    EXPECT_EQ(CVstTestHost::chunk(copy, 0), bank);
     CVstTestHost::dispatch(copy, vst::effSetProgram, 0,
                            CVstTestHost::dispatch(e, vst::effGetProgram));
-    EXPECT_EQ(chunkOf(copy, 1), chunkOf(e, 1));
+    EXPECT_EQ(CVstTestHost::chunk(copy, 1), CVstTestHost::chunk(e, 1));
 }
 
 } // namespace

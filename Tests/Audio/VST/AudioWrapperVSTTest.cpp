@@ -236,12 +236,8 @@ TEST_F(VstEffectTest, ChunksRoundTripThroughANewInstanceAndJunkIsRefused)
         a->setParameter(a, 7, 0.25f);
         a->setParameter(a, 19, 0.875f);
         const float expected7 = a->getParameter(a, 7);
-        void* data = nullptr;
-        const auto size = CVstTestHost::dispatch(a, vst::effGetChunk, isPreset, 0, &data);
-        ASSERT_GT(size, 20);
-        ASSERT_NE(data, nullptr);
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        std::vector<std::uint8_t> chunk(bytes, bytes + size);
+        std::vector<std::uint8_t> chunk = CVstTestHost::chunk(a, isPreset);
+        ASSERT_GT(chunk.size(), 20u);
 
         vst::AEffect* b = created();
         ASSERT_NE(b, nullptr);

@@ -38,22 +38,7 @@ double heard(double x)
     return std::fabs(x) > kHeld ? std::copysign(kHeld, x) : x;
 }
 
-class BadAudioTest : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        s_home = std::make_unique<CConfigHome>();
-        CVstTestHost::module().close();
-    }
-    static void TearDownTestSuite()
-    {
-        CVstTestHost::module().close();
-        s_home.reset();
-    }
-    static inline std::unique_ptr<CConfigHome> s_home;
-    CVstTestHost host;
-};
+using BadAudioTest = CVstModuleTest;
 
 template <class T>
 using CBuffers = CVstTestHost::SBuffers<T>;

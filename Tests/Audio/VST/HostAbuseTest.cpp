@@ -96,16 +96,6 @@ double levelDb(const std::vector<float>& x, std::size_t from)
     return 20.0 * std::log10(std::max(rms, 1e-12) / (kAmp / std::sqrt(2.0)));
 }
 
-std::vector<std::uint8_t> chunk(vst::AEffect* e, bool preset)
-{
-    void* data = nullptr;
-    const auto size = CVstTestHost::dispatch(e, vst::effGetChunk, preset ? 1 : 0, 0, &data);
-    if (size <= 0 || data == nullptr)
-        return {};
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    return {bytes, bytes + size};
-}
-
 void mains(vst::AEffect* e, bool on)
 {
     CVstTestHost::dispatch(e, vst::effMainsChanged, 0, on ? 1 : 0);
@@ -178,7 +168,7 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
              mains(e, true);
              for (const bool preset : {false, true})
              {
-                 std::vector<std::uint8_t> state = chunk(e, preset);
+                 std::vector<std::uint8_t> state = CVstTestHost::chunk(e, preset ? 1 : 0);
                  ASSERT_FALSE(state.empty());
                  EXPECT_TRUE(allFinite(play(e, 8, 8, 1024, 48000.0, fixed(512))));
                  EXPECT_EQ(d(e, vst::effSetChunk, preset, static_cast<std::intptr_t>(state.size()),
@@ -253,7 +243,7 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
         {"parameter values outside 0..1", false,
          [](vst::AEffect* e)
          {
-             const std::vector<std::uint8_t> before = chunk(e, false);
+             const std::vector<std::uint8_t> before = CVstTestHost::chunk(e, 0);
              for (std::int32_t i = 0; i < kParams; ++i)
              {
                  const float was = e->getParameter(e, i);
@@ -293,11 +283,11 @@ TEST_F(HostAbuseTest, CallsInTheWrongOrderOrOutOfRangeLeaveAWorkingEffect)
         SCOPED_TRACE(c.what);
         vst::AEffect* e = host.create();
         ASSERT_NE(e, nullptr);
-        const std::vector<std::uint8_t> before = chunk(e, false);
+        const std::vector<std::uint8_t> before = CVstTestHost::chunk(e, 0);
         c.abuse(e);
         if (c.refusalsOnly)
         {
-            EXPECT_EQ(chunk(e, false), before);
+            EXPECT_EQ(CVstTestHost::chunk(e, 0), before);
         }
         mains(e, false);
         configure(e, 48000.0f, 512);

@@ -100,6 +100,16 @@ std::string CVstTestHost::text(vst::AEffect* e, std::int32_t opcode, std::int32_
     return buffer;
 }
 
+std::vector<std::uint8_t> CVstTestHost::chunk(vst::AEffect* e, std::int32_t isPreset)
+{
+    void* data = nullptr;
+    const auto size = dispatch(e, vst::effGetChunk, isPreset, 0, &data);
+    if (size <= 0 || data == nullptr)
+        return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return {bytes, bytes + size};
+}
+
 void CVstTestHost::close(vst::AEffect* e)
 {
     auto it = std::find(m_effects.begin(), m_effects.end(), e);

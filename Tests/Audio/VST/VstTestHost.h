@@ -63,6 +63,8 @@ public:
                                   std::intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
     static std::string text(vst::AEffect* e, std::int32_t opcode, std::int32_t index = 0,
                             std::intptr_t value = 0, float opt = 0.0f);
+    // The effect's program (isPreset 1) or bank (0) chunk as bytes; empty when refused.
+    static std::vector<std::uint8_t> chunk(vst::AEffect* e, std::int32_t isPreset);
     void close(vst::AEffect* e);
 
     std::size_t count(std::int32_t opcode) const;
